@@ -1,0 +1,6 @@
+function(desktracks_warnings target)
+  target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra -Wpedantic -Wno-missing-field-initializers>)
+  if(DESKTRACKS_WERROR)
+    target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-Werror>)
+  endif()
+endfunction()

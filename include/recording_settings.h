@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+
+namespace spdlog {
+class logger;
+}
+
+// Capture rectangle in desktop pixels of output 0; right and bottom are exclusive.
+// It is in force only when right and bottom are both non-zero.
+struct CaptureArea {
+    int32_t left = 0;
+    int32_t top = 0;
+    int32_t right = 0;
+    int32_t bottom = 0;
+
+    bool inForce() const { return right != 0 && bottom != 0; }
+};
+
+// Everything one recording is made from. Every recorder thread receives its own copy;
+// copying adds a holder to the shared recording logger.
+struct RecordingSettings {
+    std::filesystem::path projectDir;
+    int32_t micIndex = -1;
+    int32_t systemAudioIndex = -1;
+    CaptureArea area;
+    std::shared_ptr<spdlog::logger> logger;
+    int32_t fps = 30;
+    int32_t bitrate = 18000000;
+    int32_t webcamIndex = -1;
+};

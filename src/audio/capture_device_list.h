@@ -1,0 +1,14 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The audio capture devices as miniaudio's default backends list them. A position in this list
+// is what `micIndex` means, both for getMics and for the microphone recorder.
+struct CaptureDeviceList {
+    enum class Status { ok, contextFailed, enumerationFailed };
+    Status status = Status::ok;
+    std::vector<std::string> names;
+};
+
+CaptureDeviceList listCaptureDevices();

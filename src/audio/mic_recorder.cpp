@@ -1,0 +1,3 @@
+#include "audio/mic_recorder.h"
+
+void runMicRecorder(RecordingSettings) {}

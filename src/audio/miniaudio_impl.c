@@ -1,0 +1,3 @@
+/* miniaudio's implementation, compiled once in a translation unit of its own. */
+#define MINIAUDIO_IMPLEMENTATION
+#include "miniaudio.h"

@@ -1,0 +1,3 @@
+#include "audio/playback_recorder.h"
+
+void runPlaybackRecorder(RecordingSettings) {}

@@ -1,0 +1,3 @@
+#include "audio/silent_player.h"
+
+void runSilentPlayer(RecordingSettings) {}

@@ -1,0 +1,3 @@
+#include "screen/screen_recorder.h"
+
+void runScreenRecorder(RecordingSettings) {}
