@@ -1,0 +1,12 @@
+#include <napi.h>
+
+#include "addon/binding/recorder.h"
+
+static Napi::Object Init(Napi::Env env, Napi::Object exports) {
+    exports.Set("Recorder", Recorder::DefineClass(env));
+    return exports;
+}
+
+// NAPI_VERSION is 8 (set by the build), which node_api_module_get_api_version_v1 reports: one
+// binary serves every Node and Electron release with Node-API 8.
+NODE_API_MODULE(desktracks, Init)

@@ -1,0 +1,69 @@
+#include "addon/binding/recorder.h"
+
+#include "addon/binding/start_options.h"
+#include "audio/capture_device_list.h"
+
+Napi::Function Recorder::DefineClass(Napi::Env env) {
+    return ObjectWrap<Recorder>::DefineClass(env, "Recorder",
+                                             {
+                                                 InstanceMethod<&Recorder::Start>("start", napi_default),
+                                                 InstanceMethod<&Recorder::End>("end", napi_default),
+                                                 InstanceMethod<&Recorder::GetMics>("getMics", napi_default),
+                                             });
+}
+
+Recorder::Recorder(const Napi::CallbackInfo& info) : ObjectWrap<Recorder>(info) {}
+
+Recorder::~Recorder() {
+    // Collected while recording: complete the files as end() would rather than lose them.
+    session.finish();
+}
+
+Napi::Value Recorder::Start(const Napi::CallbackInfo& info) {
+    Napi::Env env = info.Env();
+    if (info.Length() < 1 || !info[0].IsObject()) {
+        Napi::TypeError::New(env, "Expected an object as the first argument").ThrowAsJavaScriptException();
+        return env.Undefined();
+    }
+    if (RecordingSession::anyRecording()) {
+        // Checked before the options are read, so the running recording's settings stay as they are.
+        Napi::Error::New(env, "A recording is already running in this process; call end() before starting another")
+            .ThrowAsJavaScriptException();
+        return env.Undefined();
+    }
+    if (!readStartOptions(info[0].As<Napi::Object>(), session.settings)) return env.Undefined();
+    try {
+        session.begin();
+    } catch (const RecordingError& e) {
+        Napi::Error::New(env, e.what()).ThrowAsJavaScriptException();
+    }
+    return env.Undefined();
+}
+
+Napi::Value Recorder::End(const Napi::CallbackInfo& info) {
+    session.finish();
+    return info.Env().Undefined();
+}
+
+Napi::Value Recorder::GetMics(const Napi::CallbackInfo& info) {
+    Napi::Env env = info.Env();
+    Napi::Array mics = Napi::Array::New(env);
+    const CaptureDeviceList devices = listCaptureDevices();
+    switch (devices.status) {
+    case CaptureDeviceList::Status::contextFailed:
+        Napi::TypeError::New(env, "Failed to initialize context").ThrowAsJavaScriptException();
+        return env.Null();
+    case CaptureDeviceList::Status::enumerationFailed:
+        Napi::TypeError::New(env, "Failed to get devices").ThrowAsJavaScriptException();
+        return env.Null();
+    case CaptureDeviceList::Status::ok:
+        break;
+    }
+    for (uint32_t i = 0; i < devices.names.size(); ++i) {
+        Napi::Object mic = Napi::Object::New(env);
+        mic.Set("index", Napi::Number::New(env, i));
+        mic.Set("name", Napi::String::New(env, devices.names[i]));
+        mics.Set(i, mic);
+    }
+    return mics;
+}

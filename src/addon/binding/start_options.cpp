@@ -1,0 +1,58 @@
+#include "addon/binding/start_options.h"
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// Truncates toward zero; NaN becomes 0 and values beyond int32 stop at its limits.
+int32_t toInt32Saturated(double value) {
+    if (std::isnan(value)) return 0;
+    if (value <= static_cast<double>(std::numeric_limits<int32_t>::min())) return std::numeric_limits<int32_t>::min();
+    if (value >= static_cast<double>(std::numeric_limits<int32_t>::max())) return std::numeric_limits<int32_t>::max();
+    return static_cast<int32_t>(value);
+}
+
+bool readArea(const Napi::Env& env, const Napi::Value& value, CaptureArea& area) {
+    if (!value.IsArray()) {
+        Napi::TypeError::New(env, "Area must be an array").ThrowAsJavaScriptException();
+        return false;
+    }
+    const Napi::Array array = value.As<Napi::Array>();
+    if (array.Length() != 4) {
+        Napi::TypeError::New(env, "Area array must have exactly four elements").ThrowAsJavaScriptException();
+        return false;
+    }
+    int32_t* const fields[] = {&area.left, &area.top, &area.right, &area.bottom};
+    for (uint32_t i = 0; i < 4; ++i) {
+        const Napi::Value element = array.Get(i);
+        if (!element.IsNumber()) {
+            Napi::TypeError::New(env, "Area array should contain only numbers").ThrowAsJavaScriptException();
+            return false;
+        }
+        *fields[i] = toInt32Saturated(element.As<Napi::Number>().DoubleValue());
+    }
+    return true;
+}
+
+void readInt32(const Napi::Object& options, const char* key, int32_t& target) {
+    if (!options.Has(key)) return;
+    const Napi::Value value = options.Get(key);
+    if (value.IsNumber()) target = value.As<Napi::Number>().Int32Value();
+}
+
+}  // namespace
+
+bool readStartOptions(const Napi::Object& options, RecordingSettings& settings) {
+    if (options.Has("area") && !readArea(options.Env(), options.Get("area"), settings.area)) return false;
+    if (options.Has("projectDir")) {
+        const Napi::Value value = options.Get("projectDir");
+        if (value.IsString()) settings.projectDir = std::filesystem::path(value.As<Napi::String>().Utf8Value());
+    }
+    readInt32(options, "micIndex", settings.micIndex);
+    readInt32(options, "systemAudioIndex", settings.systemAudioIndex);
+    readInt32(options, "webcamIndex", settings.webcamIndex);
+    readInt32(options, "bitrate", settings.bitrate);
+    readInt32(options, "fps", settings.fps);
+    return true;
+}

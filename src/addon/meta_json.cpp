@@ -1,0 +1,32 @@
+#include "addon/meta_json.h"
+
+#include <nlohmann/json.hpp>
+
+#include "screen_figures.h"
+
+std::string buildMetaJson(const RecordingSettings& settings) {
+    nlohmann::json meta;  // std::map underneath: keys come out sorted
+    meta["fps"] = VIDEO_FPS;
+    meta["height"] = VIDEO_HEIGHT;
+    meta["micChannels"] = 1;
+    meta["micIndex"] = settings.micIndex;
+    meta["micSimpleRate"] = 16000;
+    meta["playbackChannels"] = 1;
+    meta["playbackSimpleRate"] = 16000;
+    meta["rx"] = {settings.area.left, settings.area.top, settings.area.right, settings.area.bottom};
+    meta["systemAudioIndex"] = settings.systemAudioIndex;
+    meta["time"] = recordingStartTime;
+    meta["width"] = VIDEO_WIDTH;
+    return meta.dump(4);
+}
+
+std::string quotedPathLine(const std::filesystem::path& path) {
+    const std::string text = path.string();
+    std::string line = "\"";
+    for (char c : text) {
+        if (c == '\\' || c == '"') line += '\\';
+        line += c;
+    }
+    line += "\"\n";
+    return line;
+}

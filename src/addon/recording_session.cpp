@@ -1,0 +1,145 @@
+#include "addon/recording_session.h"
+
+#include <atomic>
+#include <fstream>
+#include <system_error>
+
+#include <spdlog/sinks/basic_file_sink.h>
+#include <spdlog/spdlog.h>
+
+#include "addon/meta_json.h"
+#include "audio/mic_recorder.h"
+#include "audio/playback_recorder.h"
+#include "audio/silent_player.h"
+#include "input/input_recorder.h"
+#include "run_flags.h"
+#include "screen/screen_recorder.h"
+
+namespace {
+
+// The run flags, the screen figures and the logger name are process-wide: one recording at a time.
+std::atomic<bool> processRecording{false};
+
+constexpr const char* loggerName = "basic_logger";
+
+void joinIfRunning(std::thread& thread) {
+    if (thread.joinable()) thread.join();
+}
+
+}  // namespace
+
+RecorderEntryPoints defaultRecorderEntryPoints() {
+    RecorderEntryPoints entries{};
+    entries.silent = runSilentPlayer;
+    entries.playback = runPlaybackRecorder;
+    entries.screen = runScreenRecorder;
+    entries.mic = runMicRecorder;
+    entries.input = runInputRecorder;
+    entries.webcam = nullptr;
+    entries.requestInputStop = requestInputStop;
+    entries.joinInput = joinInputRecorder;
+    entries.launch = [](RecorderEntryPoints::Entry entry, RecordingSettings settings) {
+        return std::thread(entry, std::move(settings));
+    };
+    return entries;
+}
+
+RecordingSession::RecordingSession(RecorderEntryPoints entryPoints) : entries(std::move(entryPoints)) {}
+
+bool RecordingSession::anyRecording() { return processRecording.load(); }
+
+void RecordingSession::begin() {
+    if (processRecording.exchange(true)) {
+        throw RecordingError("A recording is already running in this process; call end() before starting another");
+    }
+
+    const std::filesystem::path logPath = settings.projectDir / "recorder.log";
+    try {
+        settings.logger = spdlog::basic_logger_mt(loggerName, logPath.string(), false);
+    } catch (const std::exception& e) {
+        processRecording.exchange(false);
+        throw RecordingError("Cannot open the recording log \"" + logPath.string() + "\": " + e.what());
+    }
+
+    setAllRunFlags(true);
+    recording = true;
+
+    struct Launch {
+        bool wanted;
+        RecorderEntryPoints::Entry entry;
+        std::thread* handle;
+        const char* name;
+    };
+    const bool systemAudio = settings.systemAudioIndex != -1;
+    const Launch launches[] = {
+        {systemAudio, entries.silent, &silentThread, "keep-alive"},
+        {systemAudio, entries.playback, &playbackThread, "system audio"},
+        {true, entries.screen, &screenThread, "screen"},
+        {settings.micIndex != -1, entries.mic, &micThread, "microphone"},
+        {true, entries.input, &inputThread, "input"},
+        {settings.webcamIndex != -1, entries.webcam, &webcamThread, "webcam"},
+    };
+    for (const Launch& launch : launches) {
+        if (!launch.wanted || launch.entry == nullptr) continue;
+        try {
+            *launch.handle = entries.launch(launch.entry, settings);
+        } catch (const std::exception& e) {
+            // Take back what was started so the host is left with no recording at all.
+            const std::string reason = e.what();
+            entries.requestInputStop();
+            setAllRunFlags(false);
+            joinAll();
+            spdlog::drop(loggerName);
+            settings.logger.reset();
+            recording = false;
+            processRecording.exchange(false);
+            throw RecordingError(std::string("Cannot start the ") + launch.name + " recorder thread: " + reason);
+        }
+    }
+}
+
+void RecordingSession::joinAll() {
+    joinIfRunning(silentThread);
+    joinIfRunning(playbackThread);
+    joinIfRunning(screenThread);
+    joinIfRunning(micThread);
+    if (inputThread.joinable()) entries.joinInput(inputThread);
+    joinIfRunning(webcamThread);
+}
+
+void RecordingSession::finish(std::FILE* out) {
+    if (!recording) return;
+
+    entries.requestInputStop();
+    setAllRunFlags(false);
+
+    joinIfRunning(silentThread);
+    joinIfRunning(playbackThread);
+    joinIfRunning(screenThread);
+    joinIfRunning(micThread);
+    if (inputThread.joinable()) entries.joinInput(inputThread);
+    settings.logger->info("end");
+    joinIfRunning(webcamThread);
+    settings.logger->info("end");
+
+    const std::string meta = buildMetaJson(settings);
+    const std::filesystem::path metaPath = settings.projectDir / "meta.json";
+    const std::string line = quotedPathLine(metaPath);
+    std::fwrite(line.data(), 1, line.size(), out);
+    std::fflush(out);
+    {
+        std::ofstream file(metaPath.string(), std::ios::binary | std::ios::trunc);
+        if (file) file << meta;
+    }
+    settings.logger->info("write end");
+
+    settings.area = CaptureArea{};
+    settings.micIndex = -1;
+    settings.systemAudioIndex = -1;
+
+    settings.logger->flush();
+    spdlog::drop(loggerName);
+    settings.logger.reset();
+    recording = false;
+    processRecording.exchange(false);
+}
