@@ -1,0 +1,64 @@
+// Type definitions for desktracks.
+
+/** Options of {@link Recorder.start}. Keys left out keep the value the instance holds. */
+export interface StartOptions {
+  /**
+   * Capture area in desktop pixels of output 0: [left, top, right, bottom], right and bottom
+   * exclusive. In force only when right and bottom are both non-zero; otherwise the whole output
+   * is recorded. Reset to [0, 0, 0, 0] by `end()`.
+   */
+  area?: [number, number, number, number];
+  /**
+   * Folder that receives every file of the recording; created (all levels) when missing.
+   * Empty means the current directory. Kept for later recordings.
+   */
+  projectDir?: string;
+  /** Position in `getMics()` of the microphone to record into `mivox.wav`; -1 (default) for none. Reset by `end()`. */
+  micIndex?: number;
+  /** Any value but -1 records the default output device into `output.wav`; -1 (default) for none. Reset by `end()`. */
+  systemAudioIndex?: number;
+  /** Position of the camera to record into `webcam.mp4`; -1 (default) for none. Kept for later recordings. */
+  webcamIndex?: number;
+  /** Average bit rate of `output.mp4` in bits per second (default 18000000). Kept for later recordings. */
+  bitrate?: number;
+  /** Nominal frame rate of `output.mp4` (default 30). Kept for later recordings. */
+  fps?: number;
+}
+
+/** One audio capture device, as listed by {@link Recorder.getMics}. */
+export interface MicInfo {
+  /** Position in the list: the value to pass as `micIndex`. */
+  index: number;
+  /** The device's name as the audio system reports it. */
+  name: string;
+}
+
+/**
+ * Records the desktop as separate tracks into a project directory:
+ *
+ * - `output.mp4`: the screen (H.264); `webcam.mp4`: the camera;
+ * - `mivox.wav` (microphone) and `output.wav` (system audio): 16 kHz mono 16-bit PCM;
+ * - `positions.json`, `clicks.json`: mouse moves, drags, presses and releases with wall-clock
+ *   milliseconds and the cursor shape's name; `cursor_info.json`: the standard cursors' hotspots;
+ * - `meta.json`: start time of the screen video (`time`, ms since 1970), its size and rate, the
+ *   audio formats, the capture area and the chosen devices;
+ * - `recorder.log`: every recorder's progress and failures (appended to).
+ *
+ * One recording runs at a time in a process.
+ */
+export class Recorder {
+  constructor();
+  /**
+   * Starts a recording and returns at once. Throws a TypeError for malformed options, and an
+   * Error when a recording already runs in the process or the log cannot be opened. A recorder
+   * that fails later reports it in `recorder.log`; the other tracks go on.
+   */
+  start(options: StartOptions): undefined;
+  /**
+   * Stops the recording, waits until every file is complete, writes `meta.json` and prints its
+   * quoted path on standard output. Does nothing when no recording runs.
+   */
+  end(): undefined;
+  /** Lists the audio capture devices; `null` (after a thrown TypeError) when they cannot be listed. */
+  getMics(): MicInfo[] | null;
+}

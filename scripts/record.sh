@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# The main job: sets up, builds, records a few seconds of the desktop into a project directory
+# and prints what was written. Without $DISPLAY it starts its own Xvfb and PulseAudio with a
+# moving test scene, so it also works on a bare server.
+#   bash scripts/record.sh [projectDir] [seconds]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+bash scripts/setup.sh >/dev/null
+node scripts/build.js >/dev/null
+
+if [ -z "${DISPLAY:-}" ]; then
+  eval "$(scripts/test-services.sh start --scene)"
+  trap 'scripts/test-services.sh stop' EXIT
+  sleep 1
+fi
+
+project="${1:-$root/recordings/$(date +%Y%m%d-%H%M%S)}"
+node scripts/record-demo.js "$project" "${2:-5}"
