@@ -1,0 +1,26 @@
+// Compiled with `tsc --noEmit` by test/js/types.test.js: the typings must accept real use and
+// reject misuse (the @ts-expect-error lines fail the build if the typings stop catching them).
+import { Recorder, MicInfo, StartOptions } from '../../lib';
+
+const recorder = new Recorder();
+const mics: MicInfo[] | null = recorder.getMics();
+const options: StartOptions = {
+  projectDir: '/tmp/take',
+  area: [0, 0, 1280, 720],
+  micIndex: mics && mics.length ? mics[0].index : -1,
+  systemAudioIndex: 0,
+  webcamIndex: -1,
+  fps: 30,
+  bitrate: 8_000_000,
+};
+const started: undefined = recorder.start(options);
+const ended: undefined = recorder.end();
+void started;
+void ended;
+
+// @ts-expect-error the area has four numbers
+recorder.start({ area: [0, 0, 10] });
+// @ts-expect-error projectDir is a string
+recorder.start({ projectDir: 42 });
+// @ts-expect-error start takes an options object
+recorder.start();
