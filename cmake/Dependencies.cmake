@@ -26,6 +26,7 @@ else()
   pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavcodec libavformat libavutil libswscale)
   pkg_check_modules(XLIBS REQUIRED IMPORTED_TARGET x11 xext xfixes xdamage xrandr xcursor)
   find_package(Threads REQUIRED)
+  find_library(YUV_LIBRARY yuv REQUIRED)  # libyuv-dev: the screen writer's colour conversion
   target_link_libraries(desktracks_deps INTERFACE
-    spdlog::spdlog fmt::fmt PkgConfig::FFMPEG PkgConfig::XLIBS Threads::Threads ${CMAKE_DL_LIBS} m)
+    spdlog::spdlog fmt::fmt PkgConfig::FFMPEG PkgConfig::XLIBS Threads::Threads ${YUV_LIBRARY} ${CMAKE_DL_LIBS} m)
 endif()

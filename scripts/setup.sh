@@ -18,7 +18,7 @@ as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 packages=(
   build-essential cmake pkg-config ca-certificates
   libspdlog-dev libfmt-dev libgtest-dev
-  libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
+  libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libyuv-dev
   libx11-dev libxext-dev libxfixes-dev libxdamage-dev libxrandr-dev libxtst-dev libxcursor-dev
   xvfb x11-utils x11-xserver-utils xdotool xcursor-themes adwaita-icon-theme
   pulseaudio pulseaudio-utils sox ffmpeg

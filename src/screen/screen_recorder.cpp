@@ -1,3 +1,249 @@
 #include "screen/screen_recorder.h"
 
-void runScreenRecorder(RecordingSettings) {}
+#include "run_flags.h"
+#include "screen/screen_log.h"
+#include "screen_figures.h"
+
+namespace {
+
+constexpr uint32_t defaultFps = 30;
+constexpr uint32_t defaultBitRate = 18000000;
+constexpr int recoveryAttempts = 10;
+constexpr uint32_t recoveryPauseMillis = 250;
+
+}  // namespace
+
+void runScreenRecorder(RecordingSettings settings) {
+    std::unique_ptr<VideoCapturePlatform> capture = createVideoCapturePlatform();
+    std::unique_ptr<MediaPlatform> media = createMediaPlatform();
+    SystemScreenClock clock;
+    ScreenRecorder recorder(*capture, *media, clock);
+    recorder.run(std::move(settings));
+}
+
+ScreenRecorder::ScreenRecorder(VideoCapturePlatform& capturePlatform, MediaPlatform& mediaPlatform, ScreenClock& screenClock)
+    : capture(capturePlatform), media(mediaPlatform), clock(screenClock) {}
+
+// Objects still held after an early end are released in reverse order of creation.
+ScreenRecorder::~ScreenRecorder() {
+    lDestImage.reset();
+    lGDIImage.reset();
+    screenDuplication.reset();
+    screenContext.reset();
+    screenDevice.reset();
+}
+
+void ScreenRecorder::publishRateFigures(const RecordingSettings& settings) {
+    spdlog::logger& log = screenLog(settings);
+    // The encoder cannot take a rate of zero or less: such a setting keeps the default, and the
+    // figures report what the file really has.
+    if (settings.fps <= 0) {
+        log.info("screenRecorder: fps {} is not usable, using {}", settings.fps, defaultFps);
+    }
+    if (settings.bitrate <= 0) {
+        log.info("screenRecorder: bitrate {} is not usable, using {}", settings.bitrate, defaultBitRate);
+    }
+    VIDEO_FPS = settings.fps > 0 ? static_cast<uint32_t>(settings.fps) : defaultFps;
+    log.info("screenRecorder: VIDEO_FPS: {}", VIDEO_FPS);
+    VIDEO_BIT_RATE = settings.bitrate > 0 ? static_cast<uint32_t>(settings.bitrate) : defaultBitRate;
+    log.info("screenRecorder: VIDEO_BIT_RATE: {}", VIDEO_BIT_RATE);
+}
+
+void ScreenRecorder::run(RecordingSettings settings) {
+    spdlog::logger& log = screenLog(settings);
+    publishRateFigures(settings);
+    logAdapters(settings);
+
+    if (failed(createDevice(settings))) {
+        log.error("screenRecorder: createDevice failed");
+        return;
+    }
+    if (!prepare(settings)) {
+        log.error("screenRecorder: prepare failed");
+        return;
+    }
+    if (failed(media.initializeThread())) return;
+    if (failed(media.startup())) {
+        releaseResources(settings);
+        media.uninitializeThread();
+        return;
+    }
+
+    area = usableCaptureArea(settings.area);
+    if (settings.area.inForce() && !area) {
+        const CaptureArea& given = settings.area;
+        log.info("screenRecorder: capture area [{}, {}, {}, {}] is not usable, recording the whole output", given.left,
+                 given.top, given.right, given.bottom);
+    }
+    videoSize = videoSizeFor(area, duplicationDesc.width, duplicationDesc.height);
+    VIDEO_WIDTH = videoSize.width;
+    VIDEO_HEIGHT = videoSize.height;
+
+    std::unique_ptr<SinkWriter> writer;
+    uint32_t streamIndex = 0;
+    if (failed(initializeSinkWriter(writer, streamIndex, settings))) {
+        writer.reset();  // a writer that wrote nothing leaves no file
+        media.shutdown();
+        releaseResources(settings);
+        media.uninitializeThread();
+        return;
+    }
+    log.info("screenRecorder: InitializeSinkWriter success");
+
+    const LoopEnd end = captureLoop(*writer, streamIndex, settings);
+    if (end == LoopEnd::stopped) {
+        if (!failed(writer->finalize())) log.info("screenRecorder: Finalize success");
+    } else if (samplesWritten > 0) {
+        // Keep what was recorded before the error playable.
+        if (!failed(writer->finalize())) {
+            log.info("screenRecorder: {} samples written before the error were kept", samplesWritten);
+        }
+    } else {
+        writer->finalize();  // removes the empty file
+    }
+
+    media.shutdown();
+    writer.reset();
+    releaseResources(settings);
+    media.uninitializeThread();
+}
+
+bool ScreenRecorder::prepare(const RecordingSettings& settings) {
+    spdlog::logger& log = screenLog(settings);
+    if (!screenDevice) {
+        log.error("screenRecorder: prepare failed");
+        return false;
+    }
+    std::unique_ptr<DesktopDuplication> duplication;
+    DuplicationStep failedStep = DuplicationStep::deviceQuery;
+    const HResult duplicated = screenDevice->duplicateOutput0(duplication, failedStep);
+    if (failed(duplicated) || !duplication) {
+        switch (failedStep) {
+            case DuplicationStep::deviceQuery: log.error("screenRecorder: prepare failed"); break;
+            case DuplicationStep::adapterParent: break;
+            case DuplicationStep::enumOutputs: log.error("screenRecorder: EnumOutputs failed"); break;
+            case DuplicationStep::output1Query: log.error("screenRecorder: lDxgiOutput1 is null"); break;
+            case DuplicationStep::duplicateOutput:
+                log.error("screenRecorder: DuplicateOutput failed");
+                log.error("screenRecorder: Operation failed. HRESULT: 0x{:X}, Message: {}", static_cast<uint32_t>(duplicated),
+                          capture.messageText(duplicated));
+                break;
+        }
+        return false;
+    }
+    screenDuplication = std::move(duplication);
+    duplicationDesc = screenDuplication->mode();
+
+    struct TextureStep {
+        TextureKind kind;
+        std::unique_ptr<VideoTexture>* owner;
+        const char* nullLine;
+    };
+    const TextureStep steps[] = {
+        {TextureKind::gdiRenderTarget, &lGDIImage, "screenRecorder: lGDIImage is null"},
+        {TextureKind::staging, &lDestImage, "screenRecorder: lDestImage is null"},
+    };
+    for (const TextureStep& step : steps) {
+        std::unique_ptr<VideoTexture> texture;
+        if (failed(screenDevice->createTexture(step.kind, duplicationDesc, texture))) {
+            log.error("screenRecorder: CreateTexture2D failed");
+            return false;
+        }
+        if (!texture) {
+            log.error(step.nullLine);
+            return false;
+        }
+        *step.owner = std::move(texture);
+    }
+    return true;
+}
+
+ScreenRecorder::LoopEnd ScreenRecorder::captureLoop(SinkWriter& writer, uint32_t streamIndex, const RecordingSettings& settings) {
+    spdlog::logger& log = screenLog(settings);
+    int64_t sampleTime = 0;
+    int64_t sampleDuration = 0;
+    int64_t previousReading = 0;
+    bool firstSample = true;
+
+    if (!screenRunning.load()) return LoopEnd::stopped;
+    do {
+        std::unique_ptr<DesktopResource> resource;
+        bool frameAcquired = false;
+        const HResult acquired = screenDuplication->acquireNextFrame(0, resource);
+        if (acquired == hresult::waitTimeout) {
+            resource.reset();
+        } else if (acquired == hresult::accessLost) {
+            log.info("screenRecorder: AcquireNextFrame DXGI_ERROR_ACCESS_LOST");
+            resource.reset();
+            screenDuplication.reset();
+            bool recovered = false;
+            for (int attempt = 0; attempt < recoveryAttempts && !recovered; ++attempt) {
+                recovered = prepare(settings);
+                if (!recovered) {
+                    clock.sleepMillis(recoveryPauseMillis);
+                    // A recording end during the pauses needs no further attempts.
+                    if (!screenRunning.load()) return LoopEnd::stopped;
+                }
+            }
+            if (!recovered) return LoopEnd::failed;
+        } else if (failed(acquired)) {
+            log.info("screenRecorder: AcquireNextFrame failed");
+            return LoopEnd::failed;
+        } else {
+            frameAcquired = true;
+        }
+
+        captureFrame(resource.get());
+
+        if (!screenRecording.load()) {
+            if (frameAcquired) screenDuplication->releaseFrame();
+        } else {
+            if (firstSample) {
+                recordingStartTime = clock.wallTicks() / 10000;
+                firstSample = false;
+                sampleTime = 0;
+                previousReading = clock.steadyTicks();
+            } else {
+                const int64_t reading = clock.steadyTicks();
+                sampleDuration = reading - previousReading;
+                sampleTime += sampleDuration;
+                previousReading = reading;
+            }
+            if (failed(writeFrame(writer, streamIndex, sampleTime, sampleDuration, frameAcquired))) {
+                log.info("screenRecorder: WriteFrame failed");
+                return LoopEnd::failed;
+            }
+        }
+    } while (screenRunning.load());
+    return LoopEnd::stopped;
+}
+
+bool ScreenRecorder::captureFrame(DesktopResource* resource) {
+    if (resource == nullptr || !screenContext || !lDestImage) return false;
+    std::unique_ptr<VideoTexture> texture = resource->queryTexture();
+    if (!texture) return false;
+    screenContext->copyResource(*lDestImage, *texture);
+    MappedImage image;
+    if (failed(screenContext->map(*lDestImage, image))) return false;
+    // After a desktop size change the whole-output video keeps its size: the new desktop is
+    // cropped or padded at its top-left corner.
+    std::optional<CaptureArea> region = area;
+    if (!region && (duplicationDesc.width != videoSize.width || duplicationDesc.height != videoSize.height)) {
+        region = CaptureArea{0, 0, static_cast<int32_t>(videoSize.width), static_cast<int32_t>(videoSize.height)};
+    }
+    const bool stored = storeFrameImage(frameImage, image.data, image.rowPitch, duplicationDesc.width, duplicationDesc.height, region);
+    screenContext->unmap(*lDestImage);
+    return stored;
+}
+
+void ScreenRecorder::releaseResources(const RecordingSettings& settings) {
+    screenDevice.reset();
+    screenContext.reset();
+    screenDuplication.reset();
+    lGDIImage.reset();
+    lDestImage.reset();
+    frameImage.clear();
+    screenRunning.exchange(false);
+    screenRecording.exchange(false);
+    screenLog(settings).info("screenRecorder: All resources have been released safely.");
+}

@@ -1,6 +1,61 @@
 #pragma once
 
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "platform/video_capture.h"
+#include "platform/video_writer.h"
 #include "recording_settings.h"
+#include "screen/frame_image.h"
+#include "screen/screen_clock.h"
 
 // Thread function of the screen track: captures output 0 into output.mp4 until screenRunning falls.
 void runScreenRecorder(RecordingSettings settings);
+
+// The screen track written against the video platform layer, so that any platform (or a test's
+// scripted one) can run it. One instance serves one recording thread.
+class ScreenRecorder {
+public:
+    ScreenRecorder(VideoCapturePlatform& capture, MediaPlatform& media, ScreenClock& clock);
+    ~ScreenRecorder();
+    ScreenRecorder(const ScreenRecorder&) = delete;
+    ScreenRecorder& operator=(const ScreenRecorder&) = delete;
+
+    void run(RecordingSettings settings);
+
+    // The set-up steps, in the order run() takes them.
+    HResult logAdapters(const RecordingSettings& settings);
+    HResult createDevice(const RecordingSettings& settings);
+    bool prepare(const RecordingSettings& settings);
+
+    // Samples written to the current writer.
+    uint64_t writtenSamples() const { return samplesWritten; }
+
+private:
+    enum class LoopEnd { stopped, failed };
+
+    LoopEnd captureLoop(SinkWriter& writer, uint32_t streamIndex, const RecordingSettings& settings);
+    bool captureFrame(DesktopResource* resource);
+    void releaseResources(const RecordingSettings& settings);
+    HResult initializeSinkWriter(std::unique_ptr<SinkWriter>& writer, uint32_t& streamIndex, const RecordingSettings& settings);
+    HResult writeFrame(SinkWriter& writer, uint32_t streamIndex, int64_t sampleTime, int64_t sampleDuration, bool frameAcquired);
+    void publishRateFigures(const RecordingSettings& settings);
+
+    VideoCapturePlatform& capture;
+    MediaPlatform& media;
+    ScreenClock& clock;
+
+    std::unique_ptr<VideoDevice> screenDevice;
+    std::unique_ptr<VideoContext> screenContext;
+    std::unique_ptr<DesktopDuplication> screenDuplication;
+    DuplicationMode duplicationDesc;
+    std::unique_ptr<VideoTexture> lGDIImage;
+    std::unique_ptr<VideoTexture> lDestImage;
+    std::vector<uint8_t> frameImage;
+
+    std::optional<CaptureArea> area;  // the usable capture area, none for the whole output
+    VideoSize videoSize;              // fixed when the writer opens
+    uint64_t samplesWritten = 0;
+};

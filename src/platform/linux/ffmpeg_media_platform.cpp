@@ -1,0 +1,36 @@
+#include <memory>
+
+#include "platform/linux/ffmpeg_sink_writer.h"
+#include "platform/linux/pooled_video_sample.h"
+#include "platform/video_writer.h"
+
+namespace {
+
+// FFmpeg needs no per-thread start-up; the calls pair up as on platforms that do.
+class FfmpegMediaPlatform : public MediaPlatform {
+public:
+    HResult initializeThread() override { return hresult::ok; }
+    void uninitializeThread() override {}
+    HResult startup() override { return hresult::ok; }
+    HResult shutdown() override { return hresult::ok; }
+
+    HResult createSinkWriter(const std::filesystem::path& file, const SinkWriterAttributes& attributes,
+                             std::unique_ptr<SinkWriter>& writer) override {
+        writer.reset();
+        if (!attributes.mpeg4Container) return hresult::invalidArgument;  // MP4 is the only container here
+        writer = std::make_unique<FfmpegSinkWriter>(file);
+        return hresult::ok;
+    }
+
+    HResult createSample(uint32_t bufferSize, std::unique_ptr<VideoSample>& sample) override {
+        sample = std::make_unique<PooledVideoSample>(pool, bufferSize);
+        return hresult::ok;
+    }
+
+private:
+    std::shared_ptr<SampleBufferPool> pool = std::make_shared<SampleBufferPool>();
+};
+
+}  // namespace
+
+std::unique_ptr<MediaPlatform> createMediaPlatform() { return std::make_unique<FfmpegMediaPlatform>(); }

@@ -1,0 +1,239 @@
+#include "platform/linux/ffmpeg_sink_writer.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/opt.h>
+}
+#include <libyuv/convert.h>
+
+#include <system_error>
+
+namespace {
+
+constexpr AVRational hundredNanoseconds{1, 10000000};
+
+HResult fromAvError(int error) {
+    if (error == AVERROR(ENOMEM)) return hresult::outOfMemory;
+    if (error == AVERROR(EINVAL)) return hresult::invalidArgument;
+    if (error == AVERROR(ENOENT)) return static_cast<HResult>(0x80070003u);  // path not found
+    if (error == AVERROR(EACCES)) return static_cast<HResult>(0x80070005u);  // access denied
+    return hresult::fail;
+}
+
+}  // namespace
+
+void CodecContextDeleter::operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
+void FormatContextDeleter::operator()(AVFormatContext* context) const {
+    if (context->pb != nullptr) avio_closep(&context->pb);
+    avformat_free_context(context);
+}
+void FrameDeleter::operator()(AVFrame* value) const { av_frame_free(&value); }
+void PacketDeleter::operator()(AVPacket* value) const { av_packet_free(&value); }
+
+FfmpegSinkWriter::FfmpegSinkWriter(std::filesystem::path path) : file(std::move(path)) {}
+
+FfmpegSinkWriter::~FfmpegSinkWriter() {
+    // A writer dropped without finalize still completes what it has, or leaves no file.
+    if (state == State::writing) finalize();
+}
+
+HResult FfmpegSinkWriter::addStream(const VideoMediaType& outputType, uint32_t& streamIndex) {
+    if (state != State::configuring || haveStream) return hresult::invalidState;
+    if (outputType.subtype != VideoSubtype::h264) return hresult::invalidArgument;
+    if (outputType.width < 2 || outputType.height < 2 || outputType.width > 16384 || outputType.height > 16384 ||
+        outputType.frameRateNumerator == 0 || outputType.frameRateDenominator == 0 || outputType.averageBitrate == 0) {
+        return hresult::invalidArgument;
+    }
+    output = outputType;
+    haveStream = true;
+    streamIndex = 0;
+    return hresult::ok;
+}
+
+HResult FfmpegSinkWriter::setInputMediaType(uint32_t streamIndex, const VideoMediaType& inputType) {
+    if (state != State::configuring || !haveStream || streamIndex != 0) return hresult::invalidState;
+    // The writer converts BGRA at the stream's size; it does not scale.
+    if (inputType.subtype != VideoSubtype::rgb32 || inputType.width != output.width || inputType.height != output.height) {
+        return hresult::invalidArgument;
+    }
+    haveInput = true;
+    return hresult::ok;
+}
+
+HResult FfmpegSinkWriter::beginWriting() {
+    if (state != State::configuring || !haveStream || !haveInput) return hresult::invalidState;
+    const HResult opened = openEncoderAndFile();
+    if (failed(opened)) {
+        discardFile();
+        return opened;
+    }
+    state = State::writing;
+    encoder = std::thread(&FfmpegSinkWriter::encodeLoop, this);
+    return hresult::ok;
+}
+
+HResult FfmpegSinkWriter::openEncoderAndFile() {
+    encodedWidth = static_cast<int>(output.width & ~1u);
+    encodedHeight = static_cast<int>(output.height & ~1u);
+
+    const AVCodec* x264 = avcodec_find_encoder_by_name("libx264");
+    if (x264 == nullptr) return hresult::notImplemented;
+    codec.reset(avcodec_alloc_context3(x264));
+    AVFormatContext* formatContext = nullptr;
+    if (avformat_alloc_output_context2(&formatContext, nullptr, "mp4", file.string().c_str()) < 0 || formatContext == nullptr) {
+        return hresult::fail;
+    }
+    format.reset(formatContext);
+    frame.reset(av_frame_alloc());
+    packet.reset(av_packet_alloc());
+    if (!codec || !frame || !packet) return hresult::outOfMemory;
+
+    codec->width = encodedWidth;
+    codec->height = encodedHeight;
+    codec->pix_fmt = AV_PIX_FMT_YUV420P;
+    codec->time_base = hundredNanoseconds;
+    codec->framerate = AVRational{static_cast<int>(output.frameRateNumerator), static_cast<int>(output.frameRateDenominator)};
+    codec->bit_rate = output.averageBitrate;
+    codec->gop_size = static_cast<int>(std::min<uint64_t>(2ull * output.frameRateNumerator / output.frameRateDenominator + 1, 600));
+    codec->max_b_frames = 0;  // keeps decode order = presentation order, so the first pts stays 0
+    codec->sample_aspect_ratio = AVRational{static_cast<int>(output.pixelAspectNumerator), static_cast<int>(output.pixelAspectDenominator)};
+    codec->color_range = AVCOL_RANGE_MPEG;
+    codec->colorspace = AVCOL_SPC_SMPTE170M;  // the BT.601 matrix the conversion uses
+    codec->thread_count = 0;
+    av_opt_set(codec->priv_data, "preset", "ultrafast", 0);
+    if (format->oformat->flags & AVFMT_GLOBALHEADER) codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    int error = avcodec_open2(codec.get(), x264, nullptr);
+    if (error < 0) return fromAvError(error);
+
+    stream = avformat_new_stream(format.get(), nullptr);
+    if (stream == nullptr) return hresult::outOfMemory;
+    stream->time_base = hundredNanoseconds;
+    stream->avg_frame_rate = codec->framerate;
+    error = avcodec_parameters_from_context(stream->codecpar, codec.get());
+    if (error < 0) return fromAvError(error);
+
+    frame->format = AV_PIX_FMT_YUV420P;
+    frame->width = encodedWidth;
+    frame->height = encodedHeight;
+    error = av_frame_get_buffer(frame.get(), 0);
+    if (error < 0) return fromAvError(error);
+
+    error = avio_open(&format->pb, file.string().c_str(), AVIO_FLAG_WRITE);
+    if (error < 0) return fromAvError(error);
+    fileOpen = true;
+    error = avformat_write_header(format.get(), nullptr);
+    if (error < 0) return fromAvError(error);
+    return hresult::ok;
+}
+
+HResult FfmpegSinkWriter::writeSample(uint32_t streamIndex, std::unique_ptr<VideoSample> sample) {
+    if (state != State::writing || streamIndex != 0) return hresult::invalidState;
+    auto* pooled = dynamic_cast<PooledVideoSample*>(sample.get());
+    if (pooled == nullptr || pooled->length() < static_cast<uint64_t>(output.width) * output.height * 4) {
+        return hresult::invalidArgument;
+    }
+    sample.release();
+    std::unique_ptr<PooledVideoSample> owned(pooled);
+
+    std::unique_lock<std::mutex> lock(mutex);
+    changed.wait(lock, [this] { return queue.size() < queueCapacity || failed(encoderResult); });
+    if (failed(encoderResult)) return encoderResult;
+    queue.push_back(std::move(owned));
+    ++samplesQueued;
+    changed.notify_all();
+    return hresult::ok;
+}
+
+void FfmpegSinkWriter::encodeLoop() {
+    for (;;) {
+        std::unique_ptr<PooledVideoSample> sample;
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            changed.wait(lock, [this] { return !queue.empty() || closing; });
+            if (queue.empty()) return;
+            sample = std::move(queue.front());
+            queue.pop_front();
+            changed.notify_all();
+        }
+        const HResult result = encode(sample.get());
+        if (failed(result)) {
+            std::lock_guard<std::mutex> lock(mutex);
+            encoderResult = result;
+            queue.clear();
+            changed.notify_all();
+            return;
+        }
+    }
+}
+
+HResult FfmpegSinkWriter::encode(const PooledVideoSample* sample) {
+    int error = 0;
+    if (sample != nullptr) {
+        error = av_frame_make_writable(frame.get());
+        if (error < 0) return fromAvError(error);
+        // Bottom-up rows: start at the row that holds the top of the encoded picture and let the
+        // negative height walk upwards; an odd bottom row is skipped.
+        const int stride = static_cast<int>(output.width) * 4;
+        const uint8_t* top = sample->data() + static_cast<size_t>(output.height - static_cast<uint32_t>(encodedHeight)) * stride;
+        libyuv::ARGBToI420(top, stride, frame->data[0], frame->linesize[0], frame->data[1], frame->linesize[1],
+                           frame->data[2], frame->linesize[2], encodedWidth, -encodedHeight);
+        // The file needs strictly increasing times.
+        int64_t pts = sample->sampleTime();
+        if (pts <= lastPts) pts = lastPts + 1;
+        lastPts = pts;
+        frame->pts = pts;
+        error = avcodec_send_frame(codec.get(), frame.get());
+    } else {
+        error = avcodec_send_frame(codec.get(), nullptr);
+    }
+    if (error < 0) return fromAvError(error);
+    return drainPackets();
+}
+
+HResult FfmpegSinkWriter::drainPackets() {
+    for (;;) {
+        int error = avcodec_receive_packet(codec.get(), packet.get());
+        if (error == AVERROR(EAGAIN) || error == AVERROR_EOF) return hresult::ok;
+        if (error < 0) return fromAvError(error);
+        av_packet_rescale_ts(packet.get(), codec->time_base, stream->time_base);
+        packet->stream_index = stream->index;
+        error = av_interleaved_write_frame(format.get(), packet.get());
+        if (error < 0) return fromAvError(error);
+    }
+}
+
+HResult FfmpegSinkWriter::finalize() {
+    if (state != State::writing) return hresult::invalidState;
+    state = State::finished;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        closing = true;
+        changed.notify_all();
+    }
+    encoder.join();
+
+    if (samplesQueued == 0) {
+        discardFile();
+        return hresult::noSamplesProcessed;
+    }
+    // Flush and close even after an encoder error, so that what reached the file stays playable.
+    HResult result = encoderResult;
+    const HResult flushed = encode(nullptr);
+    if (!failed(result)) result = flushed;
+    const int error = av_write_trailer(format.get());
+    if (!failed(result) && error < 0) result = fromAvError(error);
+    format.reset();
+    codec.reset();
+    return result;
+}
+
+void FfmpegSinkWriter::discardFile() {
+    format.reset();
+    codec.reset();
+    if (fileOpen) {
+        std::error_code ignored;
+        std::filesystem::remove(file, ignored);
+        fileOpen = false;
+    }
+}

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "platform/linux/pooled_video_sample.h"
+#include "platform/video_writer.h"
+
+struct AVCodecContext;
+struct AVFormatContext;
+struct AVFrame;
+struct AVPacket;
+struct AVStream;
+
+struct CodecContextDeleter {
+    void operator()(AVCodecContext* context) const;
+};
+struct FormatContextDeleter {
+    void operator()(AVFormatContext* context) const;
+};
+struct FrameDeleter {
+    void operator()(AVFrame* frame) const;
+};
+struct PacketDeleter {
+    void operator()(AVPacket* packet) const;
+};
+
+// Sink writer on FFmpeg's libraries: BGRA bottom-up samples become YUV 4:2:0, libx264 encodes
+// them into an MP4 file whose stream time base is 100 ns, so sample times reach the file exactly.
+// Encoding runs on a thread of its own behind a short queue; writeSample blocks only while that
+// queue is full. Odd sizes are encoded at the largest even size inside them (the last column and
+// row are dropped), which 4:2:0 requires.
+class FfmpegSinkWriter : public SinkWriter {
+public:
+    explicit FfmpegSinkWriter(std::filesystem::path file);
+    ~FfmpegSinkWriter() override;
+
+    HResult addStream(const VideoMediaType& outputType, uint32_t& streamIndex) override;
+    HResult setInputMediaType(uint32_t streamIndex, const VideoMediaType& inputType) override;
+    HResult beginWriting() override;
+    HResult writeSample(uint32_t streamIndex, std::unique_ptr<VideoSample> sample) override;
+    HResult finalize() override;
+
+private:
+    enum class State { configuring, writing, finished };
+
+    HResult openEncoderAndFile();
+    void encodeLoop();
+    HResult encode(const PooledVideoSample* sample);
+    HResult drainPackets();
+    void discardFile();
+
+    const std::filesystem::path file;
+    State state = State::configuring;
+    bool haveStream = false;
+    bool haveInput = false;
+    VideoMediaType output;
+    int encodedWidth = 0;
+    int encodedHeight = 0;
+
+    std::unique_ptr<AVCodecContext, CodecContextDeleter> codec;
+    std::unique_ptr<AVFormatContext, FormatContextDeleter> format;
+    std::unique_ptr<AVFrame, FrameDeleter> frame;
+    std::unique_ptr<AVPacket, PacketDeleter> packet;
+    AVStream* stream = nullptr;
+    bool fileOpen = false;
+    int64_t lastPts = -1;
+    uint64_t samplesQueued = 0;
+
+    // Between the caller and the encoder thread.
+    static constexpr size_t queueCapacity = 2;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<std::unique_ptr<PooledVideoSample>> queue;
+    bool closing = false;
+    HResult encoderResult = hresult::ok;
+    std::thread encoder;
+};

@@ -1,0 +1,64 @@
+#include "platform/linux/x11_connection.h"
+
+#include <map>
+#include <mutex>
+
+namespace {
+
+// Xlib's error handler is process-wide: errors of our connections are recorded, those of any
+// other connection go to the handler that was installed before ours.
+std::mutex registryMutex;
+std::map<Display*, X11Connection*> registry;
+XErrorHandler previousHandler = nullptr;
+std::once_flag installOnce;
+
+}  // namespace
+
+std::shared_ptr<X11Connection> X11Connection::open() {
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) return nullptr;
+    return std::shared_ptr<X11Connection>(new X11Connection(display));
+}
+
+X11Connection::X11Connection(Display* display) : dpy(display) {
+    std::call_once(installOnce, [] { previousHandler = XSetErrorHandler(&X11Connection::onError); });
+    {
+        std::lock_guard<std::mutex> lock(registryMutex);
+        registry[dpy] = this;
+    }
+    XSetIOErrorExitHandler(dpy, &X11Connection::onConnectionLost, this);
+}
+
+X11Connection::~X11Connection() {
+    {
+        std::lock_guard<std::mutex> lock(registryMutex);
+        registry.erase(dpy);
+    }
+    XCloseDisplay(dpy);
+}
+
+bool X11Connection::sync() {
+    if (connectionLost) return false;
+    XSync(dpy, False);
+    return takeError() == 0 && !connectionLost;
+}
+
+int X11Connection::takeError() {
+    const int error = lastError;
+    lastError = 0;
+    return error;
+}
+
+int X11Connection::onError(Display* display, XErrorEvent* event) {
+    {
+        std::lock_guard<std::mutex> lock(registryMutex);
+        const auto found = registry.find(display);
+        if (found != registry.end()) {
+            found->second->lastError = event->error_code;
+            return 0;
+        }
+    }
+    return previousHandler != nullptr ? previousHandler(display, event) : 0;
+}
+
+void X11Connection::onConnectionLost(Display*, void* self) { static_cast<X11Connection*>(self)->connectionLost = true; }

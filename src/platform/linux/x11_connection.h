@@ -1,0 +1,33 @@
+#pragma once
+
+#include <X11/Xlib.h>
+
+#include <memory>
+
+// One Xlib connection of the screen track. X errors on it are recorded instead of reaching
+// Xlib's default handler (which ends the process), and a lost server marks it lost instead of
+// exiting.
+class X11Connection {
+public:
+    static std::shared_ptr<X11Connection> open();
+    ~X11Connection();
+    X11Connection(const X11Connection&) = delete;
+    X11Connection& operator=(const X11Connection&) = delete;
+
+    Display* display() const { return dpy; }
+    bool lost() const { return connectionLost; }
+    // Waits for the server to handle every request sent so far; false when one of them failed
+    // or the connection is gone. Clears the recorded error.
+    bool sync();
+    // The error code recorded since the last call (0 for none), cleared.
+    int takeError();
+
+private:
+    explicit X11Connection(Display* display);
+    static int onError(Display* display, XErrorEvent* event);
+    static void onConnectionLost(Display* display, void* self);
+
+    Display* dpy;
+    int lastError = 0;
+    bool connectionLost = false;
+};

@@ -1,0 +1,129 @@
+#include "platform/linux/x11_desktop_duplication.h"
+
+#include <X11/extensions/Xrandr.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+
+namespace {
+
+constexpr HResult invalidCall = static_cast<HResult>(0x887A0001u);
+
+class X11DesktopFrame : public DesktopResource {
+public:
+    X11DesktopFrame(Window root, X11Rect rect) : root(root), rect(rect) {}
+    std::unique_ptr<VideoTexture> queryTexture() override { return std::make_unique<X11DesktopTexture>(root, rect); }
+
+private:
+    Window root;
+    X11Rect rect;
+};
+
+}  // namespace
+
+HResult X11SharedImage::create(std::shared_ptr<X11Connection> connection, unsigned width, unsigned height,
+                               std::unique_ptr<VideoTexture>& texture) {
+    Display* dpy = connection->display();
+    const int screen = DefaultScreen(dpy);
+    std::unique_ptr<X11SharedImage> image(new X11SharedImage(connection));
+    image->ximage = XShmCreateImage(dpy, DefaultVisual(dpy, screen), static_cast<unsigned>(DefaultDepth(dpy, screen)),
+                                    ZPixmap, nullptr, &image->segment, width, height);
+    if (image->ximage == nullptr) return hresult::outOfMemory;
+    const size_t bytes = static_cast<size_t>(image->ximage->bytes_per_line) * height;
+    image->segment.shmid = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
+    if (image->segment.shmid < 0) return hresult::outOfMemory;
+    image->segment.shmaddr = static_cast<char*>(shmat(image->segment.shmid, nullptr, 0));
+    // Marked for removal at once: the segment goes away with its last attachment, even on a crash.
+    shmctl(image->segment.shmid, IPC_RMID, nullptr);
+    if (image->segment.shmaddr == reinterpret_cast<char*>(-1)) {
+        image->segment.shmaddr = nullptr;
+        return hresult::outOfMemory;
+    }
+    image->ximage->data = image->segment.shmaddr;
+    image->segment.readOnly = False;
+    if (!XShmAttach(dpy, &image->segment) || !connection->sync()) return hresult::fail;
+    image->attached = true;
+    texture = std::move(image);
+    return hresult::ok;
+}
+
+X11SharedImage::~X11SharedImage() {
+    // Detach on the server before the connection can close.
+    if (attached && !connection->lost()) {
+        XShmDetach(connection->display(), &segment);
+        connection->sync();
+    }
+    if (ximage != nullptr) {
+        ximage->data = nullptr;
+        XDestroyImage(ximage);
+    }
+    if (segment.shmaddr != nullptr) shmdt(segment.shmaddr);
+}
+
+bool X11SharedImage::grab(const X11DesktopTexture& source) {
+    grabbed = false;
+    if (connection->lost()) return false;
+    if (source.rect.width != static_cast<unsigned>(ximage->width) || source.rect.height != static_cast<unsigned>(ximage->height)) {
+        return false;
+    }
+    const Bool done = XShmGetImage(connection->display(), source.root, ximage, source.rect.x, source.rect.y, AllPlanes);
+    grabbed = done && connection->takeError() == 0 && !connection->lost();
+    return grabbed;
+}
+
+HResult X11DesktopDuplication::create(std::shared_ptr<X11Connection> connection, int screen, X11Rect output,
+                                      std::unique_ptr<DesktopDuplication>& duplication) {
+    Display* dpy = connection->display();
+    int damageError = 0;
+    int randrError = 0;
+    std::unique_ptr<X11DesktopDuplication> created(new X11DesktopDuplication(connection, RootWindow(dpy, screen), output));
+    if (!XDamageQueryExtension(dpy, &created->damageEventBase, &damageError)) return hresult::notImplemented;
+    if (!XRRQueryExtension(dpy, &created->randrEventBase, &randrError)) return hresult::notImplemented;
+    created->damage = XDamageCreate(dpy, created->root, XDamageReportNonEmpty);
+    XRRSelectInput(dpy, created->root, RRScreenChangeNotifyMask);
+    if (!connection->sync()) return hresult::fail;
+    duplication = std::move(created);
+    return hresult::ok;
+}
+
+X11DesktopDuplication::~X11DesktopDuplication() {
+    if (damage != 0 && !connection->lost()) {
+        XDamageDestroy(connection->display(), damage);
+        connection->sync();
+    }
+}
+
+DuplicationMode X11DesktopDuplication::mode() { return {output.width, output.height, pixelFormatB8G8R8A8}; }
+
+void X11DesktopDuplication::drainEvents() {
+    Display* dpy = connection->display();
+    while (!connection->lost() && XPending(dpy) > 0) {
+        XEvent event;
+        XNextEvent(dpy, &event);
+        if (event.type == damageEventBase + XDamageNotify) {
+            damaged = true;
+        } else if (event.type == randrEventBase + RRScreenChangeNotify) {
+            XRRUpdateConfiguration(&event);
+            reconfigured = true;
+        }
+    }
+}
+
+HResult X11DesktopDuplication::acquireNextFrame(uint32_t, std::unique_ptr<DesktopResource>& resource) {
+    resource.reset();
+    if (frameHeld) return invalidCall;
+    drainEvents();
+    if (connection->lost() || reconfigured) return hresult::accessLost;
+    if (!damaged) return hresult::waitTimeout;
+    // Clear the damage before the grab, so that drawing during the grab shows up next time.
+    XDamageSubtract(connection->display(), damage, None, None);
+    damaged = false;
+    frameHeld = true;
+    resource = std::make_unique<X11DesktopFrame>(root, output);
+    return hresult::ok;
+}
+
+HResult X11DesktopDuplication::releaseFrame() {
+    if (!frameHeld) return invalidCall;
+    frameHeld = false;
+    return hresult::ok;
+}

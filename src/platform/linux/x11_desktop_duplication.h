@@ -1,0 +1,76 @@
+#pragma once
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XShm.h>
+#include <X11/extensions/Xdamage.h>
+
+#include <memory>
+
+#include "platform/linux/x11_connection.h"
+#include "platform/video_capture.h"
+
+// A rectangle of the root window: the desktop of one RandR output.
+struct X11Rect {
+    int x = 0;
+    int y = 0;
+    unsigned width = 0;
+    unsigned height = 0;
+};
+
+// The desktop image of one frame: a live rectangle of the root window, read when copied.
+class X11DesktopTexture : public VideoTexture {
+public:
+    X11DesktopTexture(Window root, X11Rect rect) : root(root), rect(rect) {}
+    const Window root;
+    const X11Rect rect;
+};
+
+// A shared-memory image the CPU can read: the staging texture.
+class X11SharedImage : public VideoTexture {
+public:
+    static HResult create(std::shared_ptr<X11Connection> connection, unsigned width, unsigned height,
+                          std::unique_ptr<VideoTexture>& texture);
+    ~X11SharedImage() override;
+    // Grabs the rectangle into the image; false when the server refused.
+    bool grab(const X11DesktopTexture& source);
+    bool holdsImage() const { return grabbed; }
+    XImage* image() const { return ximage; }
+
+private:
+    X11SharedImage(std::shared_ptr<X11Connection> connection) : connection(std::move(connection)) {}
+    std::shared_ptr<X11Connection> connection;
+    XShmSegmentInfo segment{};
+    XImage* ximage = nullptr;
+    bool attached = false;
+    bool grabbed = false;
+};
+
+// A render target the desktop could be drawn into; X11 needs no object for it.
+class X11RenderTarget : public VideoTexture {};
+
+// Duplication of one output: XDamage tells whether the desktop changed, RandR whether the screen
+// was reconfigured (which ends the duplication, as on other platforms).
+class X11DesktopDuplication : public DesktopDuplication {
+public:
+    static HResult create(std::shared_ptr<X11Connection> connection, int screen, X11Rect output,
+                          std::unique_ptr<DesktopDuplication>& duplication);
+    ~X11DesktopDuplication() override;
+    DuplicationMode mode() override;
+    HResult acquireNextFrame(uint32_t timeoutMillis, std::unique_ptr<DesktopResource>& resource) override;
+    HResult releaseFrame() override;
+
+private:
+    X11DesktopDuplication(std::shared_ptr<X11Connection> connection, Window root, X11Rect output)
+        : connection(std::move(connection)), root(root), output(output) {}
+    void drainEvents();
+
+    std::shared_ptr<X11Connection> connection;
+    Window root;
+    X11Rect output;
+    Damage damage = 0;
+    int damageEventBase = 0;
+    int randrEventBase = 0;
+    bool damaged = true;  // the first acquire delivers the current desktop
+    bool reconfigured = false;
+    bool frameHeld = false;
+};

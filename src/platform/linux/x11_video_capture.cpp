@@ -1,0 +1,211 @@
+#include <X11/Xlib.h>
+#include <X11/extensions/XShm.h>
+#include <X11/extensions/Xrandr.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/linux/x11_connection.h"
+#include "platform/linux/x11_desktop_duplication.h"
+#include "platform/video_capture.h"
+
+// The X11 stand-in for DXGI: an adapter is an X screen, its outputs are the RandR outputs that
+// drive part of the desktop, the device reads the desktop through MIT-SHM.
+namespace {
+
+struct X11Output {
+    std::string name;
+    X11Rect rect;
+};
+
+// Active outputs of a screen in RandR's order; the whole root when RandR lists none.
+std::vector<X11Output> activeOutputs(Display* dpy, int screen) {
+    std::vector<X11Output> outputs;
+    const Window root = RootWindow(dpy, screen);
+    int eventBase = 0;
+    int errorBase = 0;
+    if (XRRQueryExtension(dpy, &eventBase, &errorBase)) {
+        if (XRRScreenResources* resources = XRRGetScreenResourcesCurrent(dpy, root)) {
+            for (int i = 0; i < resources->noutput; ++i) {
+                XRROutputInfo* info = XRRGetOutputInfo(dpy, resources, resources->outputs[i]);
+                if (info == nullptr) continue;
+                if (info->crtc != 0) {
+                    if (XRRCrtcInfo* crtc = XRRGetCrtcInfo(dpy, resources, info->crtc)) {
+                        if (crtc->width > 0 && crtc->height > 0) {
+                            outputs.push_back({std::string(info->name, static_cast<size_t>(info->nameLen)),
+                                               {crtc->x, crtc->y, crtc->width, crtc->height}});
+                        }
+                        XRRFreeCrtcInfo(crtc);
+                    }
+                }
+                XRRFreeOutputInfo(info);
+            }
+            XRRFreeScreenResources(resources);
+        }
+    }
+    if (outputs.empty()) {
+        outputs.push_back({"screen " + std::to_string(screen),
+                           {0, 0, static_cast<unsigned>(DisplayWidth(dpy, screen)), static_cast<unsigned>(DisplayHeight(dpy, screen))}});
+    }
+    return outputs;
+}
+
+class X11Adapter : public VideoAdapter {
+public:
+    X11Adapter(std::shared_ptr<X11Connection> connection, int screen) : connection(std::move(connection)), screen(screen) {}
+
+    HResult describe(AdapterDescription& description) override {
+        Display* dpy = connection->display();
+        // X reports no graphics memory sizes; they stay 0.
+        description = AdapterDescription{};
+        description.description = std::string("X11 screen ") + std::to_string(screen) + " of " + DisplayString(dpy) + " (" +
+                                  ServerVendor(dpy) + " " + std::to_string(VendorRelease(dpy)) + ")";
+        return hresult::ok;
+    }
+
+    HResult describeOutput(uint32_t index, OutputDescription& description) override {
+        const std::vector<X11Output> outputs = activeOutputs(connection->display(), screen);
+        if (index >= outputs.size()) return hresult::notFound;
+        const X11Output& output = outputs[index];
+        description.deviceName = output.name;
+        description.left = output.rect.x;
+        description.top = output.rect.y;
+        description.right = output.rect.x + static_cast<int32_t>(output.rect.width);
+        description.bottom = output.rect.y + static_cast<int32_t>(output.rect.height);
+        description.attachedToDesktop = true;
+        return hresult::ok;
+    }
+
+    const std::shared_ptr<X11Connection> connection;
+    const int screen;
+};
+
+class X11Factory : public VideoFactory {
+public:
+    explicit X11Factory(std::shared_ptr<X11Connection> connection) : connection(std::move(connection)) {}
+
+    HResult enumAdapters(uint32_t index, std::unique_ptr<VideoAdapter>& adapter) override {
+        adapter.reset();
+        if (index >= static_cast<uint32_t>(ScreenCount(connection->display()))) return hresult::notFound;
+        adapter = std::make_unique<X11Adapter>(connection, static_cast<int>(index));
+        return hresult::ok;
+    }
+    // X has no notion of a high-performance adapter.
+    bool supportsGpuPreference() override { return false; }
+    HResult enumAdapterByHighPerformance(uint32_t, std::unique_ptr<VideoAdapter>& adapter) override {
+        adapter.reset();
+        return hresult::notImplemented;
+    }
+
+private:
+    std::shared_ptr<X11Connection> connection;
+};
+
+bool isFourByteBgr(Display* dpy, int screen) {
+    const Visual* visual = DefaultVisual(dpy, screen);
+    const int depth = DefaultDepth(dpy, screen);
+    int count = 0;
+    bool thirtyTwoBits = false;
+    if (XPixmapFormatValues* formats = XListPixmapFormats(dpy, &count)) {
+        for (int i = 0; i < count; ++i) {
+            if (formats[i].depth == depth && formats[i].bits_per_pixel == 32) thirtyTwoBits = true;
+        }
+        XFree(formats);
+    }
+    return thirtyTwoBits && ImageByteOrder(dpy) == LSBFirst && visual->red_mask == 0xff0000 &&
+           visual->green_mask == 0xff00 && visual->blue_mask == 0xff;
+}
+
+class X11Device : public VideoDevice {
+public:
+    X11Device(std::shared_ptr<X11Connection> connection, int screen) : connection(std::move(connection)), screen(screen) {}
+
+    HResult duplicateOutput0(std::unique_ptr<DesktopDuplication>& duplication, DuplicationStep& failedStep) override {
+        duplication.reset();
+        Display* dpy = connection->display();
+        if (connection->lost()) {
+            failedStep = DuplicationStep::deviceQuery;
+            return hresult::accessLost;
+        }
+        const std::vector<X11Output> outputs = activeOutputs(dpy, screen);
+        if (outputs.empty()) {
+            failedStep = DuplicationStep::enumOutputs;
+            return hresult::notFound;
+        }
+        if (!XShmQueryExtension(dpy)) {
+            failedStep = DuplicationStep::output1Query;
+            return hresult::noInterface;
+        }
+        failedStep = DuplicationStep::duplicateOutput;
+        if (!isFourByteBgr(dpy, screen)) return hresult::notImplemented;
+        return X11DesktopDuplication::create(connection, screen, outputs.front().rect, duplication);
+    }
+
+    HResult createTexture(TextureKind kind, const DuplicationMode& mode, std::unique_ptr<VideoTexture>& texture) override {
+        texture.reset();
+        if (mode.width == 0 || mode.height == 0) return hresult::invalidArgument;
+        if (kind == TextureKind::gdiRenderTarget) {
+            texture = std::make_unique<X11RenderTarget>();
+            return hresult::ok;
+        }
+        return X11SharedImage::create(connection, mode.width, mode.height, texture);
+    }
+
+private:
+    std::shared_ptr<X11Connection> connection;
+    int screen;
+};
+
+class X11Context : public VideoContext {
+public:
+    void copyResource(VideoTexture& destination, VideoTexture& source) override {
+        auto* image = dynamic_cast<X11SharedImage*>(&destination);
+        auto* desktop = dynamic_cast<X11DesktopTexture*>(&source);
+        if (image != nullptr && desktop != nullptr) image->grab(*desktop);
+    }
+
+    HResult map(VideoTexture& texture, MappedImage& mapped) override {
+        auto* image = dynamic_cast<X11SharedImage*>(&texture);
+        if (image == nullptr || !image->holdsImage()) return hresult::fail;
+        mapped.data = reinterpret_cast<const uint8_t*>(image->image()->data);
+        mapped.rowPitch = static_cast<uint32_t>(image->image()->bytes_per_line);
+        return hresult::ok;
+    }
+
+    void unmap(VideoTexture&) override {}
+};
+
+class X11VideoCapturePlatform : public VideoCapturePlatform {
+public:
+    HResult createFactory(std::unique_ptr<VideoFactory>& factory) override {
+        factory.reset();
+        std::shared_ptr<X11Connection> connection = X11Connection::open();
+        if (!connection) return hresult::fail;
+        factory = std::make_unique<X11Factory>(std::move(connection));
+        return hresult::ok;
+    }
+
+    HResult createDevice(VideoAdapter& adapter, std::unique_ptr<VideoDevice>& device, std::unique_ptr<VideoContext>& context,
+                         uint32_t& featureLevel) override {
+        auto* x11Adapter = dynamic_cast<X11Adapter*>(&adapter);
+        if (x11Adapter == nullptr) return hresult::invalidArgument;
+        device = std::make_unique<X11Device>(x11Adapter->connection, x11Adapter->screen);
+        context = std::make_unique<X11Context>();
+        featureLevel = 0;  // X has no Direct3D feature levels
+        return hresult::ok;
+    }
+
+    std::string messageText(HResult result) override {
+        switch (result) {
+            case hresult::notImplemented: return "The desktop's pixel format is not 32-bit BGR.";
+            case hresult::notFound: return "No output found.";
+            case hresult::accessLost: return "The X server connection was lost.";
+            default: return "The X server refused the request.";
+        }
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<VideoCapturePlatform> createVideoCapturePlatform() { return std::make_unique<X11VideoCapturePlatform>(); }

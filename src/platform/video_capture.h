@@ -1,0 +1,123 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/video_result.h"
+
+// Desktop duplication: graphics adapters and their outputs, a device on one adapter, the
+// duplication of that adapter's output 0, and the textures a desktop image is copied into for
+// the CPU to read. Every operation reports an HResult.
+
+struct AdapterDescription {
+    std::string description;  // UTF-8
+    uint64_t dedicatedVideoMemory = 0;
+    uint64_t dedicatedSystemMemory = 0;
+    uint64_t sharedSystemMemory = 0;
+};
+
+struct OutputDescription {
+    std::string deviceName;  // UTF-8
+    int32_t left = 0;
+    int32_t top = 0;
+    int32_t right = 0;
+    int32_t bottom = 0;
+    bool attachedToDesktop = false;
+};
+
+// Pixel format codes follow DXGI_FORMAT; an ordinary desktop is B8G8R8A8.
+constexpr uint32_t pixelFormatB8G8R8A8 = 87;
+
+struct DuplicationMode {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    uint32_t format = 0;
+};
+
+class VideoAdapter {
+public:
+    virtual ~VideoAdapter() = default;
+    virtual HResult describe(AdapterDescription& description) = 0;
+    // Fails (hresult::notFound) after the last output.
+    virtual HResult describeOutput(uint32_t index, OutputDescription& description) = 0;
+};
+
+class VideoFactory {
+public:
+    virtual ~VideoFactory() = default;
+    // Adapters in the system's default order; hresult::notFound after the last.
+    virtual HResult enumAdapters(uint32_t index, std::unique_ptr<VideoAdapter>& adapter) = 0;
+    // Whether adapters can be listed in high-performance order.
+    virtual bool supportsGpuPreference() = 0;
+    virtual HResult enumAdapterByHighPerformance(uint32_t index, std::unique_ptr<VideoAdapter>& adapter) = 0;
+};
+
+// A GPU image: the desktop image of one frame, a render target or a staging copy.
+class VideoTexture {
+public:
+    virtual ~VideoTexture() = default;
+};
+
+// What one successful acquire hands out; it may or may not be a texture.
+class DesktopResource {
+public:
+    virtual ~DesktopResource() = default;
+    virtual std::unique_ptr<VideoTexture> queryTexture() = 0;
+};
+
+class DesktopDuplication {
+public:
+    virtual ~DesktopDuplication() = default;
+    virtual DuplicationMode mode() = 0;
+    // hresult::waitTimeout when the desktop has not changed since the last frame,
+    // hresult::accessLost when the duplication must be re-created.
+    virtual HResult acquireNextFrame(uint32_t timeoutMillis, std::unique_ptr<DesktopResource>& resource) = 0;
+    virtual HResult releaseFrame() = 0;
+};
+
+// Which step of duplicating output 0 failed; each has its own log line.
+enum class DuplicationStep { deviceQuery, adapterParent, enumOutputs, output1Query, duplicateOutput };
+
+enum class TextureKind {
+    gdiRenderTarget,  // GPU-only render target usable by GDI
+    staging,          // readable and writable by the CPU
+};
+
+struct MappedImage {
+    const uint8_t* data = nullptr;
+    uint32_t rowPitch = 0;  // at least width * 4
+};
+
+class VideoDevice {
+public:
+    virtual ~VideoDevice() = default;
+    // On failure failedStep names the step; the duplication stays empty.
+    virtual HResult duplicateOutput0(std::unique_ptr<DesktopDuplication>& duplication, DuplicationStep& failedStep) = 0;
+    // May succeed and still leave texture empty.
+    virtual HResult createTexture(TextureKind kind, const DuplicationMode& mode, std::unique_ptr<VideoTexture>& texture) = 0;
+};
+
+// The device's immediate context.
+class VideoContext {
+public:
+    virtual ~VideoContext() = default;
+    virtual void copyResource(VideoTexture& destination, VideoTexture& source) = 0;
+    // Waits for the copy; rows top to bottom.
+    virtual HResult map(VideoTexture& texture, MappedImage& image) = 0;
+    virtual void unmap(VideoTexture& texture) = 0;
+};
+
+class VideoCapturePlatform {
+public:
+    virtual ~VideoCapturePlatform() = default;
+    virtual HResult createFactory(std::unique_ptr<VideoFactory>& factory) = 0;
+    // Video-support device on the given adapter, feature levels 11_1 down to 10_0.
+    virtual HResult createDevice(VideoAdapter& adapter, std::unique_ptr<VideoDevice>& device,
+                                 std::unique_ptr<VideoContext>& context, uint32_t& featureLevel) = 0;
+    // The system's text for a result, exactly as the system gives it.
+    virtual std::string messageText(HResult result) = 0;
+};
+
+// The platform's real implementation.
+std::unique_ptr<VideoCapturePlatform> createVideoCapturePlatform();

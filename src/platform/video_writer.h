@@ -1,0 +1,69 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+
+#include "platform/video_result.h"
+
+// Encoding to an MPEG-4 file through a sink writer: one H.264 stream fed with 32-bit BGRA samples
+// (rows bottom-up, no gaps) that carry their time and duration in 100-nanosecond units.
+
+struct SinkWriterAttributes {
+    bool enableHardwareTransforms = false;
+    bool mpeg4Container = false;
+};
+
+enum class VideoSubtype { h264, rgb32 };
+
+struct VideoMediaType {
+    VideoSubtype subtype = VideoSubtype::rgb32;
+    uint32_t averageBitrate = 0;  // bits per second; output types only
+    uint32_t width = 0;
+    uint32_t height = 0;
+    uint32_t frameRateNumerator = 0;
+    uint32_t frameRateDenominator = 1;
+    uint32_t pixelAspectNumerator = 1;
+    uint32_t pixelAspectDenominator = 1;
+    bool progressive = false;  // output types only
+};
+
+class VideoSample {
+public:
+    virtual ~VideoSample() = default;
+    virtual HResult lock(uint8_t*& data, uint32_t& maxLength) = 0;
+    virtual HResult unlock() = 0;
+    virtual HResult setCurrentLength(uint32_t length) = 0;
+    virtual HResult setSampleTime(int64_t time) = 0;
+    virtual HResult setSampleDuration(int64_t duration) = 0;
+};
+
+class SinkWriter {
+public:
+    virtual ~SinkWriter() = default;
+    virtual HResult addStream(const VideoMediaType& outputType, uint32_t& streamIndex) = 0;
+    virtual HResult setInputMediaType(uint32_t streamIndex, const VideoMediaType& inputType) = 0;
+    virtual HResult beginWriting() = 0;
+    // Queues the sample for encoding; blocks while the encoder is behind.
+    virtual HResult writeSample(uint32_t streamIndex, std::unique_ptr<VideoSample> sample) = 0;
+    // Completes the file. With no sample written it fails (hresult::noSamplesProcessed) and
+    // leaves no file behind.
+    virtual HResult finalize() = 0;
+};
+
+class MediaPlatform {
+public:
+    virtual ~MediaPlatform() = default;
+    // The calling thread's COM apartment and Media Foundation; pairs of calls on one thread.
+    virtual HResult initializeThread() = 0;
+    virtual void uninitializeThread() = 0;
+    virtual HResult startup() = 0;
+    virtual HResult shutdown() = 0;
+    virtual HResult createSinkWriter(const std::filesystem::path& file, const SinkWriterAttributes& attributes,
+                                     std::unique_ptr<SinkWriter>& writer) = 0;
+    // A sample owning one memory buffer of the given size.
+    virtual HResult createSample(uint32_t bufferSize, std::unique_ptr<VideoSample>& sample) = 0;
+};
+
+// The platform's real implementation.
+std::unique_ptr<MediaPlatform> createMediaPlatform();

@@ -1,0 +1,60 @@
+#include "screen/frame_image.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+constexpr uint64_t bytesPerPixel = 4;
+
+bool fitsIn32Bits(uint64_t width, uint64_t height) {
+    return width * height * bytesPerPixel <= std::numeric_limits<uint32_t>::max();
+}
+
+}  // namespace
+
+std::optional<CaptureArea> usableCaptureArea(const CaptureArea& area) {
+    if (!area.inForce()) return std::nullopt;
+    const int64_t width = static_cast<int64_t>(area.right) - area.left;
+    const int64_t height = static_cast<int64_t>(area.bottom) - area.top;
+    if (width < 2 || height < 2) return std::nullopt;
+    if (!fitsIn32Bits(static_cast<uint64_t>(width), static_cast<uint64_t>(height))) return std::nullopt;
+    return area;
+}
+
+VideoSize videoSizeFor(const std::optional<CaptureArea>& area, uint32_t desktopWidth, uint32_t desktopHeight) {
+    if (!area) return {desktopWidth, desktopHeight};
+    return {static_cast<uint32_t>(static_cast<int64_t>(area->right) - area->left),
+            static_cast<uint32_t>(static_cast<int64_t>(area->bottom) - area->top)};
+}
+
+bool storeFrameImage(std::vector<uint8_t>& frameImage, const uint8_t* pixels, uint32_t rowPitch,
+                     uint32_t desktopWidth, uint32_t desktopHeight, const std::optional<CaptureArea>& area) {
+    const VideoSize size = videoSizeFor(area, desktopWidth, desktopHeight);
+    if (size.width == 0 || size.height == 0 || !fitsIn32Bits(size.width, size.height)) return false;
+    frameImage.resize(static_cast<size_t>(size.width) * size.height * bytesPerPixel);
+    if (pixels == nullptr) return true;
+
+    // A row pitch below width * 4 means the mapping holds fewer pixels per row than claimed.
+    const int64_t readableWidth = std::min<int64_t>(desktopWidth, rowPitch / bytesPerPixel);
+    const int64_t originX = area ? area->left : 0;
+    const int64_t originY = area ? area->top : 0;
+    const int64_t firstColumn = std::max<int64_t>(originX, 0);
+    const int64_t endColumn = std::min<int64_t>(originX + size.width, readableWidth);
+    const int64_t firstRow = std::max<int64_t>(originY, 0);
+    const int64_t endRow = std::min<int64_t>(originY + size.height, desktopHeight);
+    if (endColumn <= firstColumn || endRow <= firstRow) return true;
+
+    const size_t rowBytes = static_cast<size_t>(size.width) * bytesPerPixel;
+    const size_t copyBytes = static_cast<size_t>(endColumn - firstColumn) * bytesPerPixel;
+    const size_t columnOffset = static_cast<size_t>(firstColumn - originX) * bytesPerPixel;
+    const uint8_t* source = pixels + static_cast<size_t>(firstRow) * rowPitch + static_cast<size_t>(firstColumn) * bytesPerPixel;
+    for (int64_t y = firstRow; y < endRow; ++y) {
+        // The area's top row is the last row in memory.
+        const size_t memoryRow = size.height - 1 - static_cast<size_t>(y - originY);
+        std::memcpy(frameImage.data() + memoryRow * rowBytes + columnOffset, source, copyBytes);
+        source += rowPitch;
+    }
+    return true;
+}
