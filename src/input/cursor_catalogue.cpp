@@ -1,0 +1,40 @@
+#include "input/cursor_catalogue.h"
+
+#include <memory>
+
+#include <nlohmann/json.hpp>
+
+#include "input/text_file.h"
+
+namespace {
+
+// Both belong to the input thread; the source is open from the shape capture to the clear.
+CursorShapes cursorShapes;
+std::unique_ptr<CursorSource> cursorSource;
+
+}  // namespace
+
+void captureCursorShapes() {
+    cursorSource = openCursorSource();
+    for (const NamedCursorShape& measured : cursorSource->measureStandardCursors()) {
+        cursorShapes[measured.name] = measured.shape;
+    }
+}
+
+const char* currentCursorName() { return cursorSource ? cursorSource->currentCursorName() : unknownCursorName; }
+
+std::string cursorInfoJson(const CursorShapes& shapes) {
+    nlohmann::json info;  // stays null when nothing was measured; keys come out sorted
+    for (const auto& [name, shape] : shapes) {
+        info[name] = {{"height", shape.height}, {"isColor", shape.isColor}, {"width", shape.width},
+                      {"x", shape.x},           {"y", shape.y}};
+    }
+    return info.dump(4);
+}
+
+void writeCursorInfo(const std::filesystem::path& path) { writeTextFile(path, cursorInfoJson(cursorShapes)); }
+
+void clearCursorShapes() {
+    cursorShapes.clear();
+    cursorSource.reset();
+}

@@ -1,0 +1,68 @@
+#include "input/input_records.h"
+
+#include <nlohmann/json.hpp>
+
+#include "input/cursor_catalogue.h"
+#include "input/hook_lifecycle.h"
+#include "run_flags.h"
+#include "wall_clock.h"
+
+std::vector<InputRecord> positionRecords;
+std::vector<InputRecord> clickRecords;
+int64_t lastEventTime = 0;
+
+namespace {
+
+struct EventKind {
+    std::vector<InputRecord>* list;
+    int32_t type;
+};
+
+// The four mouse kinds that make records; every other event only moves the gate.
+bool mouseEventKind(int eventType, EventKind& kind) {
+    switch (eventType) {
+        case EVENT_MOUSE_PRESSED: kind = {&clickRecords, 0}; return true;
+        case EVENT_MOUSE_RELEASED: kind = {&clickRecords, 1}; return true;
+        case EVENT_MOUSE_MOVED: kind = {&positionRecords, 0}; return true;
+        case EVENT_MOUSE_DRAGGED: kind = {&positionRecords, 1}; return true;
+        default: return false;
+    }
+}
+
+}  // namespace
+
+void inputDispatchProc(uiohook_event* const event) {
+    if (event == nullptr) return;
+    if (event->type == EVENT_HOOK_ENABLED) inputHook.enabled();
+    if (event->type == EVENT_HOOK_DISABLED) inputHook.disabled();
+    if (!inputRunning.load()) return;
+    handleInputEvent(*event, wallClockMillis());
+}
+
+void handleInputEvent(const uiohook_event& event, int64_t now) {
+    if (!inputRunning.load()) return;
+    if (now - lastEventTime < inputGateMillis) return;
+    lastEventTime = now;
+
+    EventKind kind{};
+    if (!mouseEventKind(event.type, kind) || !inputRecording.load()) return;
+    // Asked only for events that are kept: the answer is the same a few microseconds earlier,
+    // and the gate drops most events of a fast mouse.
+    kind.list->push_back({static_cast<int32_t>(event.data.mouse.x), static_cast<int32_t>(event.data.mouse.y),
+                          kind.type, static_cast<int32_t>(event.data.mouse.button), currentCursorName(), now});
+}
+
+void resetInputRecords() {
+    std::vector<InputRecord>().swap(positionRecords);
+    std::vector<InputRecord>().swap(clickRecords);
+    lastEventTime = 0;
+}
+
+std::string recordListJson(const std::vector<InputRecord>& records) {
+    nlohmann::json list = nlohmann::json::array();
+    for (const InputRecord& record : records) {
+        list.push_back({{"button", record.button}, {"cursorName", record.cursorName}, {"time", record.time},
+                        {"type", record.type},     {"x", record.x},                   {"y", record.y}});
+    }
+    return list.dump(4);
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <uiohook.h>
+
+// One mouse event of the input track.
+struct InputRecord {
+    int32_t x;
+    int32_t y;
+    int32_t type;    // 0 press or move, 1 release or drag
+    int32_t button;  // as libuiohook delivers it
+    std::string cursorName;
+    int64_t time;  // wall-clock ms since 1970-01-01 UTC when the event was handled
+};
+
+// Events closer than this to the last event that passed are dropped, whatever their kind.
+constexpr int64_t inputGateMillis = 10;
+
+// The recording's records and gate, filled on the input thread from inside the hook and
+// reset after each recording's files are written.
+extern std::vector<InputRecord> positionRecords;  // moves and drags
+extern std::vector<InputRecord> clickRecords;     // presses and releases
+extern int64_t lastEventTime;
+
+// libuiohook's dispatch procedure: every event of the desktop arrives here.
+void inputDispatchProc(uiohook_event* const event);
+
+// The dispatch procedure's work for an event handled at `now` (wall-clock ms).
+void handleInputEvent(const uiohook_event& event, int64_t now);
+
+// Empties both lists and reopens the gate for the next recording.
+void resetInputRecords();
+
+// positions.json / clicks.json text: one object per record with sorted keys, indent 4, "[]"
+// for an empty list.
+std::string recordListJson(const std::vector<InputRecord>& records);

@@ -1,0 +1,7 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+// Creates or truncates `path` and writes `text` in one piece; false when it cannot.
+bool writeTextFile(const std::filesystem::path& path, const std::string& text);
