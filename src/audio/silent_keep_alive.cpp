@@ -1,0 +1,80 @@
+#include "audio/silent_keep_alive.h"
+
+#include <cstring>
+#include <functional>
+
+#include <spdlog/spdlog.h>
+
+#include "audio/run_flag_wait.h"
+#include "run_flags.h"
+
+namespace {
+
+constexpr int64_t oneSecondIn100ns = 10000000;
+
+struct SetUpStep {
+    std::function<StreamStatus()> call;
+    const char* successMessage;  // nullptr: the step logs nothing
+};
+
+// Refills the queue until the recording ends or a call fails.
+void refillWhileRunning(SilentRenderStream& stream, const StreamMixFormat& format, spdlog::logger& log,
+                        std::chrono::milliseconds cyclePeriod) {
+    const uint32_t bufferFrames = format.framesPerSecond;
+    while (silentRunning.load()) {
+        const bool feeding = silentFeeding.load();
+        // The sleep comes first in every cycle, fed or not, so an unfed loop does not spin.
+        if (!sleepWhileRaised(silentRunning, cyclePeriod)) break;
+        if (!feeding) continue;
+
+        uint32_t padding = 0;
+        if (streamFailed(stream.currentPadding(padding))) {
+            log.error("silent: GetCurrentPadding failed");
+            break;
+        }
+        const uint32_t frames = padding < bufferFrames ? bufferFrames - padding : 0;
+        if (frames == 0) continue;
+        uint8_t* data = nullptr;
+        if (streamFailed(stream.getBuffer(frames, &data))) {
+            log.error("silent: GetBuffer failed");
+            break;
+        }
+        const uint64_t bytes = uint64_t{format.bitsPerSample} * format.channels * frames / 8;
+        std::memset(data, 0, static_cast<size_t>(bytes));
+        stream.releaseBufferSilent(frames);
+    }
+}
+
+}  // namespace
+
+StreamStatus runSilentKeepAlive(SilentRenderStream& stream, spdlog::logger& log, std::chrono::milliseconds cyclePeriod) {
+    StreamMixFormat format;
+    uint8_t* firstBuffer = nullptr;
+    const SetUpStep steps[] = {
+        {[&] { return stream.createEnumerator(); }, nullptr},
+        {[&] { return stream.openDefaultEndpoint(); }, "silent: GetDefaultAudioEndpoint success"},
+        {[&] { return stream.activateClient(); }, "silent: Activate success"},
+        {[&] { return stream.getMixFormat(format); }, nullptr},
+        {[&] { return stream.initialize(oneSecondIn100ns); }, "silent: Initialize success"},
+        {[&] { return stream.getRenderClient(); }, "silent: GetService success"},
+        // One second of silence queued before the stream starts.
+        {[&] { return stream.getBuffer(format.framesPerSecond, &firstBuffer); }, "silent: GetBuffer success"},
+        {[&] { return stream.releaseBufferSilent(format.framesPerSecond); }, "silent: ReleaseBuffer success"},
+        {[&] { return stream.start(); }, "silent: Start success"},
+    };
+    // Refilling needs the mix format and the render client, both in hand after this step.
+    constexpr size_t renderClientStep = 5;
+
+    StreamStatus status = 0;
+    size_t stepsDone = 0;
+    for (const SetUpStep& step : steps) {
+        status = step.call();
+        if (streamFailed(status)) break;
+        if (step.successMessage != nullptr) log.info(step.successMessage);
+        ++stepsDone;
+    }
+    if (stepsDone <= renderClientStep) return status;
+
+    refillWhileRunning(stream, format, log, cyclePeriod);
+    return status;
+}
