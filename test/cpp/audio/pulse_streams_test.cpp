@@ -36,10 +36,10 @@ TEST_F(PulseStreamsTest, TheSilentStreamPlaysItsQueueOffAndRefusesToOverfill) {
     ASSERT_EQ(stream->openDefaultEndpoint(), 0);
     ASSERT_EQ(stream->activateClient(), 0);
     ASSERT_EQ(stream->getMixFormat(format), 0);
-    // The null sink's own format (s16le, 2 channels; its rate follows what last played on it).
+    // The null sink's own format: 2 channels, s16 on PulseAudio and f32 on PipeWire, 44.1 or 48 kHz.
     EXPECT_TRUE(format.framesPerSecond == 44100u || format.framesPerSecond == 48000u) << format.framesPerSecond;
     EXPECT_EQ(format.channels, 2);
-    EXPECT_EQ(format.bitsPerSample, 16);
+    EXPECT_TRUE(format.bitsPerSample == 16 || format.bitsPerSample == 32) << format.bitsPerSample;
     ASSERT_EQ(stream->initialize(10000000), 0);
     ASSERT_EQ(stream->getRenderClient(), 0);
 
@@ -47,7 +47,7 @@ TEST_F(PulseStreamsTest, TheSilentStreamPlaysItsQueueOffAndRefusesToOverfill) {
     EXPECT_TRUE(streamFailed(stream->getBuffer(format.framesPerSecond + 1, &data))) << "more than the buffer holds";
     ASSERT_EQ(stream->getBuffer(format.framesPerSecond, &data), 0);
     ASSERT_NE(data, nullptr);
-    std::memset(data, 0, format.framesPerSecond * 4);
+    std::memset(data, 0, size_t{format.framesPerSecond} * format.channels * format.bitsPerSample / 8);
     ASSERT_EQ(stream->releaseBufferSilent(format.framesPerSecond), 0);
 
     uint32_t padding = 0;
