@@ -7,6 +7,7 @@ extern "C" {
 }
 #include <libyuv/convert.h>
 
+#include <mutex>
 #include <system_error>
 
 namespace {
@@ -31,7 +32,14 @@ void FormatContextDeleter::operator()(AVFormatContext* context) const {
 void FrameDeleter::operator()(AVFrame* value) const { av_frame_free(&value); }
 void PacketDeleter::operator()(AVPacket* value) const { av_packet_free(&value); }
 
-FfmpegSinkWriter::FfmpegSinkWriter(std::filesystem::path path) : file(std::move(path)) {}
+FfmpegSinkWriter::FfmpegSinkWriter(std::filesystem::path path) : file(std::move(path)) {
+    // The encoder's banner and statistics would go to the host's standard error on every
+    // recording; only errors are worth that. FFmpeg's log level is process-wide.
+    static std::once_flag quiet;
+    std::call_once(quiet, [] {
+        if (av_log_get_level() > AV_LOG_ERROR) av_log_set_level(AV_LOG_ERROR);
+    });
+}
 
 FfmpegSinkWriter::~FfmpegSinkWriter() {
     // A writer dropped without finalize still completes what it has, or leaves no file.

@@ -10,6 +10,7 @@ namespace {
 std::mutex registryMutex;
 std::map<Display*, X11Connection*> registry;
 XErrorHandler previousHandler = nullptr;
+XIOErrorHandler previousIoHandler = nullptr;
 std::once_flag installOnce;
 
 }  // namespace
@@ -21,7 +22,10 @@ std::shared_ptr<X11Connection> X11Connection::open() {
 }
 
 X11Connection::X11Connection(Display* display) : dpy(display) {
-    std::call_once(installOnce, [] { previousHandler = XSetErrorHandler(&X11Connection::onError); });
+    std::call_once(installOnce, [] {
+        previousHandler = XSetErrorHandler(&X11Connection::onError);
+        previousIoHandler = XSetIOErrorHandler(&X11Connection::onIoError);
+    });
     {
         std::lock_guard<std::mutex> lock(registryMutex);
         registry[dpy] = this;
@@ -59,6 +63,15 @@ int X11Connection::onError(Display* display, XErrorEvent* event) {
         }
     }
     return previousHandler != nullptr ? previousHandler(display, event) : 0;
+}
+
+int X11Connection::onIoError(Display* display) {
+    {
+        std::lock_guard<std::mutex> lock(registryMutex);
+        // Ours: the exit handler that follows marks the connection lost and lets Xlib return.
+        if (registry.count(display) != 0) return 0;
+    }
+    return previousIoHandler != nullptr ? previousIoHandler(display) : 0;
 }
 
 void X11Connection::onConnectionLost(Display*, void* self) { static_cast<X11Connection*>(self)->connectionLost = true; }

@@ -25,6 +25,7 @@ public:
 private:
     explicit X11Connection(Display* display);
     static int onError(Display* display, XErrorEvent* event);
+    static int onIoError(Display* display);
     static void onConnectionLost(Display* display, void* self);
 
     Display* dpy;
