@@ -29,7 +29,7 @@ void runPlaybackRecorder(RecordingSettings settings) {
     }
 
     AudioDevice device;
-    std::optional<SystemAudioSource> source = findSystemAudioSource();
+    const std::optional<SystemAudioSource> source = findSystemAudioSource();
     if (source) {
         ma_device_config config = ma_device_config_init(source->deviceType);
         config.capture.pDeviceID = source->captureDeviceId ? &*source->captureDeviceId : nullptr;
