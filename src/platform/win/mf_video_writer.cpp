@@ -1,0 +1,208 @@
+#include <windows.h>
+#include <mfapi.h>
+#include <mferror.h>
+#include <mfidl.h>
+#include <mfreadwrite.h>
+#include <wrl/client.h>
+
+#include <cstring>
+
+#include "platform/video_writer.h"
+
+// H.264/MPEG-4 encoding through a Media Foundation sink writer.
+namespace {
+
+using Microsoft::WRL::ComPtr;
+
+uint64_t packed(uint32_t high, uint32_t low) { return (static_cast<uint64_t>(high) << 32) | low; }
+
+class MfVideoSample : public VideoSample {
+public:
+    MfVideoSample(ComPtr<IMFSample> sample, ComPtr<IMFMediaBuffer> buffer) : sample(std::move(sample)), buffer(std::move(buffer)) {}
+    HResult lock(uint8_t*& data, uint32_t& maxLength) override {
+        DWORD max = 0;
+        BYTE* bytes = nullptr;
+        const HRESULT result = buffer->Lock(&bytes, &max, nullptr);
+        data = bytes;
+        maxLength = max;
+        return result;
+    }
+    HResult unlock() override { return buffer->Unlock(); }
+    HResult setCurrentLength(uint32_t length) override { return buffer->SetCurrentLength(length); }
+    HResult setSampleTime(int64_t time) override { return sample->SetSampleTime(time); }
+    HResult setSampleDuration(int64_t duration) override { return sample->SetSampleDuration(duration); }
+
+    ComPtr<IMFSample> sample;
+    ComPtr<IMFMediaBuffer> buffer;
+};
+
+// The encoder takes 4:2:0 only at even sizes: an odd size is written at the largest even size
+// inside it, dropping the last column and the bottom row (the first row of a bottom-up image).
+class MfSinkWriter : public SinkWriter {
+public:
+    MfSinkWriter(ComPtr<IMFSinkWriter> writer, std::wstring path) : writer(std::move(writer)), path(std::move(path)) {}
+
+    ~MfSinkWriter() override {
+        if (!finished && began && samplesWritten > 0) writer->Finalize();
+        writer.Reset();
+        if (samplesWritten == 0) DeleteFileW(path.c_str());
+    }
+
+    HResult addStream(const VideoMediaType& type, uint32_t& streamIndex) override {
+        ComPtr<IMFMediaType> output;
+        HRESULT result = MFCreateMediaType(&output);
+        if (FAILED(result)) return result;
+        width = type.width;
+        height = type.height;
+        output->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
+        output->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_H264);
+        output->SetUINT32(MF_MT_AVG_BITRATE, type.averageBitrate);
+        output->SetUINT64(MF_MT_FRAME_SIZE, packed(width & ~1u, height & ~1u));
+        output->SetUINT64(MF_MT_FRAME_RATE, packed(type.frameRateNumerator, type.frameRateDenominator));
+        output->SetUINT64(MF_MT_PIXEL_ASPECT_RATIO, packed(type.pixelAspectNumerator, type.pixelAspectDenominator));
+        result = output->SetUINT32(MF_MT_INTERLACE_MODE, MFVideoInterlace_Progressive);
+        if (FAILED(result)) return result;
+        DWORD index = 0;
+        result = writer->AddStream(output.Get(), &index);
+        streamIndex = index;
+        return result;
+    }
+
+    HResult setInputMediaType(uint32_t streamIndex, const VideoMediaType& type) override {
+        if (type.width != width || type.height != height) return E_INVALIDARG;
+        ComPtr<IMFMediaType> input;
+        HRESULT result = MFCreateMediaType(&input);
+        if (FAILED(result)) return result;
+        input->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
+        input->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_RGB32);
+        input->SetUINT64(MF_MT_FRAME_SIZE, packed(width & ~1u, height & ~1u));
+        input->SetUINT64(MF_MT_FRAME_RATE, packed(type.frameRateNumerator, type.frameRateDenominator));
+        result = input->SetUINT64(MF_MT_PIXEL_ASPECT_RATIO, packed(type.pixelAspectNumerator, type.pixelAspectDenominator));
+        if (FAILED(result)) return result;
+        return writer->SetInputMediaType(streamIndex, input.Get(), nullptr);
+    }
+
+    HResult beginWriting() override {
+        const HRESULT result = writer->BeginWriting();
+        began = SUCCEEDED(result);
+        return result;
+    }
+
+    HResult writeSample(uint32_t streamIndex, std::unique_ptr<VideoSample> sample) override {
+        auto* mfSample = dynamic_cast<MfVideoSample*>(sample.get());
+        if (mfSample == nullptr) return E_INVALIDARG;
+        ComPtr<IMFSample> toWrite = mfSample->sample;
+        if ((width | height) & 1u) {
+            const HRESULT cropped = cropToEvenSize(*mfSample, toWrite);
+            if (FAILED(cropped)) return cropped;
+        }
+        const HRESULT result = writer->WriteSample(streamIndex, toWrite.Get());
+        if (SUCCEEDED(result)) ++samplesWritten;
+        return result;
+    }
+
+    HResult finalize() override {
+        if (finished) return MF_E_INVALIDREQUEST;
+        finished = true;
+        if (samplesWritten == 0) {
+            // Nothing to keep: release the file and remove it rather than leave a broken one.
+            writer.Reset();
+            DeleteFileW(path.c_str());
+            return MF_E_SINK_NO_SAMPLES_PROCESSED;
+        }
+        return writer->Finalize();
+    }
+
+private:
+    HRESULT cropToEvenSize(MfVideoSample& source, ComPtr<IMFSample>& cropped) {
+        const uint32_t evenWidth = width & ~1u;
+        const uint32_t evenHeight = height & ~1u;
+        const DWORD size = evenWidth * evenHeight * 4;
+        ComPtr<IMFMediaBuffer> buffer;
+        HRESULT result = MFCreateMemoryBuffer(size, &buffer);
+        if (FAILED(result)) return result;
+        BYTE* from = nullptr;
+        DWORD fromLength = 0;
+        result = source.buffer->Lock(&from, nullptr, &fromLength);
+        if (FAILED(result)) return result;
+        BYTE* to = nullptr;
+        result = buffer->Lock(&to, nullptr, nullptr);
+        if (SUCCEEDED(result)) {
+            const size_t rowBytes = static_cast<size_t>(width) * 4;
+            const size_t skippedRows = height - evenHeight;  // the bottom row comes first in memory
+            if (fromLength >= rowBytes * height) {
+                for (uint32_t row = 0; row < evenHeight; ++row) {
+                    std::memcpy(to + static_cast<size_t>(row) * evenWidth * 4, from + (row + skippedRows) * rowBytes, evenWidth * 4);
+                }
+            }
+            buffer->Unlock();
+        }
+        source.buffer->Unlock();
+        if (FAILED(result)) return result;
+        buffer->SetCurrentLength(size);
+        result = MFCreateSample(&cropped);
+        if (FAILED(result)) return result;
+        result = cropped->AddBuffer(buffer.Get());
+        if (FAILED(result)) return result;
+        LONGLONG time = 0;
+        LONGLONG duration = 0;
+        source.sample->GetSampleTime(&time);
+        source.sample->GetSampleDuration(&duration);
+        cropped->SetSampleTime(time);
+        return cropped->SetSampleDuration(duration);
+    }
+
+    ComPtr<IMFSinkWriter> writer;
+    std::wstring path;
+    uint32_t width = 0;
+    uint32_t height = 0;
+    bool began = false;
+    bool finished = false;
+    uint64_t samplesWritten = 0;
+};
+
+class MfMediaPlatform : public MediaPlatform {
+public:
+    HResult initializeThread() override { return CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
+    void uninitializeThread() override { CoUninitialize(); }
+    HResult startup() override { return MFStartup(MF_VERSION, MFSTARTUP_FULL); }
+    HResult shutdown() override { return MFShutdown(); }
+
+    HResult createSinkWriter(const std::filesystem::path& file, const SinkWriterAttributes& settings,
+                             std::unique_ptr<SinkWriter>& writer) override {
+        writer.reset();
+        ComPtr<IMFAttributes> attributes;
+        HRESULT result = MFCreateAttributes(&attributes, 0);
+        if (FAILED(result)) return result;
+        // Their results are not examined: the writer works with whatever could be set.
+        if (settings.enableHardwareTransforms) attributes->SetUINT32(MF_READWRITE_ENABLE_HARDWARE_TRANSFORMS, 1);
+        if (settings.mpeg4Container) attributes->SetGUID(MF_TRANSCODE_CONTAINERTYPE, MFTranscodeContainerType_MPEG4);
+        ComPtr<IMFSinkWriter> created;
+        const std::wstring path = file.wstring();
+        result = MFCreateSinkWriterFromURL(path.c_str(), nullptr, attributes.Get(), &created);
+        if (FAILED(result)) {
+            DeleteFileW(path.c_str());
+            return result;
+        }
+        writer = std::make_unique<MfSinkWriter>(std::move(created), path);
+        return result;
+    }
+
+    HResult createSample(uint32_t bufferSize, std::unique_ptr<VideoSample>& sample) override {
+        sample.reset();
+        ComPtr<IMFMediaBuffer> buffer;
+        HRESULT result = MFCreateMemoryBuffer(bufferSize, &buffer);
+        if (FAILED(result)) return result;
+        ComPtr<IMFSample> created;
+        result = MFCreateSample(&created);
+        if (FAILED(result)) return result;
+        result = created->AddBuffer(buffer.Get());
+        if (FAILED(result)) return result;
+        sample = std::make_unique<MfVideoSample>(std::move(created), std::move(buffer));
+        return result;
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<MediaPlatform> createMediaPlatform() { return std::make_unique<MfMediaPlatform>(); }
