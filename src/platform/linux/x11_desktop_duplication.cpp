@@ -1,5 +1,7 @@
 #include "platform/linux/x11_desktop_duplication.h"
 
+#include "platform/linux/x11_outputs.h"
+
 #include <X11/extensions/Xrandr.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
@@ -75,7 +77,7 @@ HResult X11DesktopDuplication::create(std::shared_ptr<X11Connection> connection,
     Display* dpy = connection->display();
     int damageError = 0;
     int randrError = 0;
-    std::unique_ptr<X11DesktopDuplication> created(new X11DesktopDuplication(connection, RootWindow(dpy, screen), output));
+    std::unique_ptr<X11DesktopDuplication> created(new X11DesktopDuplication(connection, screen, output));
     if (!XDamageQueryExtension(dpy, &created->damageEventBase, &damageError)) return hresult::notImplemented;
     if (!XRRQueryExtension(dpy, &created->randrEventBase, &randrError)) return hresult::notImplemented;
     created->damage = XDamageCreate(dpy, created->root, XDamageReportNonEmpty);
@@ -103,7 +105,7 @@ void X11DesktopDuplication::drainEvents() {
             damaged = true;
         } else if (event.type == randrEventBase + RRScreenChangeNotify) {
             XRRUpdateConfiguration(&event);
-            reconfigured = true;
+            screenChanged = true;
         }
     }
 }
@@ -112,6 +114,14 @@ HResult X11DesktopDuplication::acquireNextFrame(uint32_t, std::unique_ptr<Deskto
     resource.reset();
     if (frameHeld) return invalidCall;
     drainEvents();
+    if (screenChanged && !connection->lost()) {
+        // The server also reports the configuration a new listener starts with; only a real
+        // change of this output ends the duplication.
+        screenChanged = false;
+        const std::vector<X11Output> outputs = activeOutputs(connection->display(), screen);
+        const X11Rect& now = outputs.front().rect;
+        reconfigured = reconfigured || now.x != output.x || now.y != output.y || now.width != output.width || now.height != output.height;
+    }
     if (connection->lost() || reconfigured) return hresult::accessLost;
     if (!damaged) return hresult::waitTimeout;
     // Clear the damage before the grab, so that drawing during the grab shows up next time.

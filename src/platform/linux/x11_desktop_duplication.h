@@ -60,17 +60,19 @@ public:
     HResult releaseFrame() override;
 
 private:
-    X11DesktopDuplication(std::shared_ptr<X11Connection> connection, Window root, X11Rect output)
-        : connection(std::move(connection)), root(root), output(output) {}
+    X11DesktopDuplication(std::shared_ptr<X11Connection> connection, int screen, X11Rect output)
+        : connection(std::move(connection)), screen(screen), root(RootWindow(this->connection->display(), screen)), output(output) {}
     void drainEvents();
 
     std::shared_ptr<X11Connection> connection;
+    int screen;
     Window root;
     X11Rect output;
     Damage damage = 0;
     int damageEventBase = 0;
     int randrEventBase = 0;
     bool damaged = true;  // the first acquire delivers the current desktop
+    bool screenChanged = false;
     bool reconfigured = false;
     bool frameHeld = false;
 };

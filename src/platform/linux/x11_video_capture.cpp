@@ -8,48 +8,12 @@
 
 #include "platform/linux/x11_connection.h"
 #include "platform/linux/x11_desktop_duplication.h"
+#include "platform/linux/x11_outputs.h"
 #include "platform/video_capture.h"
 
 // The X11 stand-in for DXGI: an adapter is an X screen, its outputs are the RandR outputs that
 // drive part of the desktop, the device reads the desktop through MIT-SHM.
 namespace {
-
-struct X11Output {
-    std::string name;
-    X11Rect rect;
-};
-
-// Active outputs of a screen in RandR's order; the whole root when RandR lists none.
-std::vector<X11Output> activeOutputs(Display* dpy, int screen) {
-    std::vector<X11Output> outputs;
-    const Window root = RootWindow(dpy, screen);
-    int eventBase = 0;
-    int errorBase = 0;
-    if (XRRQueryExtension(dpy, &eventBase, &errorBase)) {
-        if (XRRScreenResources* resources = XRRGetScreenResourcesCurrent(dpy, root)) {
-            for (int i = 0; i < resources->noutput; ++i) {
-                XRROutputInfo* info = XRRGetOutputInfo(dpy, resources, resources->outputs[i]);
-                if (info == nullptr) continue;
-                if (info->crtc != 0) {
-                    if (XRRCrtcInfo* crtc = XRRGetCrtcInfo(dpy, resources, info->crtc)) {
-                        if (crtc->width > 0 && crtc->height > 0) {
-                            outputs.push_back({std::string(info->name, static_cast<size_t>(info->nameLen)),
-                                               {crtc->x, crtc->y, crtc->width, crtc->height}});
-                        }
-                        XRRFreeCrtcInfo(crtc);
-                    }
-                }
-                XRRFreeOutputInfo(info);
-            }
-            XRRFreeScreenResources(resources);
-        }
-    }
-    if (outputs.empty()) {
-        outputs.push_back({"screen " + std::to_string(screen),
-                           {0, 0, static_cast<unsigned>(DisplayWidth(dpy, screen)), static_cast<unsigned>(DisplayHeight(dpy, screen))}});
-    }
-    return outputs;
-}
 
 class X11Adapter : public VideoAdapter {
 public:

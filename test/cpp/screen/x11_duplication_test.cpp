@@ -126,6 +126,21 @@ TEST_F(X11Duplication, ScreenResizeLosesTheDuplication) {
         usleep(1000);
     }
     EXPECT_EQ(result, hresult::accessLost);
+
+    // A new duplication works on the new screen.
+    duplication.reset();
+    DuplicationStep step{};
+    ASSERT_EQ(device->duplicateOutput0(duplication, step), hresult::ok);
+    const DuplicationMode mode = duplication->mode();
+    EXPECT_LE(mode.width, 640u);
+    ASSERT_EQ(device->createTexture(TextureKind::staging, mode, staging), hresult::ok);
+    ASSERT_EQ(duplication->acquireNextFrame(0, resource), hresult::ok);
+    std::unique_ptr<VideoTexture> texture = resource->queryTexture();
+    context->copyResource(*staging, *texture);
+    MappedImage image;
+    EXPECT_EQ(context->map(*staging, image), hresult::ok);
+    EXPECT_EQ(duplication->releaseFrame(), hresult::ok);
+    EXPECT_EQ(duplication->acquireNextFrame(0, resource), hresult::waitTimeout);
 }
 
 TEST_F(X11Duplication, LostServerLosesTheDuplicationWithoutEndingTheProcess) {
