@@ -19,7 +19,7 @@ const readText = (dir, name) => fs.readFileSync(path.join(dir, name), 'utf8');
 // Each action gets well past the 10 ms gate before the next one.
 function xdotool(...args) {
   execFileSync('xdotool', args.map(String));
-  sleep(40);
+  sleep(60);
 }
 
 // Long enough for the hook library to load and the hook to come up.
