@@ -41,7 +41,9 @@ void inputDispatchProc(uiohook_event* const event) {
 
 void handleInputEvent(const uiohook_event& event, int64_t now) {
     if (!inputRunning.load()) return;
-    if (now - lastEventTime < inputGateMillis) return;
+    // A wall clock set back during the recording must not shut the gate until it catches up.
+    const int64_t sinceLast = now - lastEventTime;
+    if (sinceLast >= 0 && sinceLast < inputGateMillis) return;
     lastEventTime = now;
 
     EventKind kind{};

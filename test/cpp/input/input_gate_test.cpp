@@ -61,6 +61,16 @@ TEST_F(InputGate, AnEventLessThan10MsAfterThePreviousOneIsDropped) {
     EXPECT_EQ(lastEventTime, t0 + 10);
 }
 
+TEST_F(InputGate, AClockSetBackDoesNotShutTheGate) {
+    handleInputEvent(mouseEvent(EVENT_MOUSE_MOVED, 1, 1), t0);
+    handleInputEvent(mouseEvent(EVENT_MOUSE_MOVED, 2, 2), t0 - 3'600'000);  // clock stepped back an hour
+    handleInputEvent(mouseEvent(EVENT_MOUSE_MOVED, 3, 3), t0 - 3'600'000 + 4);
+    handleInputEvent(mouseEvent(EVENT_MOUSE_MOVED, 4, 4), t0 - 3'600'000 + 10);
+    ASSERT_EQ(positionRecords.size(), 3u);
+    EXPECT_EQ(positionRecords[1].x, 2);
+    EXPECT_EQ(positionRecords[2].x, 4);
+}
+
 TEST_F(InputGate, EveryEventKindSharesTheGate) {
     // A key press adds no record but opens a new window that swallows a click 5 ms later.
     handleInputEvent(otherEvent(EVENT_KEY_PRESSED), t0);
