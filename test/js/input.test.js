@@ -19,7 +19,20 @@ const readText = (dir, name) => fs.readFileSync(path.join(dir, name), 'utf8');
 // Each action gets well past the 10 ms gate before the next one.
 function xdotool(...args) {
   execFileSync('xdotool', args.map(String));
-  sleep(60);
+  sleep(100);
+}
+
+// On a loaded machine the hook thread can wait so long for a core that two injected actions
+// reach it within 10 ms, and the gate rightly drops the second: such a run is repeated. Wrong
+// values fail every attempt.
+function eventually(scenario, attempts = 3) {
+  for (let i = 1; ; i++) {
+    try {
+      return scenario();
+    } catch (err) {
+      if (i >= attempts || !(err instanceof assert.AssertionError)) throw err;
+    }
+  }
 }
 
 // Long enough for the hook library to load and the hook to come up.
@@ -49,7 +62,7 @@ test.after(() => {
   if (ownServicesDir) execFileSync(path.join(repoRoot, 'scripts', 'test-services.sh'), ['stop', ownServicesDir]);
 });
 
-test('mouse moves, drags, presses and releases', () => {
+test('mouse moves, drags, presses and releases', () => eventually(() => {
   xdotool('mousemove', 5, 5);
   const { projectDir, startedAt, endedAt } = record(() => {
     xdotool('mousemove', 101, 102);
@@ -89,7 +102,7 @@ test('mouse moves, drags, presses and releases', () => {
   // Byte layout: sorted keys, four spaces, no newline at the end.
   assert.equal(readText(projectDir, 'positions.json'), JSON.stringify(positions, null, 4).replace(/\n$/, ''));
   assert.ok(readText(projectDir, 'clicks.json').startsWith('[\n    {\n        "button": 1,\n        "cursorName": "Unknown",'));
-});
+}));
 
 test('cursor names and the measured standard cursors', async (t) => {
   const helper = path.join(tempDir('desktracks-cursor-window-'), 'cursor_window');
@@ -107,17 +120,20 @@ test('cursor names and the measured standard cursors', async (t) => {
     windows.on('exit', (code) => reject(new Error(`cursor window helper exited with ${code}`)));
   });
 
-  const { projectDir } = record(() => {
-    for (const x of [450, 650, 850, 1050]) {
-      xdotool('mousemove', x, 450);
-      xdotool('mousemove', x + 1, 451); // the cursor has changed by now
-    }
+  const projectDir = eventually(() => {
+    const { projectDir } = record(() => {
+      for (const x of [450, 650, 850, 1050]) {
+        xdotool('mousemove', x, 450);
+        xdotool('mousemove', x + 1, 451); // the cursor has changed by now
+      }
+    });
+    const names = Object.fromEntries(readJson(projectDir, 'positions.json').map((r) => [`${r.x},${r.y}`, r.cursorName]));
+    assert.equal(names['451,451'], 'Hand');
+    assert.equal(names['651,451'], 'Wait');
+    assert.equal(names['851,451'], 'Unknown');
+    assert.equal(names['1051,451'], 'IBeam');
+    return projectDir;
   });
-  const names = Object.fromEntries(readJson(projectDir, 'positions.json').map((r) => [`${r.x},${r.y}`, r.cursorName]));
-  assert.equal(names['451,451'], 'Hand');
-  assert.equal(names['651,451'], 'Wait');
-  assert.equal(names['851,451'], 'Unknown');
-  assert.equal(names['1051,451'], 'IBeam');
 
   const info = readJson(projectDir, 'cursor_info.json');
   const keys = Object.keys(info);
@@ -138,7 +154,7 @@ test('cursor names and the measured standard cursors', async (t) => {
   }
 });
 
-test('each recording of a process holds only its own records', () => {
+test('each recording of a process holds only its own records', () => eventually(() => {
   const first = record(() => xdotool('mousemove', 11, 12));
   const second = record(() => {
     xdotool('mousemove', 21, 22);
@@ -149,7 +165,7 @@ test('each recording of a process holds only its own records', () => {
   assert.deepEqual(at(first.projectDir, 'clicks.json'), []);
   assert.deepEqual(at(second.projectDir, 'positions.json'), ['21,22']);
   assert.deepEqual(at(second.projectDir, 'clicks.json'), ['21,22']);
-});
+}));
 
 test('a recording without mouse activity writes empty lists', () => {
   const { projectDir } = record(() => {});
