@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <vector>
 
 #include "platform/video_result.h"
 
@@ -28,12 +29,13 @@ struct VideoMediaType {
     bool progressive = false;  // output types only
 };
 
+// An image handed to the writer. Its bytes must not change while any sample holds them: a new
+// image goes into a new buffer.
+using SampleImage = std::shared_ptr<const std::vector<uint8_t>>;
+
 class VideoSample {
 public:
     virtual ~VideoSample() = default;
-    virtual HResult lock(uint8_t*& data, uint32_t& maxLength) = 0;
-    virtual HResult unlock() = 0;
-    virtual HResult setCurrentLength(uint32_t length) = 0;
     virtual HResult setSampleTime(int64_t time) = 0;
     virtual HResult setSampleDuration(int64_t duration) = 0;
 };
@@ -61,8 +63,9 @@ public:
     virtual HResult shutdown() = 0;
     virtual HResult createSinkWriter(const std::filesystem::path& file, const SinkWriterAttributes& attributes,
                                      std::unique_ptr<SinkWriter>& writer) = 0;
-    // A sample owning one memory buffer of the given size.
-    virtual HResult createSample(uint32_t bufferSize, std::unique_ptr<VideoSample>& sample) = 0;
+    // A sample of `length` bytes taken from the image; bytes beyond the image are black. The
+    // platform may keep a reference to the image instead of copying it.
+    virtual HResult createSample(const SampleImage& image, uint32_t length, std::unique_ptr<VideoSample>& sample) = 0;
 };
 
 // The platform's real implementation.

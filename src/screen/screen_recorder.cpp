@@ -132,7 +132,12 @@ bool ScreenRecorder::prepare(const RecordingSettings& settings) {
         return false;
     }
     screenDuplication = std::move(duplication);
+    const DuplicationMode previousMode = duplicationDesc;
     duplicationDesc = screenDuplication->mode();
+    if (duplicationDesc.width != previousMode.width || duplicationDesc.height != previousMode.height) {
+        spareImages.clear();  // they cover the old desktop's part of the video
+        if (frameImage.use_count() > 1) frameImage = std::make_shared<std::vector<uint8_t>>(*frameImage);
+    }
 
     struct TextureStep {
         TextureKind kind;
@@ -231,9 +236,25 @@ bool ScreenRecorder::captureFrame(DesktopResource* resource) {
     if (!region && (duplicationDesc.width != videoSize.width || duplicationDesc.height != videoSize.height)) {
         region = CaptureArea{0, 0, static_cast<int32_t>(videoSize.width), static_cast<int32_t>(videoSize.height)};
     }
-    const bool stored = storeFrameImage(frameImage, image.data, image.rowPitch, duplicationDesc.width, duplicationDesc.height, region);
+    const bool stored = storeFrameImage(writableFrameImage(), image.data, image.rowPitch, duplicationDesc.width, duplicationDesc.height, region);
     screenContext->unmap(*lDestImage);
     return stored;
+}
+
+std::vector<uint8_t>& ScreenRecorder::writableFrameImage() {
+    if (frameImage.use_count() == 1) return *frameImage;
+    // Every buffer of a recording covers the same part of the desktop, so a spare's rows outside
+    // the desktop are as black as a new buffer's; only its covered rows are rewritten.
+    for (auto& spare : spareImages) {
+        if (spare.use_count() == 1) {
+            std::swap(spare, frameImage);
+            return *frameImage;
+        }
+    }
+    constexpr size_t maxSpares = 6;
+    if (spareImages.size() < maxSpares) spareImages.push_back(frameImage);
+    frameImage = std::make_shared<std::vector<uint8_t>>();
+    return *frameImage;
 }
 
 void ScreenRecorder::releaseResources(const RecordingSettings& settings) {
@@ -242,7 +263,8 @@ void ScreenRecorder::releaseResources(const RecordingSettings& settings) {
     screenDuplication.reset();
     lGDIImage.reset();
     lDestImage.reset();
-    frameImage.clear();
+    frameImage = std::make_shared<std::vector<uint8_t>>();  // a sample may still hold the old one
+    spareImages.clear();
     screenRunning.exchange(false);
     screenRecording.exchange(false);
     screenLog(settings).info("screenRecorder: All resources have been released safely.");

@@ -42,6 +42,7 @@ private:
     HResult initializeSinkWriter(std::unique_ptr<SinkWriter>& writer, uint32_t& streamIndex, const RecordingSettings& settings);
     HResult writeFrame(SinkWriter& writer, uint32_t streamIndex, int64_t sampleTime, int64_t sampleDuration, bool frameAcquired);
     void publishRateFigures(const RecordingSettings& settings);
+    std::vector<uint8_t>& writableFrameImage();
 
     VideoCapturePlatform& capture;
     MediaPlatform& media;
@@ -53,7 +54,10 @@ private:
     DuplicationMode duplicationDesc;
     std::unique_ptr<VideoTexture> lGDIImage;
     std::unique_ptr<VideoTexture> lDestImage;
-    std::vector<uint8_t> frameImage;
+    // The latest image. Samples share it with the writer, so a new image never overwrites one a
+    // sample still holds: it goes into a spare buffer, and repeated images cost no copy.
+    std::shared_ptr<std::vector<uint8_t>> frameImage = std::make_shared<std::vector<uint8_t>>();
+    std::vector<std::shared_ptr<std::vector<uint8_t>>> spareImages;
 
     std::optional<CaptureArea> area;  // the usable capture area, none for the whole output
     VideoSize videoSize;              // fixed when the writer opens

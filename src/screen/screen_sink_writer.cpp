@@ -1,6 +1,3 @@
-#include <algorithm>
-#include <cstring>
-
 #include "screen/screen_recorder.h"
 #include "screen_figures.h"
 
@@ -51,21 +48,12 @@ HResult ScreenRecorder::initializeSinkWriter(std::unique_ptr<SinkWriter>& writer
 HResult ScreenRecorder::writeFrame(SinkWriter& writer, uint32_t streamIndex, int64_t sampleTime, int64_t sampleDuration,
                                    bool frameAcquired) {
     const uint32_t size = videoSize.width * 4 * videoSize.height;  // fits: checked when the size was chosen
+    // Before the first desktop image the sample is black.
+    if (frameImage->size() < size) writableFrameImage().resize(size);
 
     std::unique_ptr<VideoSample> sample;
-    HResult result = media.createSample(size, sample);
+    HResult result = media.createSample(frameImage, size, sample);
     if (!failed(result) && !sample) result = hresult::outOfMemory;
-    if (!failed(result)) {
-        uint8_t* data = nullptr;
-        uint32_t maxLength = 0;
-        result = sample->lock(data, maxLength);
-        if (!failed(result)) {
-            // Before the first desktop image there is nothing to copy and the sample stays black.
-            std::memcpy(data, frameImage.data(), std::min<size_t>({size, maxLength, frameImage.size()}));
-            result = sample->unlock();
-        }
-    }
-    if (!failed(result)) result = sample->setCurrentLength(size);
 
     // The desktop frame goes back before the sample is queued, whatever happened above.
     if (frameAcquired && screenDuplication) screenDuplication->releaseFrame();

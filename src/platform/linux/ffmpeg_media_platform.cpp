@@ -1,7 +1,7 @@
 #include <memory>
 
 #include "platform/linux/ffmpeg_sink_writer.h"
-#include "platform/linux/pooled_video_sample.h"
+#include "platform/linux/shared_image_sample.h"
 #include "platform/video_writer.h"
 
 namespace {
@@ -22,13 +22,12 @@ public:
         return hresult::ok;
     }
 
-    HResult createSample(uint32_t bufferSize, std::unique_ptr<VideoSample>& sample) override {
-        sample = std::make_unique<PooledVideoSample>(pool, bufferSize);
+    HResult createSample(const SampleImage& image, uint32_t length, std::unique_ptr<VideoSample>& sample) override {
+        sample.reset();
+        if (!image) return hresult::invalidArgument;
+        sample = std::make_unique<SharedImageSample>(image, length);
         return hresult::ok;
     }
-
-private:
-    std::shared_ptr<SampleBufferPool> pool = std::make_shared<SampleBufferPool>();
 };
 
 }  // namespace

@@ -137,12 +137,13 @@ HResult FfmpegSinkWriter::openEncoderAndFile() {
 
 HResult FfmpegSinkWriter::writeSample(uint32_t streamIndex, std::unique_ptr<VideoSample> sample) {
     if (state != State::writing || streamIndex != 0) return hresult::invalidState;
-    auto* pooled = dynamic_cast<PooledVideoSample*>(sample.get());
-    if (pooled == nullptr || pooled->length() < static_cast<uint64_t>(output.width) * output.height * 4) {
+    auto* shared = dynamic_cast<SharedImageSample*>(sample.get());
+    const uint64_t frameBytes = static_cast<uint64_t>(output.width) * output.height * 4;
+    if (shared == nullptr || !shared->image || shared->length < frameBytes || shared->image->size() < frameBytes) {
         return hresult::invalidArgument;
     }
     sample.release();
-    std::unique_ptr<PooledVideoSample> owned(pooled);
+    std::unique_ptr<SharedImageSample> owned(shared);
 
     std::unique_lock<std::mutex> lock(mutex);
     changed.wait(lock, [this] { return queue.size() < queueCapacity || failed(encoderResult); });
@@ -155,7 +156,7 @@ HResult FfmpegSinkWriter::writeSample(uint32_t streamIndex, std::unique_ptr<Vide
 
 void FfmpegSinkWriter::encodeLoop() {
     for (;;) {
-        std::unique_ptr<PooledVideoSample> sample;
+        std::unique_ptr<SharedImageSample> sample;
         {
             std::unique_lock<std::mutex> lock(mutex);
             changed.wait(lock, [this] { return !queue.empty() || closing; });
@@ -175,7 +176,7 @@ void FfmpegSinkWriter::encodeLoop() {
     }
 }
 
-HResult FfmpegSinkWriter::encode(const PooledVideoSample* sample) {
+HResult FfmpegSinkWriter::encode(const SharedImageSample* sample) {
     int error = 0;
     if (sample != nullptr) {
         error = av_frame_make_writable(frame.get());
@@ -183,11 +184,11 @@ HResult FfmpegSinkWriter::encode(const PooledVideoSample* sample) {
         // Bottom-up rows: start at the row that holds the top of the encoded picture and let the
         // negative height walk upwards; an odd bottom row is skipped.
         const int stride = static_cast<int>(output.width) * 4;
-        const uint8_t* top = sample->data() + static_cast<size_t>(output.height - static_cast<uint32_t>(encodedHeight)) * stride;
+        const uint8_t* top = sample->image->data() + static_cast<size_t>(output.height - static_cast<uint32_t>(encodedHeight)) * stride;
         libyuv::ARGBToI420(top, stride, frame->data[0], frame->linesize[0], frame->data[1], frame->linesize[1],
                            frame->data[2], frame->linesize[2], encodedWidth, -encodedHeight);
         // The file needs strictly increasing times.
-        int64_t pts = sample->sampleTime();
+        int64_t pts = sample->time;
         if (pts <= lastPts) pts = lastPts + 1;
         lastPts = pts;
         frame->pts = pts;

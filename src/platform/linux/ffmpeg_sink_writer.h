@@ -7,7 +7,7 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/linux/pooled_video_sample.h"
+#include "platform/linux/shared_image_sample.h"
 #include "platform/video_writer.h"
 
 struct AVCodecContext;
@@ -50,7 +50,7 @@ private:
 
     HResult openEncoderAndFile();
     void encodeLoop();
-    HResult encode(const PooledVideoSample* sample);
+    HResult encode(const SharedImageSample* sample);
     HResult drainPackets();
     void discardFile();
 
@@ -75,7 +75,7 @@ private:
     static constexpr size_t queueCapacity = 2;
     std::mutex mutex;
     std::condition_variable changed;
-    std::deque<std::unique_ptr<PooledVideoSample>> queue;
+    std::deque<std::unique_ptr<SharedImageSample>> queue;
     bool closing = false;
     HResult encoderResult = hresult::ok;
     std::thread encoder;

@@ -5,6 +5,7 @@
 #include <mfreadwrite.h>
 #include <wrl/client.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/video_writer.h"
@@ -19,16 +20,6 @@ uint64_t packed(uint32_t high, uint32_t low) { return (static_cast<uint64_t>(hig
 class MfVideoSample : public VideoSample {
 public:
     MfVideoSample(ComPtr<IMFSample> sample, ComPtr<IMFMediaBuffer> buffer) : sample(std::move(sample)), buffer(std::move(buffer)) {}
-    HResult lock(uint8_t*& data, uint32_t& maxLength) override {
-        DWORD max = 0;
-        BYTE* bytes = nullptr;
-        const HRESULT result = buffer->Lock(&bytes, &max, nullptr);
-        data = bytes;
-        maxLength = max;
-        return result;
-    }
-    HResult unlock() override { return buffer->Unlock(); }
-    HResult setCurrentLength(uint32_t length) override { return buffer->SetCurrentLength(length); }
     HResult setSampleTime(int64_t time) override { return sample->SetSampleTime(time); }
     HResult setSampleDuration(int64_t duration) override { return sample->SetSampleDuration(duration); }
 
@@ -188,10 +179,23 @@ public:
         return result;
     }
 
-    HResult createSample(uint32_t bufferSize, std::unique_ptr<VideoSample>& sample) override {
+    // One memory buffer per sample holding a copy of the image.
+    HResult createSample(const SampleImage& image, uint32_t length, std::unique_ptr<VideoSample>& sample) override {
         sample.reset();
         ComPtr<IMFMediaBuffer> buffer;
-        HRESULT result = MFCreateMemoryBuffer(bufferSize, &buffer);
+        HRESULT result = MFCreateMemoryBuffer(length, &buffer);
+        if (FAILED(result)) return result;
+        BYTE* data = nullptr;
+        DWORD maxLength = 0;
+        result = buffer->Lock(&data, &maxLength, nullptr);
+        if (FAILED(result)) return result;
+        const size_t available = image ? image->size() : 0;
+        const size_t copied = std::min<size_t>({length, maxLength, available});
+        if (copied > 0) std::memcpy(data, image->data(), copied);
+        if (copied < maxLength) std::memset(data + copied, 0, maxLength - copied);
+        result = buffer->Unlock();
+        if (FAILED(result)) return result;
+        result = buffer->SetCurrentLength(length);
         if (FAILED(result)) return result;
         ComPtr<IMFSample> created;
         result = MFCreateSample(&created);

@@ -145,14 +145,7 @@ private:
 
 class FakeSample : public VideoSample {
 public:
-    explicit FakeSample(uint32_t size) : buffer(size) {}
-    HResult lock(uint8_t*& data, uint32_t& maxLength) override {
-        data = buffer.data();
-        maxLength = uint32_t(buffer.size());
-        return hresult::ok;
-    }
-    HResult unlock() override { return hresult::ok; }
-    HResult setCurrentLength(uint32_t) override { return hresult::ok; }
+    FakeSample(SampleImage image, uint32_t length) : image(std::move(image)), length(length) {}
     HResult setSampleTime(int64_t value) override {
         time = value;
         return hresult::ok;
@@ -161,7 +154,8 @@ public:
         duration = value;
         return hresult::ok;
     }
-    std::vector<uint8_t> buffer;
+    SampleImage image;
+    uint32_t length;
     int64_t time = -1;
     int64_t duration = -1;
 };
@@ -183,7 +177,8 @@ public:
     HResult writeSample(uint32_t, std::unique_ptr<VideoSample> sample) override {
         if (int(script.samples.size()) + 1 == script.failWriteAt) return hresult::fail;
         auto& fake = static_cast<FakeSample&>(*sample);
-        script.samples.push_back({fake.time, fake.duration, fake.buffer});
+        script.samples.push_back({fake.time, fake.duration, fake.image, fake.length});
+
         return hresult::ok;
     }
     HResult finalize() override {
@@ -218,8 +213,8 @@ HResult FakeMediaPlatform::createSinkWriter(const std::filesystem::path&, const 
     return hresult::ok;
 }
 
-HResult FakeMediaPlatform::createSample(uint32_t bufferSize, std::unique_ptr<VideoSample>& sample) {
-    sample = std::make_unique<FakeSample>(bufferSize);
+HResult FakeMediaPlatform::createSample(const SampleImage& image, uint32_t length, std::unique_ptr<VideoSample>& sample) {
+    sample = std::make_unique<FakeSample>(image, length);
     return hresult::ok;
 }
 

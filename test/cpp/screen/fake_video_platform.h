@@ -3,6 +3,7 @@
 // Scripted stand-ins for the video platform layer, used only to make the platform fail on demand.
 
 #include <cstdint>
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -77,10 +78,19 @@ private:
     CaptureScript& script;
 };
 
+// A written sample keeps its image as the writer got it: reading it after the recording shows
+// whether the recorder changed an image a sample still held.
 struct WrittenSample {
     int64_t time;
     int64_t duration;
-    std::vector<uint8_t> bytes;
+    SampleImage image;
+    uint32_t length;
+
+    std::vector<uint8_t> bytes() const {
+        std::vector<uint8_t> result(image->begin(), image->begin() + std::min<size_t>(length, image->size()));
+        result.resize(length);
+        return result;
+    }
 };
 
 struct MediaScript {
@@ -113,7 +123,7 @@ public:
     }
     HResult createSinkWriter(const std::filesystem::path& file, const SinkWriterAttributes& attributes,
                              std::unique_ptr<SinkWriter>& writer) override;
-    HResult createSample(uint32_t bufferSize, std::unique_ptr<VideoSample>& sample) override;
+    HResult createSample(const SampleImage& image, uint32_t length, std::unique_ptr<VideoSample>& sample) override;
 
 private:
     MediaScript& script;

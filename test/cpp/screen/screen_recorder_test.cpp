@@ -128,14 +128,14 @@ TEST_F(ScreenRecorderRun, SampleTimesStartAtZeroAndFollowTheClock) {
     for (size_t i = 0; i < 4; ++i) {
         EXPECT_EQ(mediaScript.samples[i].time, expectedTimes[i]) << i;
         EXPECT_EQ(mediaScript.samples[i].duration, expectedDurations[i]) << i;
-        EXPECT_EQ(mediaScript.samples[i].bytes.size(), 4u * 4u * 3u);
+        EXPECT_EQ(mediaScript.samples[i].bytes().size(), 4u * 4u * 3u);
     }
     // The desktop's first byte numbers its copy; rows arrive bottom-up, so it is in the last row.
     const size_t topRow = 4 * 4 * 2;
-    EXPECT_EQ(mediaScript.samples[0].bytes[topRow], 1);
-    EXPECT_EQ(mediaScript.samples[1].bytes[topRow], 1);  // no change: the image repeats
-    EXPECT_EQ(mediaScript.samples[2].bytes[topRow], 2);
-    EXPECT_EQ(mediaScript.samples[3].bytes[topRow], 2);
+    EXPECT_EQ(mediaScript.samples[0].bytes()[topRow], 1);
+    EXPECT_EQ(mediaScript.samples[1].bytes()[topRow], 1);  // no change: the image repeats
+    EXPECT_EQ(mediaScript.samples[2].bytes()[topRow], 2);
+    EXPECT_EQ(mediaScript.samples[3].bytes()[topRow], 2);
     EXPECT_EQ(captureScript.framesHeld, 0);
     EXPECT_EQ(captureScript.maxFramesHeld, 1);
     EXPECT_EQ(captureScript.releaseWithoutFrame, 0);
@@ -163,7 +163,7 @@ TEST_F(ScreenRecorderRun, LostDuplicationIsRecreated) {
     EXPECT_EQ(captureScript.duplicateCalls, 3);
     ASSERT_EQ(mediaScript.samples.size(), 3u);
     EXPECT_EQ(mediaScript.samples[1].duration, 2500000);  // the pause shows as one long sample
-    EXPECT_EQ(mediaScript.samples[1].bytes[4 * 4 * 2], 1);
+    EXPECT_EQ(mediaScript.samples[1].bytes()[4 * 4 * 2], 1);
     EXPECT_EQ(count("screenRecorder: Finalize success"), 1);
 }
 
@@ -268,7 +268,7 @@ TEST_F(ScreenRecorderRun, AreaSetsTheVideoSizeAndAnUnusableOneRecordsTheWholeOut
     EXPECT_EQ(VIDEO_HEIGHT, 3u);
     EXPECT_EQ(mediaScript.outputType.width, 3u);
     ASSERT_EQ(mediaScript.samples.size(), 1u);
-    EXPECT_EQ(mediaScript.samples[0].bytes.size(), 3u * 3u * 4u);
+    EXPECT_EQ(mediaScript.samples[0].bytes().size(), 3u * 3u * 4u);
 }
 
 TEST_F(ScreenRecorderRun, CaptureFailuresRepeatThePreviousImage) {
@@ -276,7 +276,7 @@ TEST_F(ScreenRecorderRun, CaptureFailuresRepeatThePreviousImage) {
     captureScript.afterAcquire = [this](int number) { captureScript.map = number == 2 ? hresult::fail : hresult::ok; };
     run();
     ASSERT_EQ(mediaScript.samples.size(), 2u);
-    EXPECT_EQ(mediaScript.samples[1].bytes, mediaScript.samples[0].bytes);
+    EXPECT_EQ(mediaScript.samples[1].bytes(), mediaScript.samples[0].bytes());
     EXPECT_EQ(captureScript.framesHeld, 0);
 }
 

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/video_writer.h"
 
@@ -70,15 +71,10 @@ protected:
     HResult write(SinkWriter& writer, uint32_t width, uint32_t height, int64_t time, int64_t duration) {
         std::unique_ptr<VideoSample> sample;
         const uint32_t size = width * height * 4;
-        HResult result = media->createSample(size, sample);
+        auto image = std::make_shared<std::vector<uint8_t>>(size, 0);
+        std::memset(image->data() + size_t(height - 1) * width * 4, 0xFF, size_t(width) * 4);
+        HResult result = media->createSample(image, size, sample);
         if (failed(result)) return result;
-        uint8_t* data = nullptr;
-        uint32_t max = 0;
-        sample->lock(data, max);
-        std::memset(data, 0, size);
-        std::memset(data + size_t(height - 1) * width * 4, 0xFF, size_t(width) * 4);
-        sample->unlock();
-        sample->setCurrentLength(size);
         sample->setSampleTime(time);
         sample->setSampleDuration(duration);
         return writer.writeSample(0, std::move(sample));
