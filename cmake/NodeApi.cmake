@@ -14,7 +14,7 @@ endforeach()
 
 add_library(node_api INTERFACE)
 target_include_directories(node_api SYSTEM INTERFACE ${NODE_API_INCLUDE_DIRS})
-target_compile_definitions(node_api INTERFACE NAPI_VERSION=8 NAPI_CPP_EXCEPTIONS NODE_ADDON_API_DISABLE_DEPRECATED)
+target_compile_definitions(node_api INTERFACE NAPI_VERSION=8 NAPI_CPP_EXCEPTIONS NODE_ADDON_API_CPP_EXCEPTIONS_ALL NODE_ADDON_API_DISABLE_DEPRECATED)
 
 if(WIN32)
   execute_process(

@@ -107,7 +107,17 @@ void RecordingSession::joinAll() {
     joinIfRunning(webcamThread);
 }
 
-void RecordingSession::finish(std::FILE* out) {
+void RecordingSession::writeMeta(std::FILE* out) const {
+    const std::string meta = buildMetaJson(settings);
+    const std::filesystem::path metaPath = settings.projectDir / "meta.json";
+    const std::string line = quotedPathLine(metaPath);
+    std::fwrite(line.data(), 1, line.size(), out);
+    std::fflush(out);
+    std::ofstream file(metaPath.string(), std::ios::binary | std::ios::trunc);
+    if (file) file << meta;
+}
+
+void RecordingSession::finish(std::FILE* out) noexcept {
     if (!recording) return;
 
     entries.requestInputStop();
@@ -122,14 +132,11 @@ void RecordingSession::finish(std::FILE* out) {
     joinIfRunning(webcamThread);
     settings.logger->info("end");
 
-    const std::string meta = buildMetaJson(settings);
-    const std::filesystem::path metaPath = settings.projectDir / "meta.json";
-    const std::string line = quotedPathLine(metaPath);
-    std::fwrite(line.data(), 1, line.size(), out);
-    std::fflush(out);
-    {
-        std::ofstream file(metaPath.string(), std::ios::binary | std::ios::trunc);
-        if (file) file << meta;
+    try {
+        writeMeta(out);
+    } catch (const std::exception& e) {
+        // A path the narrow code page cannot express, say: the recording is ended all the same.
+        settings.logger->error("meta.json could not be written: {}", e.what());
     }
     settings.logger->info("write end");
 

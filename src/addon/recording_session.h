@@ -51,11 +51,13 @@ public:
     void begin();
 
     // Stops every recorder, waits for their files, writes meta.json, prints its quoted path to
-    // `out` and makes the session ready for the next recording. Does nothing when idle.
-    void finish(std::FILE* out = stdout);
+    // `out` and makes the session ready for the next recording. Does nothing when idle; never
+    // throws, so a collected Recorder can call it from its destructor.
+    void finish(std::FILE* out = stdout) noexcept;
 
 private:
     void joinAll();
+    void writeMeta(std::FILE* out) const;
 
     RecorderEntryPoints entries;
     bool recording = false;

@@ -1,8 +1,10 @@
 #include <napi.h>
 
 #include "addon/binding/recorder.h"
+#include "platform/process_setup.h"
 
 static Napi::Object Init(Napi::Env env, Napi::Object exports) {
+    prepareProcessForRecorderThreads();
     exports.Set("Recorder", Recorder::DefineClass(env));
     return exports;
 }
