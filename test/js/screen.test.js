@@ -41,7 +41,7 @@ function recordScreen(options, millis = 1500, { during = '', env = {} } = {}) {
       recorder.end();
       console.log(JSON.stringify({ startedAt, endedAt: Date.now() }));
     }, ${millis});`, { env });
-  assert.equal(child.status, 0, child.stderr);
+  assert.equal(child.status, 0, `child ended with ${child.status ?? child.signal}: ${child.stderr}`);
   const times = JSON.parse(child.stdout.trim().split('\n').at(-1));
   return { projectDir, ...times };
 }
@@ -137,13 +137,6 @@ test('an odd-sized area is encoded one column and row smaller, meta.json keeps i
   assert.equal(meta.height, 481);
 });
 
-test('an area outside the screen records black where there is no desktop', () => {
-  const size = displaySize();
-  const { projectDir } = recordScreen({ area: [size.width - 100, size.height - 60, size.width + 100, size.height + 60] });
-  checkVideo(projectDir, { width: 200, height: 120 });
-  assert.equal(readMeta(projectDir).width, 200);
-});
-
 test('an unusable area and rates fall back to the whole output and the defaults', () => {
   const size = displaySize();
   const { projectDir } = recordScreen({ area: [500, 500, 100, 100], fps: -5, bitrate: 0 });
@@ -158,9 +151,9 @@ test('an unusable area and rates fall back to the whole output and the defaults'
 });
 
 // A display of the test's own, for changes that would disturb other tests.
-function privateXvfb(size) {
+function privateXvfb(size, extra = []) {
   return new Promise((resolve, reject) => {
-    const server = spawn('Xvfb', ['-displayfd', '3', '-screen', '0', size, '-nolisten', 'tcp', '+extension', 'RANDR'], {
+    const server = spawn('Xvfb', ['-displayfd', '3', '-screen', '0', size, '-nolisten', 'tcp', '+extension', 'RANDR', ...extra], {
       stdio: ['ignore', 'ignore', 'ignore', 'pipe'],
     });
     server.on('error', reject);
@@ -185,3 +178,26 @@ test('a screen resize during recording re-creates the duplication and keeps the 
   assert.ok(lines.includes('screenRecorder: Finalize success'));
   assert.equal(readMeta(projectDir).width, 800);
 });
+
+test('an area outside the screen records black where there is no desktop', async (t) => {
+  const { display, server } = await privateXvfb('800x600x24', ['-wr']);  // a white desktop
+  t.after(() => server.kill());
+  const { projectDir } = recordScreen({ area: [700, 540, 900, 660] }, 1500, { env: { DISPLAY: display } });
+  checkVideo(projectDir, { width: 200, height: 120 });
+  assert.equal(readMeta(projectDir).width, 200);
+  // Luma of the first frame: the white desktop's corner top left, black elsewhere.
+  const gray = execFileSync(
+    'ffmpeg',
+    ['-v', 'error', '-i', path.join(projectDir, 'output.mp4'), '-frames:v', '1', '-f', 'rawvideo', '-pix_fmt', 'gray', '-'],
+    { maxBuffer: 1 << 20 }
+  );
+  const mean = (x0, y0, x1, y1) => {
+    let sum = 0;
+    for (let y = y0; y < y1; y++) for (let x = x0; x < x1; x++) sum += gray[y * 200 + x];
+    return sum / ((x1 - x0) * (y1 - y0));
+  };
+  assert.ok(mean(10, 10, 90, 50) > 200, `desktop part ${mean(10, 10, 90, 50)}`);
+  assert.ok(mean(110, 10, 190, 50) < 20, `right of the desktop ${mean(110, 10, 190, 50)}`);
+  assert.ok(mean(10, 70, 190, 110) < 20, `below the desktop ${mean(10, 70, 190, 110)}`);
+});
+
