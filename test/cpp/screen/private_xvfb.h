@@ -1,6 +1,7 @@
 #pragma once
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,6 +20,7 @@ public:
         pid = fork();
         if (pid == 0) {
             close(fds[0]);
+            prctl(PR_SET_PDEATHSIG, SIGTERM);  // never outlive a test that crashed
             // Keep the test's output pipes free of the server.
             freopen("/dev/null", "w", stdout);
             freopen("/dev/null", "w", stderr);
