@@ -16,12 +16,26 @@ std::once_flag installOnce;
 }  // namespace
 
 std::shared_ptr<X11Connection> X11Connection::open() {
+    // One connection per display for the life of the process. Closing a connection removes its
+    // extension records (RandR, XFixes, ...) from lists that libX11's extension helpers read
+    // without a lock, which crashed other threads (the input hook) that used them at that
+    // moment; a connection that stays open never does that.
+    static std::mutex cacheMutex;
+    static auto* cached = new std::shared_ptr<X11Connection>();  // left to the process exit
+    const std::string name = XDisplayName(nullptr);
+    std::lock_guard<std::mutex> lock(cacheMutex);
+    if (*cached && (*cached)->name == name) {
+        // A round trip finds out whether the server behind the name is still the one we knew.
+        if (!(*cached)->lost()) XSync((*cached)->dpy, False);
+        if (!(*cached)->lost()) return *cached;
+    }
     Display* display = XOpenDisplay(nullptr);
     if (display == nullptr) return nullptr;
-    return std::shared_ptr<X11Connection>(new X11Connection(display));
+    *cached = std::shared_ptr<X11Connection>(new X11Connection(display, name));
+    return *cached;
 }
 
-X11Connection::X11Connection(Display* display) : dpy(display) {
+X11Connection::X11Connection(Display* display, std::string displayName) : dpy(display), name(std::move(displayName)) {
     std::call_once(installOnce, [] {
         previousHandler = XSetErrorHandler(&X11Connection::onError);
         previousIoHandler = XSetIOErrorHandler(&X11Connection::onIoError);

@@ -3,8 +3,10 @@
 #include <X11/Xlib.h>
 
 #include <memory>
+#include <string>
 
-// One Xlib connection of the screen track. X errors on it are recorded instead of reaching
+// The Xlib connection of the screen track, shared by every user on the same display and kept
+// open while the process runs (a lost one is replaced). X errors on it are recorded instead of reaching
 // Xlib's default handler (which ends the process), and a lost server marks it lost instead of
 // exiting.
 class X11Connection {
@@ -23,12 +25,13 @@ public:
     int takeError();
 
 private:
-    explicit X11Connection(Display* display);
+    X11Connection(Display* display, std::string displayName);
     static int onError(Display* display, XErrorEvent* event);
     static int onIoError(Display* display);
     static void onConnectionLost(Display* display, void* self);
 
     Display* dpy;
+    const std::string name;
     int lastError = 0;
     bool connectionLost = false;
 };

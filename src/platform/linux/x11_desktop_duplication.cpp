@@ -89,6 +89,8 @@ HResult X11DesktopDuplication::create(std::shared_ptr<X11Connection> connection,
 
 X11DesktopDuplication::~X11DesktopDuplication() {
     if (damage != 0 && !connection->lost()) {
+        // The connection outlives the duplication: stop what it asked the server to send.
+        XRRSelectInput(connection->display(), root, 0);
         XDamageDestroy(connection->display(), damage);
         connection->sync();
     }
