@@ -13,7 +13,7 @@ node scripts/build.js >/dev/null
 if [ -z "${DISPLAY:-}" ]; then
   eval "$(scripts/test-services.sh start --scene)"
   trap 'scripts/test-services.sh stop' EXIT
-  sleep 1
+  sleep 1  # let the scene come up
 fi
 
 project="${1:-$root/recordings/$(date +%Y%m%d-%H%M%S)}"

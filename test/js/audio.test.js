@@ -7,25 +7,14 @@ const test = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('fs');
 const path = require('path');
-const { spawn, execFileSync } = require('child_process');
+const { spawn } = require('child_process');
 const { Recorder } = require('../..');
-const { repoRoot, tempDir, readLog, runNode } = require('./helpers/project');
+const { tempDir, readLog, runNode } = require('./helpers/project');
+const { useTestServices } = require('./helpers/services');
 
 const MIC_TONE_HZ = 440;
 const SPEAKER_TONE_HZ = 1000;
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
-
-// Uses the services that scripts/test.sh shares, or starts a private set for this file. A private
-// set is stopped once the process has exited: the add-on keeps X connections open for the
-// process's lifetime, and Xlib ends a process whose display goes away under it.
-function ensureServices() {
-  if (process.env.PULSE_SERVER) return;
-  const script = path.join(repoRoot, 'scripts', 'test-services.sh');
-  const exports = execFileSync(script, ['start'], { encoding: 'utf8' });
-  for (const [, name, value] of exports.matchAll(/^export (\w+)='([^']*)'$/gm)) process.env[name] = value;
-  const dir = process.env.DESKTRACKS_SERVICES_DIR;
-  process.once('exit', () => spawn(script, ['stop', dir], { detached: true, stdio: 'ignore' }).unref());
-}
 
 /** Plays a sine tone of `seconds` into a PulseAudio sink until stopped. */
 function playTone(sink, hz, { rate, channels, seconds = 60 }) {
@@ -122,7 +111,7 @@ function virtualMicIndex(recorder) {
 }
 
 test('audio tracks', async (t) => {
-  ensureServices();
+  useTestServices();
   const stopMicTone = playTone('micsrc', MIC_TONE_HZ, { rate: 16000, channels: 1 });
   const stopSpeakerTone = playTone('speaker', SPEAKER_TONE_HZ, { rate: 48000, channels: 2 });
   t.after(() => {

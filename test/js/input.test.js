@@ -10,7 +10,8 @@ const os = require('os');
 const path = require('path');
 const { execFileSync, spawn, spawnSync } = require('child_process');
 const { Recorder } = require('../..');
-const { repoRoot, tempDir, logMessages, runNode } = require('./helpers/project');
+const { tempDir, logMessages, runNode } = require('./helpers/project');
+const { useTestServices } = require('./helpers/services');
 
 const sleep = (ms) => Atomics.wait(new Int32Array(new SharedArrayBuffer(4)), 0, 0, ms);
 const readJson = (dir, name) => JSON.parse(fs.readFileSync(path.join(dir, name), 'utf8'));
@@ -49,18 +50,7 @@ function record(actions) {
   return { projectDir, startedAt, endedAt: Date.now() };
 }
 
-let ownServicesDir = null;
-
-test.before(() => {
-  if (process.env.DISPLAY) return;
-  const exports = execFileSync(path.join(repoRoot, 'scripts', 'test-services.sh'), ['start'], { encoding: 'utf8' });
-  for (const match of exports.matchAll(/^export (\w+)='([^']*)'$/gm)) process.env[match[1]] = match[2];
-  ownServicesDir = process.env.DESKTRACKS_SERVICES_DIR;
-});
-
-test.after(() => {
-  if (ownServicesDir) execFileSync(path.join(repoRoot, 'scripts', 'test-services.sh'), ['stop', ownServicesDir]);
-});
+useTestServices();
 
 test('mouse moves, drags, presses and releases', () => eventually(() => {
   xdotool('mousemove', 5, 5);

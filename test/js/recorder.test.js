@@ -7,6 +7,9 @@ const fs = require('fs');
 const path = require('path');
 const { Recorder } = require('../..');
 const { repoRoot, tempDir, readMeta, readLog, logMessages, runNode } = require('./helpers/project');
+const { useTestServices } = require('./helpers/services');
+
+useTestServices();
 
 const record = (recorder, options) => {
   recorder.start(options);

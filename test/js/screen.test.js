@@ -6,20 +6,10 @@ const assert = require('node:assert/strict');
 const path = require('path');
 const fs = require('fs');
 const { execFileSync, spawn } = require('child_process');
-const { repoRoot, tempDir, readMeta, logMessages, runNode } = require('./helpers/project');
+const { tempDir, readMeta, logMessages, runNode } = require('./helpers/project');
+const { useTestServices } = require('./helpers/services');
 
-let ownServicesDir = null;
-
-test.before(() => {
-  if (process.env.DISPLAY) return;
-  const exports = execFileSync(path.join(repoRoot, 'scripts', 'test-services.sh'), ['start'], { encoding: 'utf8' });
-  for (const match of exports.matchAll(/^export (\w+)='([^']*)'$/gm)) process.env[match[1]] = match[2];
-  ownServicesDir = process.env.DESKTRACKS_SERVICES_DIR;
-});
-
-test.after(() => {
-  if (ownServicesDir) execFileSync(path.join(repoRoot, 'scripts', 'test-services.sh'), ['stop', ownServicesDir]);
-});
+useTestServices();
 
 function displaySize() {
   const info = execFileSync('xdpyinfo', { encoding: 'utf8' });
