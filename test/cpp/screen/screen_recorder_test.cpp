@@ -2,12 +2,17 @@
 #include <spdlog/sinks/ostream_sink.h>
 #include <spdlog/spdlog.h>
 
+#include <algorithm>
+#include <deque>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "fake_video_platform.h"
+#include "platform/video_capture.h"
+#include "platform/video_writer.h"
 #include "run_flags.h"
+#include "screen/screen_clock.h"
 #include "screen/screen_recorder.h"
 #include "screen_figures.h"
 
@@ -16,26 +21,191 @@ namespace {
 
 constexpr HResult deviceRemoved = static_cast<HResult>(0x887A0005u);
 
-// One scripted recording: fakes for the platform, a logger writing bare messages to a string.
+struct Sample : VideoSample {
+    int64_t time = -1, duration = -1;
+    SampleImage image;  // read after the recording: shows whether the recorder changed an image a sample held
+    HResult setSampleTime(int64_t value) override { return time = value, hresult::ok; }
+    HResult setSampleDuration(int64_t value) override { return duration = value, hresult::ok; }
+};
+
+// What the fake platform layers are told to do, and what they saw. The desktop is 4x3; the first
+// byte of each desktop copy is the copy's number.
+struct Script {
+    HResult createFactory = hresult::ok;
+    int adapters = 1;
+    HResult createDevice = hresult::ok;
+    std::deque<std::pair<HResult, DuplicationStep>> duplications;  // successive duplicateOutput0 results, then success
+    HResult textureResults[2] = {hresult::ok, hresult::ok};        // by TextureKind
+    bool textureNull[2] = {false, false};
+    std::deque<HResult> acquires;  // successive acquire results; the last one lowers screenRunning
+    int failWriteAt = -1;          // 1-based sample number whose write fails
+
+    int duplicateCalls = 0, acquireCalls = 0, framesHeld = 0, copies = 0, finalizeCalls = 0;
+    bool writerCreated = false;
+    VideoMediaType outputType;
+    std::vector<Sample> samples;
+};
+
+Script s;  // the running test's
+
+// A texture, and the desktop frame that hands one out.
+struct Texture : VideoTexture, DesktopResource {
+    std::vector<uint8_t> pixels;
+    std::unique_ptr<VideoTexture> queryTexture() override { return std::make_unique<Texture>(); }
+};
+
+struct Duplication : DesktopDuplication {
+    DuplicationMode mode() override { return {4, 3, pixelFormatB8G8R8A8}; }
+    HResult acquireNextFrame(uint32_t, std::unique_ptr<DesktopResource>& resource) override {
+        ++s.acquireCalls;
+        const HResult result = s.acquires.empty() ? hresult::waitTimeout : s.acquires.front();
+        if (!s.acquires.empty()) s.acquires.pop_front();
+        if (s.acquires.empty()) screenRunning.exchange(false);
+        if (result == hresult::ok) {
+            resource = std::make_unique<Texture>();
+            ++s.framesHeld;
+        }
+        return result;
+    }
+    HResult releaseFrame() override { return --s.framesHeld < 0 ? hresult::fail : hresult::ok; }
+};
+
+struct Device : VideoDevice {
+    HResult duplicateOutput0(std::unique_ptr<DesktopDuplication>& duplication, DuplicationStep& failedStep) override {
+        ++s.duplicateCalls;
+        if (!s.duplications.empty()) {
+            const auto [result, step] = s.duplications.front();
+            s.duplications.pop_front();
+            failedStep = step;
+            if (failed(result)) return result;
+        }
+        duplication = std::make_unique<Duplication>();
+        return hresult::ok;
+    }
+    HResult createTexture(TextureKind kind, const DuplicationMode&, std::unique_ptr<VideoTexture>& texture) override {
+        const int k = kind == TextureKind::gdiRenderTarget ? 0 : 1;
+        if (!failed(s.textureResults[k]) && !s.textureNull[k]) texture = std::make_unique<Texture>();
+        return s.textureResults[k];
+    }
+};
+
+struct Context : VideoContext {
+    void copyResource(VideoTexture& destination, VideoTexture&) override {
+        auto& pixels = static_cast<Texture&>(destination).pixels;
+        pixels.assign(4 * 4 * 3, 0);
+        pixels[0] = uint8_t(++s.copies);
+    }
+    HResult map(VideoTexture& texture, MappedImage& image) override {
+        image.data = static_cast<Texture&>(texture).pixels.data();
+        image.rowPitch = 16;
+        return hresult::ok;
+    }
+    void unmap(VideoTexture&) override {}
+};
+
+struct Adapter : VideoAdapter {
+    HResult describe(AdapterDescription& description) override { return description.description = "Fake GPU", hresult::ok; }
+    HResult describeOutput(uint32_t index, OutputDescription& output) override {
+        output.right = 4, output.bottom = 3, output.attachedToDesktop = true;
+        return index == 0 ? hresult::ok : hresult::notFound;
+    }
+};
+
+struct Factory : VideoFactory {
+    HResult enumAdapters(uint32_t index, std::unique_ptr<VideoAdapter>& adapter) override {
+        if (int(index) >= s.adapters) return hresult::notFound;
+        adapter = std::make_unique<Adapter>();
+        return hresult::ok;
+    }
+    bool supportsGpuPreference() override { return true; }
+    HResult enumAdapterByHighPerformance(uint32_t index, std::unique_ptr<VideoAdapter>& adapter) override {
+        return enumAdapters(index, adapter);
+    }
+};
+
+struct Writer : SinkWriter {
+    Writer() { s.writerCreated = true; }
+    HResult addStream(const VideoMediaType& type, uint32_t& index) override { return s.outputType = type, index = 0, hresult::ok; }
+    HResult setInputMediaType(uint32_t, const VideoMediaType&) override { return hresult::ok; }
+    HResult beginWriting() override { return hresult::ok; }
+    HResult writeSample(uint32_t, std::unique_ptr<VideoSample> sample) override {
+        if (int(s.samples.size()) + 1 == s.failWriteAt) return hresult::fail;
+        s.samples.push_back(static_cast<Sample&>(*sample));
+        return hresult::ok;
+    }
+    HResult finalize() override {
+        ++s.finalizeCalls;
+        return s.samples.empty() ? hresult::noSamplesProcessed : hresult::ok;
+    }
+};
+
+struct Platform : VideoCapturePlatform, MediaPlatform {
+    HResult createFactory(std::unique_ptr<VideoFactory>& factory) override {
+        if (!failed(s.createFactory)) factory = std::make_unique<Factory>();
+        return s.createFactory;
+    }
+    HResult createDevice(VideoAdapter&, std::unique_ptr<VideoDevice>& device, std::unique_ptr<VideoContext>& context,
+                         uint32_t& featureLevel) override {
+        if (failed(s.createDevice)) return s.createDevice;
+        device = std::make_unique<Device>();
+        context = std::make_unique<Context>();
+        featureLevel = 0xB100;
+        return hresult::ok;
+    }
+    std::string messageText(HResult) override { return "Fake failure text.\r\n"; }
+    HResult initializeThread() override { return hresult::ok; }
+    void uninitializeThread() override {}
+    HResult startup() override { return hresult::ok; }
+    HResult shutdown() override { return hresult::ok; }
+    HResult createSinkWriter(const std::filesystem::path&, const SinkWriterAttributes&, std::unique_ptr<SinkWriter>& writer) override {
+        return writer = std::make_unique<Writer>(), hresult::ok;
+    }
+    HResult createSample(const SampleImage& image, uint32_t length, std::unique_ptr<VideoSample>& sample) override {
+        EXPECT_EQ(length, image->size());
+        auto created = std::make_unique<Sample>();
+        created->image = image;
+        sample = std::move(created);
+        return hresult::ok;
+    }
+};
+
+// The monotonic clock advances by the given steps, one per reading.
+struct Clock : ScreenClock {
+    int64_t wall = 17000000123456789;
+    int64_t steady = 5000;
+    std::deque<int64_t> steps;
+    std::vector<uint32_t> sleeps;
+    int64_t wallTicks() override { return wall; }
+    int64_t steadyTicks() override {
+        if (!steps.empty()) steady += steps.front(), steps.pop_front();
+        return steady;
+    }
+    void sleepMillis(uint32_t millis) override { sleeps.push_back(millis); }
+};
+
+// The desktop copy's number sits in its top row, which is the last row of a bottom-up image.
+int copyShown(const Sample& sample) { return (*sample.image)[4 * 4 * 2]; }
+
 class ScreenRecorderRun : public ::testing::Test {
 protected:
-    void SetUp() override {
-        auto sink = std::make_shared<spdlog::sinks::ostream_sink_mt>(logText);
-        settings.logger = std::make_shared<spdlog::logger>("screen_test", sink);
+    void SetUp() override { reset(); }
+
+    void reset() {
+        logText.str("");
+        s = Script{};
+        clock = Clock{};
+        settings = RecordingSettings{};
+        settings.logger = std::make_shared<spdlog::logger>("screen_test", std::make_shared<spdlog::sinks::ostream_sink_mt>(logText));
         settings.logger->set_pattern("%v");
         settings.projectDir = "/nonexistent-project";
         screenRunning.exchange(true);
         screenRecording.exchange(true);
-        VIDEO_WIDTH = 0;
-        VIDEO_HEIGHT = 0;
         recordingStartTime = 0;
     }
 
     void run() {
-        FakeCapturePlatform capture(captureScript);
-        FakeMediaPlatform media(mediaScript);
-        ScreenRecorder recorder(capture, media, clock);
-        recorder.run(settings);
+        Platform platform;
+        ScreenRecorder(platform, platform, clock).run(settings);
     }
 
     std::vector<std::string> lines() const {
@@ -45,13 +215,6 @@ protected:
         return result;
     }
 
-    // The log from the first line equal to `from` on.
-    std::vector<std::string> linesFrom(const std::string& from) const {
-        std::vector<std::string> all = lines();
-        auto start = std::find(all.begin(), all.end(), from);
-        return {start, all.end()};
-    }
-
     int count(const std::string& line) const {
         const std::vector<std::string> all = lines();
         return int(std::count(all.begin(), all.end(), line));
@@ -59,287 +222,131 @@ protected:
 
     std::ostringstream logText;
     RecordingSettings settings;
-    CaptureScript captureScript;
-    MediaScript mediaScript;
-    FakeClock clock;
+    Clock clock;
 };
 
-TEST_F(ScreenRecorderRun, SetUpLogsAdaptersDeviceAndWriter) {
-    FakeAdapterInfo second;
-    second.description.description = "Second GPU";
-    captureScript.adapters.push_back(second);
-    captureScript.acquires = {hresult::ok};
+TEST_F(ScreenRecorderRun, SampleTimesFollowTheClockAndAnUnchangedDesktopRepeatsTheImage) {
+    s.acquires = {hresult::ok, hresult::waitTimeout, hresult::ok, hresult::waitTimeout};
+    clock.steps = {0, 200000, 150000, 330000};
     settings.fps = 25;
     settings.bitrate = 4000000;
     run();
-    const std::vector<std::string> expected = {
-        "screenRecorder: VIDEO_FPS: 25",
-        "screenRecorder: VIDEO_BIT_RATE: 4000000",
-        "screenRecorder:Adapter 0: Fake GPU",
-        "screenRecorder:  Dedicated Video Memory: 256 MB",
-        "screenRecorder:  Dedicated System Memory: 0 MB",
-        "screenRecorder:  Shared System Memory: 1024 MB",
-        "screenRecorder:  Output 0: \\\\.\\DISPLAY1",
-        "screenRecorder:    Desktop Coordinates: (0, 0) - (4, 3)",
-        "screenRecorder:    Attached to desktop: Yes",
-        "screenRecorder:Adapter 1: Second GPU",
-        "screenRecorder:  Dedicated Video Memory: 0 MB",
-        "screenRecorder:  Dedicated System Memory: 0 MB",
-        "screenRecorder:  Shared System Memory: 0 MB",
-        "Selected Adapter: Fake GPU",
-        "D3D11 device created successfully. Feature Level: 0xB100",
-        "screenRecorder: InitializeSinkWriter success",
-        "screenRecorder: Finalize success",
-        "screenRecorder: All resources have been released safely.",
-    };
-    EXPECT_EQ(lines(), expected);
-    EXPECT_EQ(VIDEO_FPS, 25u);
-    EXPECT_EQ(VIDEO_BIT_RATE, 4000000u);
-    EXPECT_EQ(VIDEO_WIDTH, 4u);
-    EXPECT_EQ(VIDEO_HEIGHT, 3u);
-    EXPECT_EQ(mediaScript.outputType.subtype, VideoSubtype::h264);
-    EXPECT_EQ(mediaScript.outputType.averageBitrate, 4000000u);
-    EXPECT_EQ(mediaScript.outputType.frameRateNumerator, 25u);
-    EXPECT_TRUE(mediaScript.outputType.progressive);
-    EXPECT_EQ(mediaScript.inputType.subtype, VideoSubtype::rgb32);
-    EXPECT_EQ(mediaScript.inputType.width, 4u);
-    EXPECT_FALSE(screenRunning.load());
-    EXPECT_FALSE(screenRecording.load());
-}
-
-TEST_F(ScreenRecorderRun, AdapterChoiceSkipsFailingIndicesAndFallsBackWithoutPreference) {
-    captureScript.adapterFailures = {deviceRemoved};
-    captureScript.gpuPreference = false;
-    captureScript.acquires = {hresult::ok};
-    run();
-    EXPECT_EQ(count("Falling back to EnumAdapters for adapter enumeration"), 1);
-    EXPECT_EQ(count("Selected Adapter: Fake GPU"), 1);
-}
-
-TEST_F(ScreenRecorderRun, SampleTimesStartAtZeroAndFollowTheClock) {
-    captureScript.acquires = {hresult::ok, hresult::waitTimeout, hresult::ok, hresult::waitTimeout};
-    clock.wall = 17000000123456789;
-    clock.steps = {0, 200000, 150000, 330000};
-    run();
-    ASSERT_EQ(mediaScript.samples.size(), 4u);
+    EXPECT_EQ(s.outputType.frameRateNumerator, 25u);
+    EXPECT_EQ(s.outputType.averageBitrate, 4000000u);
+    EXPECT_EQ(s.outputType.width, 4u);
     EXPECT_EQ(recordingStartTime, 1700000012345);
-    const int64_t expectedTimes[] = {0, 200000, 350000, 680000};
-    const int64_t expectedDurations[] = {0, 200000, 150000, 330000};
+    ASSERT_EQ(s.samples.size(), 4u);
+    const int64_t times[] = {0, 200000, 350000, 680000}, durations[] = {0, 200000, 150000, 330000};
+    const int copies[] = {1, 1, 2, 2};
     for (size_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(mediaScript.samples[i].time, expectedTimes[i]) << i;
-        EXPECT_EQ(mediaScript.samples[i].duration, expectedDurations[i]) << i;
-        EXPECT_EQ(mediaScript.samples[i].bytes().size(), 4u * 4u * 3u);
+        EXPECT_EQ(s.samples[i].time, times[i]) << i;
+        EXPECT_EQ(s.samples[i].duration, durations[i]) << i;
+        EXPECT_EQ(copyShown(s.samples[i]), copies[i]) << i;
     }
-    // The desktop's first byte numbers its copy; rows arrive bottom-up, so it is in the last row.
-    const size_t topRow = 4 * 4 * 2;
-    EXPECT_EQ(mediaScript.samples[0].bytes()[topRow], 1);
-    EXPECT_EQ(mediaScript.samples[1].bytes()[topRow], 1);  // no change: the image repeats
-    EXPECT_EQ(mediaScript.samples[2].bytes()[topRow], 2);
-    EXPECT_EQ(mediaScript.samples[3].bytes()[topRow], 2);
-    EXPECT_EQ(captureScript.framesHeld, 0);
-    EXPECT_EQ(captureScript.maxFramesHeld, 1);
-    EXPECT_EQ(captureScript.releaseWithoutFrame, 0);
-    EXPECT_EQ(mediaScript.finalizeCalls, 1);
-}
-
-TEST_F(ScreenRecorderRun, NothingIsWrittenWhileNotRecording) {
-    screenRecording.exchange(false);
-    captureScript.acquires = {hresult::ok, hresult::ok, hresult::waitTimeout};
-    run();
-    EXPECT_TRUE(mediaScript.samples.empty());
-    EXPECT_EQ(captureScript.framesHeld, 0);
-    EXPECT_EQ(recordingStartTime, 0);
+    EXPECT_EQ(s.framesHeld, 0);
+    EXPECT_EQ(s.finalizeCalls, 1);
+    EXPECT_EQ(count("screenRecorder: Finalize success"), 1);
 }
 
 TEST_F(ScreenRecorderRun, LostDuplicationIsRecreated) {
-    captureScript.acquires = {hresult::ok, hresult::accessLost, hresult::ok};
-    captureScript.duplications = {{hresult::ok, {}}, {deviceRemoved, DuplicationStep::duplicateOutput}};
+    s.acquires = {hresult::ok, hresult::accessLost, hresult::ok};
+    s.duplications = {{hresult::ok, {}}, {deviceRemoved, DuplicationStep::duplicateOutput}};
     clock.steps = {0, 2500000, 100};
     run();
     EXPECT_EQ(count("screenRecorder: AcquireNextFrame DXGI_ERROR_ACCESS_LOST"), 1);
     EXPECT_EQ(count("screenRecorder: DuplicateOutput failed"), 1);
     EXPECT_EQ(count("screenRecorder: Operation failed. HRESULT: 0x887A0005, Message: Fake failure text.\r"), 1);
     EXPECT_EQ(clock.sleeps, std::vector<uint32_t>{250});
-    EXPECT_EQ(captureScript.duplicateCalls, 3);
-    ASSERT_EQ(mediaScript.samples.size(), 3u);
-    EXPECT_EQ(mediaScript.samples[1].duration, 2500000);  // the pause shows as one long sample
-    EXPECT_EQ(mediaScript.samples[1].bytes()[4 * 4 * 2], 1);
+    EXPECT_EQ(s.duplicateCalls, 3);
+    ASSERT_EQ(s.samples.size(), 3u);
+    EXPECT_EQ(s.samples[1].duration, 2500000);  // the pause shows as one long sample
+    EXPECT_EQ(copyShown(s.samples[1]), 1);
     EXPECT_EQ(count("screenRecorder: Finalize success"), 1);
 }
 
 TEST_F(ScreenRecorderRun, TenFailedRecoveriesEndTheLoopButKeepTheFile) {
-    captureScript.acquires = {hresult::ok, hresult::ok, hresult::accessLost, hresult::ok};
-    captureScript.duplications.push_back({hresult::ok, {}});
-    for (int i = 0; i < 10; ++i) captureScript.duplications.push_back({hresult::notFound, DuplicationStep::enumOutputs});
+    s.acquires = {hresult::ok, hresult::ok, hresult::accessLost, hresult::ok};
+    s.duplications.push_back({hresult::ok, {}});
+    for (int i = 0; i < 10; ++i) s.duplications.push_back({hresult::notFound, DuplicationStep::enumOutputs});
     run();
-    const std::vector<std::string> tail = linesFrom("screenRecorder: AcquireNextFrame DXGI_ERROR_ACCESS_LOST");
-    ASSERT_EQ(tail.size(), 13u);
-    for (int i = 1; i <= 10; ++i) EXPECT_EQ(tail[i], "screenRecorder: EnumOutputs failed");
-    EXPECT_EQ(tail[11], "screenRecorder: 2 samples written before the error were kept");
-    EXPECT_EQ(tail[12], "screenRecorder: All resources have been released safely.");
+    const std::vector<std::string> all = lines();
+    const std::vector<std::string> tail(std::find(all.begin(), all.end(), "screenRecorder: AcquireNextFrame DXGI_ERROR_ACCESS_LOST"), all.end());
+    std::vector<std::string> expected(11, "screenRecorder: EnumOutputs failed");
+    expected[0] = "screenRecorder: AcquireNextFrame DXGI_ERROR_ACCESS_LOST";
+    expected.push_back("screenRecorder: 2 samples written before the error were kept");
+    expected.push_back("screenRecorder: All resources have been released safely.");
+    EXPECT_EQ(tail, expected);
     EXPECT_EQ(clock.sleeps, std::vector<uint32_t>(10, 250));
-    EXPECT_EQ(captureScript.acquireCalls, 3);
-    EXPECT_EQ(mediaScript.samples.size(), 2u);
-    EXPECT_EQ(mediaScript.finalizeCalls, 1);
-    EXPECT_TRUE(mediaScript.shutdownCalled);
-    EXPECT_TRUE(mediaScript.uninitialized);
+    EXPECT_EQ(s.acquireCalls, 3);
+    EXPECT_EQ(s.samples.size(), 2u);
+    EXPECT_EQ(s.finalizeCalls, 1);
 }
 
-TEST_F(ScreenRecorderRun, RecordingEndDuringRecoveryStopsTheAttempts) {
-    captureScript.acquires = {hresult::ok, hresult::accessLost, hresult::ok};
-    captureScript.duplications.push_back({hresult::ok, {}});
-    for (int i = 0; i < 10; ++i) captureScript.duplications.push_back({hresult::notFound, DuplicationStep::enumOutputs});
-    captureScript.afterAcquire = [](int number) {
-        if (number == 2) screenRunning.exchange(false);
+TEST_F(ScreenRecorderRun, AcquireAndWriteFailuresCompleteTheFileWithTheSamplesSoFar) {
+    struct Case {
+        std::deque<HResult> acquires;
+        int failWriteAt;  // 1-based sample number
+        const char* line;
+        size_t samples;
+    } const cases[] = {
+        {{hresult::ok, hresult::ok, deviceRemoved, hresult::ok}, -1, "screenRecorder: AcquireNextFrame failed", 2},
+        {{hresult::ok, hresult::ok, hresult::ok, hresult::ok}, 3, "screenRecorder: WriteFrame failed", 2},
+        {{deviceRemoved, hresult::ok}, -1, "screenRecorder: AcquireNextFrame failed", 0},
     };
-    run();
-    EXPECT_EQ(clock.sleeps.size(), 1u);
-    EXPECT_EQ(count("screenRecorder: Finalize success"), 1);
-}
-
-TEST_F(ScreenRecorderRun, AcquireFailureEndsTheLoopAndKeepsWrittenSamples) {
-    captureScript.acquires = {hresult::ok, hresult::ok, deviceRemoved, hresult::ok};
-    run();
-    EXPECT_EQ(count("screenRecorder: AcquireNextFrame failed"), 1);
-    EXPECT_EQ(count("screenRecorder: Finalize success"), 0);
-    EXPECT_EQ(mediaScript.samples.size(), 2u);
-    EXPECT_EQ(mediaScript.finalizeCalls, 1);
-    EXPECT_EQ(captureScript.acquireCalls, 3);
-}
-
-TEST_F(ScreenRecorderRun, AcquireFailureBeforeAnySampleLeavesAnEmptyWriter) {
-    captureScript.acquires = {deviceRemoved, hresult::ok};
-    run();
-    EXPECT_EQ(count("screenRecorder: AcquireNextFrame failed"), 1);
-    EXPECT_TRUE(mediaScript.samples.empty());
-    EXPECT_EQ(mediaScript.finalizeCalls, 1);  // the writer discards its file
-    EXPECT_EQ(count("screenRecorder: All resources have been released safely."), 1);
-}
-
-TEST_F(ScreenRecorderRun, WriteFailureEndsTheLoop) {
-    captureScript.acquires = {hresult::ok, hresult::ok, hresult::ok, hresult::ok};
-    mediaScript.failWriteAt = 3;
-    run();
-    EXPECT_EQ(count("screenRecorder: WriteFrame failed"), 1);
-    EXPECT_EQ(count("screenRecorder: 2 samples written before the error were kept"), 1);
-    EXPECT_EQ(captureScript.acquireCalls, 3);
-    EXPECT_EQ(captureScript.framesHeld, 0);  // the failed pass gave its frame back too
+    for (const Case& c : cases) {
+        reset();
+        s.acquires = c.acquires;
+        s.failWriteAt = c.failWriteAt;
+        run();
+        EXPECT_EQ(count(c.line), 1) << c.line;
+        EXPECT_EQ(s.samples.size(), c.samples) << c.line;
+        EXPECT_EQ(count("screenRecorder: 2 samples written before the error were kept"), c.samples ? 1 : 0) << c.line;
+        EXPECT_EQ(count("screenRecorder: Finalize success"), 0) << c.line;
+        EXPECT_EQ(s.finalizeCalls, 1) << c.line;  // with no sample the writer discards its file
+        EXPECT_EQ(s.acquireCalls, int(c.samples) + 1) << c.line;
+        EXPECT_EQ(s.framesHeld, 0) << c.line;  // a failed pass gives its frame back too
+        EXPECT_EQ(lines().back(), "screenRecorder: All resources have been released safely.") << c.line;
+    }
 }
 
 TEST_F(ScreenRecorderRun, LoopIsSkippedWhenTheFlagIsAlreadyDown) {
     screenRunning.exchange(false);
-    captureScript.acquires = {hresult::ok};
+    s.acquires = {hresult::ok};
     run();
-    EXPECT_EQ(captureScript.acquireCalls, 0);
-    EXPECT_EQ(mediaScript.finalizeCalls, 1);
-    EXPECT_TRUE(mediaScript.samples.empty());
+    EXPECT_EQ(s.acquireCalls, 0);
+    EXPECT_EQ(s.finalizeCalls, 1);
+    EXPECT_TRUE(s.samples.empty());
     EXPECT_EQ(count("screenRecorder: InitializeSinkWriter success"), 1);
 }
 
-TEST_F(ScreenRecorderRun, UnusableRatesKeepTheEncoderDefaults) {
-    settings.fps = 0;
-    settings.bitrate = -5;
-    captureScript.acquires = {hresult::ok};
-    run();
-    EXPECT_EQ(VIDEO_FPS, 30u);
-    EXPECT_EQ(VIDEO_BIT_RATE, 18000000u);
-    EXPECT_EQ(mediaScript.outputType.frameRateNumerator, 30u);
-    EXPECT_EQ(mediaScript.outputType.averageBitrate, 18000000u);
-    EXPECT_EQ(count("screenRecorder: fps 0 is not usable, using 30"), 1);
-    EXPECT_EQ(count("screenRecorder: bitrate -5 is not usable, using 18000000"), 1);
-    EXPECT_EQ(count("screenRecorder: VIDEO_FPS: 30"), 1);
-}
-
-TEST_F(ScreenRecorderRun, AreaSetsTheVideoSizeAndAnUnusableOneRecordsTheWholeOutput) {
-    captureScript.acquires = {hresult::ok};
-    settings.area = {1, 1, 4, 2};  // 3 x 1: too low for the encoder
-    run();
-    EXPECT_EQ(count("screenRecorder: capture area [1, 1, 4, 2] is not usable, recording the whole output"), 1);
-    EXPECT_EQ(VIDEO_WIDTH, 4u);
-    EXPECT_EQ(VIDEO_HEIGHT, 3u);
-
-    screenRunning.exchange(true);
-    screenRecording.exchange(true);
-    captureScript.acquires = {hresult::ok};
-    mediaScript.samples.clear();
-    settings.area = {1, 0, 4, 3};  // odd width: passed on unchanged
-    run();
-    EXPECT_EQ(VIDEO_WIDTH, 3u);
-    EXPECT_EQ(VIDEO_HEIGHT, 3u);
-    EXPECT_EQ(mediaScript.outputType.width, 3u);
-    ASSERT_EQ(mediaScript.samples.size(), 1u);
-    EXPECT_EQ(mediaScript.samples[0].bytes().size(), 3u * 3u * 4u);
-}
-
-TEST_F(ScreenRecorderRun, CaptureFailuresRepeatThePreviousImage) {
-    captureScript.acquires = {hresult::ok, hresult::ok};
-    captureScript.afterAcquire = [this](int number) { captureScript.map = number == 2 ? hresult::fail : hresult::ok; };
-    run();
-    ASSERT_EQ(mediaScript.samples.size(), 2u);
-    EXPECT_EQ(mediaScript.samples[1].bytes(), mediaScript.samples[0].bytes());
-    EXPECT_EQ(captureScript.framesHeld, 0);
-}
-
-TEST_F(ScreenRecorderRun, DeviceFailuresEndTheThreadBeforeAnyWriter) {
-    struct Case {
-        std::function<void(CaptureScript&)> script;
-        std::vector<std::string> lastLines;
-    };
-    const std::vector<Case> cases = {
-        {[](CaptureScript& s) { s.createFactory = hresult::fail; },
+TEST_F(ScreenRecorderRun, SetUpFailuresEndTheThreadBeforeAnyWriter) {
+    using Step = DuplicationStep;
+    const auto duplication = [](HResult result, Step step) { return [=] { s.duplications = {{result, step}}; }; };
+    const std::vector<std::pair<std::function<void()>, std::vector<std::string>>> cases = {
+        {[] { s.createFactory = hresult::fail; },
          {"Failed to create DXGIFactory1. HRESULT: 0x80004005", "screenRecorder: createDevice failed"}},
-        {[](CaptureScript& s) { s.adapters.clear(); }, {"No suitable adapter found.", "screenRecorder: createDevice failed"}},
-        {[](CaptureScript& s) { s.createDevice = static_cast<HResult>(0x887A0004u); },
+        {[] { s.adapters = 0; }, {"No suitable adapter found.", "screenRecorder: createDevice failed"}},
+        {[] { s.createDevice = static_cast<HResult>(0x887A0004u); },
          {"Failed to create D3D11 device. HRESULT: 0x887A0004", "screenRecorder: createDevice failed"}},
-        {[](CaptureScript& s) { s.duplications = {{hresult::noInterface, DuplicationStep::deviceQuery}}; },
-         {"screenRecorder: prepare failed", "screenRecorder: prepare failed"}},
-        {[](CaptureScript& s) { s.duplications = {{hresult::fail, DuplicationStep::adapterParent}}; },
+        {duplication(hresult::noInterface, Step::deviceQuery), {"screenRecorder: prepare failed", "screenRecorder: prepare failed"}},
+        {duplication(hresult::fail, Step::adapterParent),
          {"D3D11 device created successfully. Feature Level: 0xB100", "screenRecorder: prepare failed"}},
-        {[](CaptureScript& s) { s.duplications = {{hresult::notFound, DuplicationStep::enumOutputs}}; },
-         {"screenRecorder: EnumOutputs failed", "screenRecorder: prepare failed"}},
-        {[](CaptureScript& s) { s.duplications = {{hresult::noInterface, DuplicationStep::output1Query}}; },
-         {"screenRecorder: lDxgiOutput1 is null", "screenRecorder: prepare failed"}},
-        {[](CaptureScript& s) { s.gdiTexture = hresult::outOfMemory; },
-         {"screenRecorder: CreateTexture2D failed", "screenRecorder: prepare failed"}},
-        {[](CaptureScript& s) { s.gdiTextureNull = true; }, {"screenRecorder: lGDIImage is null", "screenRecorder: prepare failed"}},
-        {[](CaptureScript& s) { s.stagingTexture = hresult::outOfMemory; },
-         {"screenRecorder: CreateTexture2D failed", "screenRecorder: prepare failed"}},
-        {[](CaptureScript& s) { s.stagingTextureNull = true; }, {"screenRecorder: lDestImage is null", "screenRecorder: prepare failed"}},
+        {duplication(hresult::notFound, Step::enumOutputs), {"screenRecorder: EnumOutputs failed", "screenRecorder: prepare failed"}},
+        {duplication(hresult::noInterface, Step::output1Query), {"screenRecorder: lDxgiOutput1 is null", "screenRecorder: prepare failed"}},
+        {[] { s.textureResults[0] = hresult::outOfMemory; }, {"screenRecorder: CreateTexture2D failed", "screenRecorder: prepare failed"}},
+        {[] { s.textureNull[0] = true; }, {"screenRecorder: lGDIImage is null", "screenRecorder: prepare failed"}},
+        {[] { s.textureResults[1] = hresult::outOfMemory; }, {"screenRecorder: CreateTexture2D failed", "screenRecorder: prepare failed"}},
+        {[] { s.textureNull[1] = true; }, {"screenRecorder: lDestImage is null", "screenRecorder: prepare failed"}},
     };
     for (size_t i = 0; i < cases.size(); ++i) {
-        logText.str("");
-        captureScript = CaptureScript{};
-        mediaScript = MediaScript{};
-        cases[i].script(captureScript);
+        reset();
+        cases[i].first();
         run();
         const std::vector<std::string> all = lines();
         ASSERT_GE(all.size(), 2u) << "case " << i;
-        EXPECT_EQ(std::vector<std::string>(all.end() - 2, all.end()), cases[i].lastLines) << "case " << i;
-        EXPECT_FALSE(mediaScript.writerCreated) << "case " << i;
+        EXPECT_EQ(std::vector<std::string>(all.end() - 2, all.end()), cases[i].second) << "case " << i;
+        EXPECT_FALSE(s.writerCreated) << "case " << i;
     }
-}
-
-TEST_F(ScreenRecorderRun, MediaFailuresReleaseEverything) {
-    mediaScript.startup = hresult::fail;
-    run();
-    EXPECT_EQ(lines().back(), "screenRecorder: All resources have been released safely.");
-    EXPECT_FALSE(mediaScript.writerCreated);
-    EXPECT_TRUE(mediaScript.uninitialized);
-
-    logText.str("");
-    mediaScript = MediaScript{};
-    mediaScript.beginWriting = hresult::fail;
-    run();
-    EXPECT_EQ(count("screenRecorder: InitializeSinkWriter success"), 0);
-    EXPECT_EQ(lines().back(), "screenRecorder: All resources have been released safely.");
-    EXPECT_TRUE(mediaScript.writerDestroyed);
-    EXPECT_TRUE(mediaScript.shutdownCalled);
-
-    logText.str("");
-    mediaScript = MediaScript{};
-    mediaScript.initializeThread = hresult::fail;
-    run();
-    EXPECT_EQ(lines().back(), "D3D11 device created successfully. Feature Level: 0xB100");
 }
 
 }  // namespace
