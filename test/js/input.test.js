@@ -118,3 +118,14 @@ test('end() right after start() returns, however far the hook has come', () => {
     assert.ok(fs.existsSync(path.join(dir, 'cursor_info.json')));
   }
 });
+
+test('without a display the add-on still records, says why input is empty, and exits normally', () => {
+  const projectDir = tempDir('desktracks-input-nodisplay-');
+  const child = runNode(`const r = new Recorder(); r.start({ projectDir: ${JSON.stringify(projectDir)} }); setTimeout(() => r.end(), 300);`, {
+    env: { DISPLAY: '' },
+  });
+  assert.equal(child.status, 0, `signal ${child.signal}, stderr: ${child.stderr}`);
+  assert.deepEqual([readJson(projectDir, 'positions.json'), readJson(projectDir, 'clicks.json')], [[], []]);
+  const log = fs.readFileSync(path.join(projectDir, 'recorder.log'), 'utf8');
+  assert.match(log, /\[error\] input: the input hook could not start \(cannot open the X display/);
+});
