@@ -3,12 +3,12 @@
 # private PulseAudio of scripts/test-services.sh while tones play into the microphone and the
 # speaker.
 #
-#   bench/audio/run.sh [seconds=30] [build dir=build-audio]
+#   bench/audio/run.sh [seconds=30] [build dir=build]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 seconds=${1:-30}
-build=${2:-$root/build-audio}
+build=${2:-$root/build}
 out=$(mktemp -d /tmp/desktracks-audio-bench.XXXXXX)
 
 started_services=0

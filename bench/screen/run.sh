@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Screen track benchmark at 1920x1080 under Xvfb with a moving scene: our recorder against
 # ffmpeg's x11grab + libx264 at the same preset and bitrate, one after the other in one run.
-#   bench/screen/run.sh [seconds]        (builds build-screen first if needed)
+#   bench/screen/run.sh [seconds]        (builds build/ first if needed; BUILD_DIR=... to pick another)
 # Prints written frames per second and frames per CPU-second of each, and the frame-image
 # copy bandwidth against memcpy.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 seconds=${1:-10}
-build=${BUILD_DIR:-$root/build-screen}
+build=${BUILD_DIR:-$root/build}
 work=$(mktemp -d /tmp/desktracks-screen-bench.XXXXXX)
 
 [ -f "$build/libdesktracks_core.a" ] || { cmake -S "$root" -B "$build" >/dev/null && cmake --build "$build" -j2 --target desktracks_core; }
