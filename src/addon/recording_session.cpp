@@ -88,7 +88,8 @@ void RecordingSession::begin() {
             const std::string reason = e.what();
             entries.requestInputStop();
             setAllRunFlags(false);
-            joinAll();
+            joinUpToInput();
+            joinIfRunning(webcamThread);
             spdlog::drop(loggerName);
             settings.logger.reset();
             recording = false;
@@ -98,13 +99,12 @@ void RecordingSession::begin() {
     }
 }
 
-void RecordingSession::joinAll() {
+void RecordingSession::joinUpToInput() {
     joinIfRunning(silentThread);
     joinIfRunning(playbackThread);
     joinIfRunning(screenThread);
     joinIfRunning(micThread);
     if (inputThread.joinable()) entries.joinInput(inputThread);
-    joinIfRunning(webcamThread);
 }
 
 void RecordingSession::writeMeta(std::FILE* out) const {
@@ -123,11 +123,7 @@ void RecordingSession::finish(std::FILE* out) noexcept {
     entries.requestInputStop();
     setAllRunFlags(false);
 
-    joinIfRunning(silentThread);
-    joinIfRunning(playbackThread);
-    joinIfRunning(screenThread);
-    joinIfRunning(micThread);
-    if (inputThread.joinable()) entries.joinInput(inputThread);
+    joinUpToInput();
     settings.logger->info("end");
     joinIfRunning(webcamThread);
     settings.logger->info("end");

@@ -56,7 +56,8 @@ public:
     void finish(std::FILE* out = stdout) noexcept;
 
 private:
-    void joinAll();
+    // Joins the recorders in their fixed order, up to and including the input thread.
+    void joinUpToInput();
     void writeMeta(std::FILE* out) const;
 
     RecorderEntryPoints entries;

@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include "miniaudio.h"
-
 CaptureDeviceList listCaptureDevices() {
     CaptureDeviceList list;
     ma_context context;
@@ -19,8 +17,10 @@ CaptureDeviceList listCaptureDevices() {
         return list;
     }
     list.names.reserve(captureCount);
+    list.ids.reserve(captureCount);
     for (ma_uint32 i = 0; i < captureCount; ++i) {
         list.names.emplace_back(capture[i].name, strnlen(capture[i].name, sizeof capture[i].name));
+        list.ids.push_back(capture[i].id);
     }
     ma_context_uninit(&context);
     return list;

@@ -3,12 +3,15 @@
 #include <string>
 #include <vector>
 
+#include "miniaudio.h"
+
 // The audio capture devices as miniaudio's default backends list them. A position in this list
 // is what `micIndex` means, both for getMics and for the microphone recorder.
 struct CaptureDeviceList {
     enum class Status { ok, contextFailed, enumerationFailed };
     Status status = Status::ok;
     std::vector<std::string> names;
+    std::vector<ma_device_id> ids;  // same order as `names`
 };
 
 CaptureDeviceList listCaptureDevices();

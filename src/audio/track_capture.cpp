@@ -1,0 +1,37 @@
+#include "audio/track_capture.h"
+
+#include <chrono>
+
+#include <spdlog/spdlog.h>
+
+#include "audio/audio_data_callback.h"
+#include "audio/run_flag_wait.h"
+
+namespace {
+
+constexpr std::chrono::milliseconds runFlagPoll{30};
+
+}  // namespace
+
+ma_device_config trackCaptureConfig(ma_device_type type, const ma_device_id* device, WavTrackFile& file) {
+    ma_device_config config = ma_device_config_init(type);
+    config.capture.pDeviceID = device;
+    config.capture.format = trackSampleFormat;
+    config.capture.channels = trackChannels;
+    config.sampleRate = trackSampleRate;
+    config.dataCallback = audioDataCallback;
+    config.pUserData = file.encoder();
+    return config;
+}
+
+void recordUntilLowered(AudioDevice& device, WavTrackFile& file, const std::atomic<bool>& running,
+                        spdlog::logger& log, const char* startFailedLine) {
+    if (device.start() != MA_SUCCESS) {
+        device.close();
+        log.error(startFailedLine);
+        return;
+    }
+    waitWhileRaised(running, runFlagPoll);
+    device.close();
+    file.close();
+}
