@@ -108,7 +108,7 @@ function inspect(values, positionals) {
   let picture = null;
   if (!values['no-picture']) {
     try {
-      picture = require('../lib/overview').writeOverview(result).file;
+      picture = require('../lib/overview').writeOverview(result);
     } catch (err) {
       process.stderr.write(`desktracks: overview.png not written: ${err.message}\n`);
     }
@@ -117,7 +117,7 @@ function inspect(values, positionals) {
     console.log(JSON.stringify({ ...result, inputRecords: undefined, overview: picture }, null, 2));
   } else {
     console.log(formatInspection(result));
-    if (picture) console.log(`overview: ${picture}`);
+    if (picture) console.log(`overview: ${picture.file}`);
     for (const r of result.rows.filter((row) => row.status !== 'ok')) process.stderr.write(`desktracks: ${r.file} is ${r.status}: ${r.detail}\n`);
   }
   return result.ok ? 0 : 1;

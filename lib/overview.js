@@ -221,6 +221,11 @@ function writeOverview(inspection, { file = path.join(inspection.dir, 'overview.
   g.fillStyle = 'rgba(0,0,0,0.35)';
   g.fillRect(tr.x, tr.y, tr.width, tr.height);
   if (meta) {
+    // Events outside the recorded area would be drawn outside the frame.
+    g.save();
+    g.beginPath();
+    g.rect(tr.x, tr.y, tr.width, tr.height);
+    g.clip();
     const area = Array.isArray(meta.rx) && meta.rx[2] && meta.rx[3] ? meta.rx : [0, 0, meta.width, meta.height];
     const sx = (x) => tr.x + ((x - area[0]) / meta.width) * tr.width;
     const sy = (v) => tr.y + ((v - area[1]) / meta.height) * tr.height;
@@ -247,6 +252,7 @@ function writeOverview(inspection, { file = path.join(inspection.dir, 'overview.
       g.arc(sx(c.x), sy(c.y), c.type === 0 ? 9 : 14, 0, Math.PI * 2);
       g.stroke();
     }
+    g.restore();
     g.lineWidth = 1;
   }
 
