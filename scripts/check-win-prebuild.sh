@@ -2,8 +2,11 @@
 # Checks that the win32-x64 prebuild of a packed desktracks loads in Windows Node under Wine: the
 # package is unpacked (no build trees beside it), and its own loader must find
 # prebuilds/win32-x64/desktracks.node, and a 1 s recording must load uiohook.dll from its folder.
-#   NODE_EXE=/path/to/node.exe scripts/check-win-prebuild.sh [desktracks-<version>.tgz]
+#   NODE_EXE=/path/to/node.exe scripts/check-win-prebuild.sh [desktracks-<version>.tgz] [video.mp4]
 # Without a tarball it packs one. Uses the caller's WINEPREFIX (a Windows 10 prefix) and DISPLAY.
+# With a video (one the Linux build recorded), its facts and three frames are also read through
+# the Media Foundation source reader; Wine decodes H.264 through GStreamer (Debian packages
+# gstreamer1.0-plugins-base, -good and gstreamer1.0-libav).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 : "${NODE_EXE:?set NODE_EXE to a Windows node.exe}"
@@ -15,6 +18,8 @@ if [ -z "$tarball" ]; then
   tarball="$work/$(cd "$root" && npm pack --silent --pack-destination "$work" | tail -n 1)"
 fi
 tar -xzf "$tarball" -C "$work"
+video="${2:-}"
+[ -z "$video" ] || cp "$video" "$work/package/video.mp4"
 
 cat > "$work/package/check.js" <<'JS'
 const fs = require('fs');
@@ -32,6 +37,11 @@ try {
   recorder.end();
   result.log = fs.readFileSync('take/recorder.log', 'utf8').split('\n').filter(Boolean);
   result.status = addon.getStatus();
+  if (fs.existsSync('video.mp4')) {
+    const video = addon.readVideoFrames('video.mp4', [0, 500, 1000], 160);
+    result.video = { ...video, frames: video.frames.map((f) => ({ timeMs: f.timeMs, width: f.width, height: f.height })) };
+    result.videoOk = video.frames.length === 3 && video.frames.every((f) => f.width === 160 && f.data.length === 160 * f.height * 4);
+  }
 } catch (err) {
   result.error = err.message;
 }
@@ -52,4 +62,8 @@ if grep -q 'input hook could not start.*uiohook' "$work/package/check-result.jso
   echo "win32-x64 prebuild: uiohook.dll did not load" >&2
   exit 1
 fi
-echo "win32-x64 prebuild: loads under Wine"
+if [ -n "$video" ] && ! grep -q '"videoOk": true' "$work/package/check-result.json"; then
+  echo "win32-x64 prebuild: the video's frames were not read" >&2
+  exit 1
+fi
+echo "win32-x64 prebuild: loads under Wine${video:+, reads video frames}"

@@ -7,11 +7,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 #include "platform/video_frame_reader.h"
 
 // Reading a video back through Media Foundation source readers: one delivering the compressed
-// samples (counted without decoding), one decoding to RGB32 through the video processor.
+// samples (counted without decoding), one decoding frames for previews.
 namespace {
 
 using Microsoft::WRL::ComPtr;
@@ -44,6 +45,17 @@ private:
     bool started = false;
 };
 
+// Video subtypes are FourCC GUIDs: name them by their code ("h264" for both H.264 forms).
+std::string fourCcName(const GUID& subtype) {
+    if (subtype == MFVideoFormat_H264 || subtype == MFVideoFormat_H264_ES) return "h264";
+    std::string name;
+    for (int shift = 0; shift < 32; shift += 8) {
+        const char c = static_cast<char>((subtype.Data1 >> shift) & 0xFF);
+        name += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    return name;
+}
+
 constexpr DWORD videoStream = static_cast<DWORD>(MF_SOURCE_READER_FIRST_VIDEO_STREAM);
 
 class MfFrameReader : public VideoFrameReader {
@@ -67,7 +79,7 @@ public:
         }
         GUID subtype{};
         native->GetGUID(MF_MT_SUBTYPE, &subtype);
-        fileFacts.codec = subtype == MFVideoFormat_H264 ? "h264" : "other";
+        fileFacts.codec = fourCcName(subtype);
         UINT32 width = 0;
         UINT32 height = 0;
         MFGetAttributeSize(native.Get(), MF_MT_FRAME_SIZE, &width, &height);
@@ -82,21 +94,29 @@ public:
             error = hresultText("opening the decoder", result);
             return false;
         }
-        ComPtr<IMFMediaType> rgb;
-        if (FAILED(result = MFCreateMediaType(&rgb))) {
-            error = hresultText("MFCreateMediaType", result);
-            return false;
+        // RGB32 through the video processor where the platform has one; otherwise the decoder's
+        // own NV12, converted here.
+        for (const GUID& subtype : {MFVideoFormat_RGB32, MFVideoFormat_NV12}) {
+            ComPtr<IMFMediaType> wanted;
+            if (FAILED(result = MFCreateMediaType(&wanted))) break;
+            wanted->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
+            wanted->SetGUID(MF_MT_SUBTYPE, subtype);
+            result = decoding->SetCurrentMediaType(videoStream, nullptr, wanted.Get());
+            if (SUCCEEDED(result)) {
+                nv12 = subtype == MFVideoFormat_NV12;
+                break;
+            }
         }
-        rgb->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
-        rgb->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_RGB32);
         ComPtr<IMFMediaType> current;
-        if (FAILED(result = decoding->SetCurrentMediaType(videoStream, nullptr, rgb.Get())) ||
-            FAILED(result = decoding->GetCurrentMediaType(videoStream, &current))) {
-            error = hresultText("setting up RGB32 decoding", result);
+        if (FAILED(result) || FAILED(result = decoding->GetCurrentMediaType(videoStream, &current))) {
+            error = hresultText("setting up decoding to RGB32 or NV12", result);
             return false;
         }
-        MFGetAttributeSize(current.Get(), MF_MT_FRAME_SIZE, &decodedWidth, &decodedHeight);
-        stride = static_cast<INT32>(MFGetAttributeUINT32(current.Get(), MF_MT_DEFAULT_STRIDE, decodedWidth * 4));
+        MFGetAttributeSize(current.Get(), MF_MT_FRAME_SIZE, &frameWidth, &frameHeight);
+        // Decoders round the frame up to whole macroblocks; the picture is the file's size.
+        visibleWidth = std::min(frameWidth, fileFacts.width ? fileFacts.width : frameWidth);
+        visibleHeight = std::min(frameHeight, fileFacts.height ? fileFacts.height : frameHeight);
+        defaultStride = static_cast<INT32>(MFGetAttributeUINT32(current.Get(), MF_MT_DEFAULT_STRIDE, frameWidth * (nv12 ? 1 : 4)));
         return true;
     }
 
@@ -168,49 +188,79 @@ private:
         return true;
     }
 
-    // RGB32 (B, G, R, X) to RGBA at `width`, nearest sample: enough for a preview.
+    // RGB32 (B, G, R, X) or NV12 to RGBA at `width`, nearest sample: enough for a preview.
     bool convert(IMFSample& sample, uint32_t width, VideoFrameImage& image, std::string& error) {
         ComPtr<IMFMediaBuffer> buffer;
         HRESULT result = sample.ConvertToContiguousBuffer(&buffer);
-        BYTE* data = nullptr;
-        DWORD length = 0;
-        if (FAILED(result) || FAILED(result = buffer->Lock(&data, nullptr, &length))) {
+        if (FAILED(result)) {
             error = hresultText("reading the frame", result);
             return false;
         }
-        const uint32_t rowBytes = decodedWidth * 4;
-        if (decodedWidth == 0 || decodedHeight == 0 || static_cast<uint64_t>(rowBytes) * decodedHeight > length) {
-            buffer->Unlock();
-            error = "frame smaller than its size";
-            return false;
-        }
-        const uint32_t outWidth = width == 0 ? decodedWidth : width;
-        const uint32_t outHeight = std::max<uint32_t>(1, static_cast<uint32_t>(static_cast<uint64_t>(decodedHeight) * outWidth / decodedWidth));
-        image.width = outWidth;
-        image.height = outHeight;
-        image.rgba.assign(static_cast<size_t>(outWidth) * outHeight * 4, 0);
-        const bool bottomUp = stride < 0;
-        for (uint32_t y = 0; y < outHeight; ++y) {
-            const uint32_t sourceY = static_cast<uint32_t>(static_cast<uint64_t>(y) * decodedHeight / outHeight);
-            const BYTE* row = data + static_cast<size_t>(bottomUp ? decodedHeight - 1 - sourceY : sourceY) * rowBytes;
-            uint8_t* out = image.rgba.data() + static_cast<size_t>(y) * outWidth * 4;
-            for (uint32_t x = 0; x < outWidth; ++x) {
-                const BYTE* pixel = row + static_cast<size_t>(static_cast<uint64_t>(x) * decodedWidth / outWidth) * 4;
-                out[x * 4 + 0] = pixel[2];
-                out[x * 4 + 1] = pixel[1];
-                out[x * 4 + 2] = pixel[0];
-                out[x * 4 + 3] = 255;
+        // A 2-D buffer knows its real pitch and where the top row is; a plain one uses the type's.
+        ComPtr<IMF2DBuffer> planes;
+        BYTE* top = nullptr;
+        LONG pitch = 0;
+        BYTE* data = nullptr;
+        DWORD length = 0;
+        const bool twoD = SUCCEEDED(buffer.As(&planes)) && SUCCEEDED(planes->Lock2D(&top, &pitch));
+        if (!twoD) {
+            if (FAILED(result = buffer->Lock(&data, nullptr, &length))) {
+                error = hresultText("reading the frame", result);
+                return false;
+            }
+            pitch = defaultStride;
+            top = pitch < 0 ? data + static_cast<size_t>(frameHeight - 1) * static_cast<size_t>(-pitch) : data;
+            const uint64_t needed = static_cast<uint64_t>(std::abs(pitch)) * frameHeight * (nv12 ? 3 : 2) / 2;
+            if (needed > length) {
+                buffer->Unlock();
+                error = "frame smaller than its size";
+                return false;
             }
         }
-        buffer->Unlock();
+        if (visibleWidth == 0 || visibleHeight == 0) {
+            if (twoD) planes->Unlock2D(); else buffer->Unlock();
+            error = "empty frame";
+            return false;
+        }
+        const uint32_t outWidth = width == 0 ? visibleWidth : width;
+        const uint32_t outHeight = std::max<uint32_t>(1, static_cast<uint32_t>(static_cast<uint64_t>(visibleHeight) * outWidth / visibleWidth));
+        image.width = outWidth;
+        image.height = outHeight;
+        image.rgba.assign(static_cast<size_t>(outWidth) * outHeight * 4, 255);
+        const BYTE* chroma = top + static_cast<ptrdiff_t>(pitch) * frameHeight;
+        for (uint32_t y = 0; y < outHeight; ++y) {
+            const uint32_t sourceY = static_cast<uint32_t>(static_cast<uint64_t>(y) * visibleHeight / outHeight);
+            const BYTE* row = top + static_cast<ptrdiff_t>(pitch) * sourceY;
+            uint8_t* out = image.rgba.data() + static_cast<size_t>(y) * outWidth * 4;
+            for (uint32_t x = 0; x < outWidth; ++x) {
+                const uint32_t sourceX = static_cast<uint32_t>(static_cast<uint64_t>(x) * visibleWidth / outWidth);
+                if (nv12) {
+                    // BT.601 limited range, as the encoder wrote it.
+                    const BYTE* uv = chroma + static_cast<ptrdiff_t>(pitch) * (sourceY / 2) + (sourceX & ~1u);
+                    const int c = row[sourceX] - 16, d = uv[0] - 128, e = uv[1] - 128;
+                    out[x * 4 + 0] = static_cast<uint8_t>(std::clamp((298 * c + 409 * e + 128) >> 8, 0, 255));
+                    out[x * 4 + 1] = static_cast<uint8_t>(std::clamp((298 * c - 100 * d - 208 * e + 128) >> 8, 0, 255));
+                    out[x * 4 + 2] = static_cast<uint8_t>(std::clamp((298 * c + 516 * d + 128) >> 8, 0, 255));
+                } else {
+                    const BYTE* pixel = row + static_cast<size_t>(sourceX) * 4;
+                    out[x * 4 + 0] = pixel[2];
+                    out[x * 4 + 1] = pixel[1];
+                    out[x * 4 + 2] = pixel[0];
+                }
+            }
+        }
+        if (twoD) planes->Unlock2D(); else buffer->Unlock();
         return true;
     }
 
     MediaFoundationScope mediaFoundation;
     ComPtr<IMFSourceReader> decoding;
-    UINT32 decodedWidth = 0;
-    UINT32 decodedHeight = 0;
-    INT32 stride = 0;
+    bool nv12 = false;
+    UINT32 frameWidth = 0;   // the decoded frame, padded
+    UINT32 frameHeight = 0;
+    UINT32 visibleWidth = 0;  // the picture within it
+    UINT32 visibleHeight = 0;
+    INT32 defaultStride = 0;
     VideoFileFacts fileFacts;
 };
 
