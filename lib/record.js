@@ -58,13 +58,13 @@ function resolveMic(choice, mics) {
 
 /**
  * Turns command-line style options into `Recorder.start` options. Throws UsageError for values
- * that cannot work. `mic`: index, name (or part of it), false for none, undefined for the default.
+ * that cannot work. `mic`: index, name (or part of it), false for none, undefined for the default;
+ * `listMics()` gives getMics()'s list (or null), asked only when a microphone is to be chosen.
  */
-function resolveRecordOptions(options, mics) {
+function resolveRecordOptions(options, listMics) {
   const dir = path.resolve(options.dir || path.join('recordings', new Date().toISOString().replace(/[:.]/g, '-').replace(/-\d+Z$/, '')));
   const start = {
     projectDir: dir,
-    micIndex: resolveMic(options.mic, mics),
     systemAudioIndex: options.systemAudio === false ? -1 : 0,
     webcamIndex: options.webcam === undefined ? -1 : Number(options.webcam),
   };
@@ -79,6 +79,7 @@ function resolveRecordOptions(options, mics) {
     seconds = Number(options.seconds);
     if (!(seconds > 0) || !Number.isFinite(seconds)) throw new UsageError(`--seconds must be a positive number, not "${options.seconds}"`);
   }
+  start.micIndex = options.mic === false ? -1 : resolveMic(options.mic, listMics());
   return { start, seconds };
 }
 
@@ -89,15 +90,15 @@ function resolveRecordOptions(options, mics) {
  * Returns { stop, finished } where finished resolves to { dir, status, inspection } once every
  * file is complete (and rejects when the recording cannot start).
  */
-function record(options, { onStatus, onStopping, statusEveryMs = 250, mics } = {}) {
-  if (mics === undefined) {
+function record(options, { onStatus, onStopping, statusEveryMs = 250 } = {}) {
+  const listMics = () => {
     try {
-      mics = new Recorder().getMics();
+      return new Recorder().getMics();
     } catch {
-      mics = null;
+      return null;
     }
-  }
-  const { start, seconds } = resolveRecordOptions(options, mics);
+  };
+  const { start, seconds } = resolveRecordOptions(options, listMics);
   fs.mkdirSync(start.projectDir, { recursive: true });
 
   const worker = new Worker(path.join(__dirname, 'record-worker.js'), { workerData: start });
