@@ -54,7 +54,7 @@ Options:
   -h, --help     this help`,
 };
 
-class UsageError extends Error {}
+const { UsageError } = require('../lib/usage-error');
 
 const optionSpecs = {
   record: {
@@ -125,35 +125,29 @@ function inspect(values, positionals) {
 
 async function recordCommand(values, positionals) {
   if (positionals.length > 1) throw new UsageError('record takes at most one folder');
-  const { record, UsageError: OptionError } = require('../lib/record');
+  const { record } = require('../lib/record');
   const { liveLine, plainLine } = require('../lib/progress');
   const { formatInspection } = require('../lib/inspect');
   const live = process.stderr.isTTY;
   const plainEveryMs = 2000;
   let lastPlain = 0;
   let signals = 0;
-  let handle;
-  try {
-    handle = record({
-      dir: positionals[0], seconds: values.seconds, area: values.area, mic: values['no-mic'] ? false : values.mic,
-      systemAudio: !values['no-system-audio'], webcam: values.webcam, fps: values.fps, bitrate: values.bitrate,
-    }, {
-      statusEveryMs: live ? 250 : 500,
-      onStatus: (status) => {
-        if (live) {
-          const width = (process.stderr.columns || 100) - 1;
-          process.stderr.write(`\r${liveLine(status, handle.options).slice(0, width)}\x1b[K`);
-        } else if (status.elapsedMs - lastPlain >= plainEveryMs) {
-          lastPlain = status.elapsedMs;
-          process.stderr.write(`${plainLine(status, handle.options)}\n`);
-        }
-      },
-      onStopping: () => process.stderr.write(`${live && !signals ? '\n' : ''}finishing the files...\n`),
-    });
-  } catch (err) {
-    if (err instanceof OptionError) throw new UsageError(err.message);
-    throw err;
-  }
+  const handle = record({
+    dir: positionals[0], seconds: values.seconds, area: values.area, mic: values['no-mic'] ? false : values.mic,
+    systemAudio: !values['no-system-audio'], webcam: values.webcam, fps: values.fps, bitrate: values.bitrate,
+  }, {
+    statusEveryMs: live ? 250 : 500,
+    onStatus: (status) => {
+      if (live) {
+        const width = (process.stderr.columns || 100) - 1;
+        process.stderr.write(`\r${liveLine(status, handle.options).slice(0, width)}\x1b[K`);
+      } else if (status.elapsedMs - lastPlain >= plainEveryMs) {
+        lastPlain = status.elapsedMs;
+        process.stderr.write(`${plainLine(status, handle.options)}\n`);
+      }
+    },
+    onStopping: () => process.stderr.write(`${live && !signals ? '\n' : ''}finishing the files...\n`),
+  });
   process.stderr.write(`recording into ${handle.options.projectDir}` +
     (values.seconds ? ` for ${values.seconds} s` : '; Ctrl-C to stop') + '\n');
 

@@ -6,9 +6,7 @@ const path = require('path');
 const { Worker } = require('worker_threads');
 const { Recorder, getStatus } = require('./index');
 const { inspectRecording } = require('./inspect');
-
-/** A mistake in what was asked for (as opposed to a recording that failed). */
-class UsageError extends Error {}
+const { UsageError } = require('./usage-error');
 
 function positiveInteger(name, value) {
   const n = Number(value);
