@@ -94,6 +94,13 @@ test('whole output, with unusable rates falling back to the defaults', () => {
   assert.equal(lines.filter((l) => /failed|ACCESS_LOST/.test(l)).length, 0);
 });
 
+test('a refused area records the whole output, and meta.json says so', () => {
+  const { projectDir } = recordScreen({ area: [300, 200, 100, 50] });
+  assert.ok(logMessages(projectDir).includes('screenRecorder: capture area [300, 200, 100, 50] is not usable, recording the whole output'));
+  const meta = readMeta(projectDir);
+  assert.deepEqual([meta.rx, meta.width, meta.height], [[0, 0, 0, 0], 1920, 1080]);
+});
+
 test('an odd-sized area is encoded one column and row smaller, meta.json keeps its size and the rates', () => {
   const { projectDir } = recordScreen({ area: [101, 51, 742, 532], fps: 24, bitrate: 4000000 });
   checkVideo(projectDir, { width: 640, height: 480 });
