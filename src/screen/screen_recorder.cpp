@@ -51,6 +51,7 @@ void ScreenRecorder::publishRateFigures(const RecordingSettings& settings) {
 
 void ScreenRecorder::run(RecordingSettings settings) {
     spdlog::logger& log = screenLog(settings);
+    // meta.json must not describe an earlier recording when this one gets less far.
     VIDEO_WIDTH = 0;
     VIDEO_HEIGHT = 0;
     recordedArea = CaptureArea{};

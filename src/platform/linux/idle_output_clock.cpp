@@ -10,56 +10,31 @@
 
 namespace {
 
-constexpr std::chrono::milliseconds serverAnswerLimit{1000};
+constexpr std::chrono::milliseconds serverAnswerLimit{500};  // for each request
 constexpr pa_usec_t renderedAheadLimit = 100 * PA_USEC_PER_MSEC;
 constexpr int maxSourceLevels = 4;  // a virtual source on a virtual source on a monitor, at most
 
-// libpulse is opened at run time, as miniaudio opens it: the add-on must load where it is absent.
+#define PULSE_FUNCTIONS(X)                                                                            \
+    X(pa_mainloop_new) X(pa_mainloop_get_api) X(pa_mainloop_prepare) X(pa_mainloop_poll)             \
+    X(pa_mainloop_dispatch) X(pa_mainloop_free) X(pa_context_new) X(pa_context_connect)               \
+    X(pa_context_get_state) X(pa_context_disconnect) X(pa_context_unref)                              \
+    X(pa_context_get_source_info_by_name) X(pa_context_get_sink_info_by_name)                         \
+    X(pa_context_suspend_sink_by_name) X(pa_operation_get_state) X(pa_operation_unref) X(pa_proplist_gets)
+
 struct PulseCalls {
-#define PULSE_CALL(name) decltype(&::name) name = nullptr;
-    PULSE_CALL(pa_mainloop_new)
-    PULSE_CALL(pa_mainloop_get_api)
-    PULSE_CALL(pa_mainloop_prepare)
-    PULSE_CALL(pa_mainloop_poll)
-    PULSE_CALL(pa_mainloop_dispatch)
-    PULSE_CALL(pa_mainloop_free)
-    PULSE_CALL(pa_context_new)
-    PULSE_CALL(pa_context_connect)
-    PULSE_CALL(pa_context_get_state)
-    PULSE_CALL(pa_context_disconnect)
-    PULSE_CALL(pa_context_unref)
-    PULSE_CALL(pa_context_get_source_info_by_name)
-    PULSE_CALL(pa_context_get_sink_info_by_name)
-    PULSE_CALL(pa_context_suspend_sink_by_name)
-    PULSE_CALL(pa_operation_get_state)
-    PULSE_CALL(pa_operation_unref)
-    PULSE_CALL(pa_proplist_gets)
-#undef PULSE_CALL
+#define PULSE_DECLARE(name) decltype(&::name) name = nullptr;
+    PULSE_FUNCTIONS(PULSE_DECLARE)
+#undef PULSE_DECLARE
 };
 
+// libpulse is opened at run time, as miniaudio opens it: the add-on must load where it is absent.
 class PulseLibrary {
 public:
     PulseLibrary() : handle(dlopen("libpulse.so.0", RTLD_NOW | RTLD_LOCAL)) {
         if (handle == nullptr) return;
         complete = true;
 #define PULSE_RESOLVE(name) complete = resolve(calls.name, #name) && complete;
-        PULSE_RESOLVE(pa_mainloop_new)
-        PULSE_RESOLVE(pa_mainloop_get_api)
-        PULSE_RESOLVE(pa_mainloop_prepare)
-        PULSE_RESOLVE(pa_mainloop_poll)
-        PULSE_RESOLVE(pa_mainloop_dispatch)
-        PULSE_RESOLVE(pa_mainloop_free)
-        PULSE_RESOLVE(pa_context_new)
-        PULSE_RESOLVE(pa_context_connect)
-        PULSE_RESOLVE(pa_context_get_state)
-        PULSE_RESOLVE(pa_context_disconnect)
-        PULSE_RESOLVE(pa_context_unref)
-        PULSE_RESOLVE(pa_context_get_source_info_by_name)
-        PULSE_RESOLVE(pa_context_get_sink_info_by_name)
-        PULSE_RESOLVE(pa_context_suspend_sink_by_name)
-        PULSE_RESOLVE(pa_operation_get_state)
-        PULSE_RESOLVE(pa_operation_unref)
-        PULSE_RESOLVE(pa_proplist_gets)
+        PULSE_FUNCTIONS(PULSE_RESOLVE)
 #undef PULSE_RESOLVE
     }
     ~PulseLibrary() {
@@ -85,11 +60,12 @@ private:
 // A connection with a main loop of its own that this thread drives, each wait bounded.
 class PulseConnection {
 public:
-    explicit PulseConnection(const PulseCalls& pulse) : pa(pulse), deadline(std::chrono::steady_clock::now() + serverAnswerLimit) {
+    explicit PulseConnection(const PulseCalls& pulse) : pa(pulse) {
         loop = pa.pa_mainloop_new();
         if (loop == nullptr) return;
         context = pa.pa_context_new(pa.pa_mainloop_get_api(loop), "desktracks");
         if (context == nullptr || pa.pa_context_connect(context, nullptr, PA_CONTEXT_NOFLAGS, nullptr) < 0) return;
+        deadline = std::chrono::steady_clock::now() + serverAnswerLimit;
         while (iterate()) {
             const pa_context_state_t state = pa.pa_context_get_state(context);
             if (state == PA_CONTEXT_READY) {
@@ -113,6 +89,7 @@ public:
     bool finish(pa_operation* operation) {
         if (operation == nullptr) return false;
         bool done = false;
+        deadline = std::chrono::steady_clock::now() + serverAnswerLimit;
         while (iterate()) {
             if (pa.pa_operation_get_state(operation) != PA_OPERATION_RUNNING) {
                 done = pa.pa_operation_get_state(operation) == PA_OPERATION_DONE;
@@ -208,8 +185,8 @@ void restartIdleOutputClock(const ma_device& device) {
     if (!server.ready) return;
     const std::optional<std::string> sink = idleCandidateSink(server, source);
     if (!sink) return;
-    // A null sink takes the current time as its clock when it resumes from suspension.
-    if (server.finish(library.calls.pa_context_suspend_sink_by_name(server.context, sink->c_str(), 1, noteDone, nullptr))) {
-        server.finish(library.calls.pa_context_suspend_sink_by_name(server.context, sink->c_str(), 0, noteDone, nullptr));
-    }
+    // A null sink takes the current time as its clock when it resumes from suspension. The resume
+    // is sent whatever became of the suspend request: a sink must never be left suspended.
+    server.finish(library.calls.pa_context_suspend_sink_by_name(server.context, sink->c_str(), 1, noteDone, nullptr));
+    server.finish(library.calls.pa_context_suspend_sink_by_name(server.context, sink->c_str(), 0, noteDone, nullptr));
 }
