@@ -46,17 +46,6 @@ PA
   PULSE_SERVER="$server" pactl info >/dev/null 2>&1 || { echo "PulseAudio did not start: $(tail -n 5 "$dir/pulse.log")" >&2; exit 1; }
   cp "$dir/runtime/pulse/pid" "$dir/pulse.pid" 2>/dev/null || pgrep -n -f "pulseaudio.*$dir" > "$dir/pulse.pid"
 
-  # An idle null sink renders in blocks of up to 2 s, so a recording's first second or two would
-  # come late: keep both sinks busy with silence, as a desktop's running sound server would be.
-  for sink in micsrc speaker; do
-    PULSE_SERVER="$server" pacat -p -d "$sink" --latency-msec=20 --rate=16000 --channels=1 \
-      --format=s16le /dev/zero >/dev/null 2>&1 &
-    echo $! > "$dir/feeder-$sink.pid"
-  done
-
-  # Give the sinks time to settle into short blocks, so a recording made right away starts on time.
-  sleep 3
-
   if [ "$scene" = 1 ]; then
     DISPLAY="$display" "$here/test-scene.sh" >/dev/null 2>&1 &
     echo $! > "$dir/scene.pid"
@@ -71,7 +60,7 @@ PA
 stop() {
   local dir="${DESKTRACKS_SERVICES_DIR:-${1:-}}"
   [ -n "$dir" ] && [ -d "$dir" ] || return 0
-  for name in scene feeder-micsrc feeder-speaker pulse xvfb; do
+  for name in scene pulse xvfb; do
     if [ -s "$dir/$name.pid" ]; then
       local pid
       pid=$(cat "$dir/$name.pid")
@@ -80,7 +69,7 @@ stop() {
     fi
   done
   sleep 0.2
-  for name in scene feeder-micsrc feeder-speaker pulse xvfb; do
+  for name in scene pulse xvfb; do
     [ -s "$dir/$name.pid" ] && kill -KILL "$(cat "$dir/$name.pid")" 2>/dev/null || true
   done
   rm -rf "$dir"

@@ -13,7 +13,8 @@ std::string buildMetaJson(const RecordingSettings& settings) {
     meta["micSimpleRate"] = 16000;
     meta["playbackChannels"] = 1;
     meta["playbackSimpleRate"] = 16000;
-    meta["rx"] = {settings.area.left, settings.area.top, settings.area.right, settings.area.bottom};
+    // The area the screen track recorded, which is not the one asked for when that was refused.
+    meta["rx"] = {recordedArea.left, recordedArea.top, recordedArea.right, recordedArea.bottom};
     meta["systemAudioIndex"] = settings.systemAudioIndex;
     meta["time"] = recordingStartTime;
     meta["width"] = VIDEO_WIDTH;

@@ -15,6 +15,7 @@ uint32_t VIDEO_FPS = 30;
 uint32_t VIDEO_BIT_RATE = 18000000;
 uint32_t VIDEO_WIDTH = 0;
 uint32_t VIDEO_HEIGHT = 0;
+CaptureArea recordedArea;
 int64_t recordingStartTime = 0;
 
 void setAllRunFlags(bool value) {

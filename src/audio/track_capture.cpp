@@ -6,6 +6,7 @@
 
 #include "audio/audio_data_callback.h"
 #include "audio/run_flag_wait.h"
+#include "platform/idle_output_clock.h"
 
 namespace {
 
@@ -31,6 +32,7 @@ void recordUntilLowered(AudioDevice& device, WavTrackFile& file, const std::atom
         log.error(startFailedLine);
         return;
     }
+    restartIdleOutputClock(*device.device());
     waitWhileRaised(running, runFlagPoll);
     device.close();
     file.close();

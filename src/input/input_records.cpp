@@ -19,7 +19,7 @@ struct EventKind {
     int32_t type;
 };
 
-// The four mouse kinds that make records; every other event only moves the gate.
+// The four mouse kinds that make records; every other event is ignored.
 bool mouseEventKind(int eventType, EventKind& kind) {
     switch (eventType) {
         case EVENT_MOUSE_PRESSED: kind = {&clickRecords, 0}; return true;
@@ -42,13 +42,17 @@ void inputDispatchProc(uiohook_event* const event) {
 
 void handleInputEvent(const uiohook_event& event, int64_t now) {
     if (!inputRunning.load()) return;
-    // A wall clock set back during the recording must not shut the gate until it catches up.
-    const int64_t sinceLast = now - lastEventTime;
-    if (sinceLast >= 0 && sinceLast < inputGateMillis) return;
-    lastEventTime = now;
-
     EventKind kind{};
-    if (!mouseEventKind(event.type, kind) || !inputRecording.load()) return;
+    if (!mouseEventKind(event.type, kind)) return;
+    // Only moves and drags are thinned, and only they close the gate: every press and release is
+    // kept, or an editor would see a drag that never ends.
+    if (kind.list == &positionRecords) {
+        // A wall clock set back during the recording must not shut the gate until it catches up.
+        const int64_t sinceLast = now - lastEventTime;
+        if (sinceLast >= 0 && sinceLast < inputGateMillis) return;
+        lastEventTime = now;
+    }
+    if (!inputRecording.load()) return;
     // Asked only for events that are kept: the answer is the same a few microseconds earlier,
     // and the gate drops most events of a fast mouse.
     kind.list->push_back({static_cast<int32_t>(event.data.mouse.x), static_cast<int32_t>(event.data.mouse.y),

@@ -16,14 +16,15 @@ struct InputRecord {
     int64_t time;  // wall-clock ms since 1970-01-01 UTC when the event was handled
 };
 
-// Events closer than this to the last event that passed are dropped, whatever their kind.
+// Moves and drags closer than this to the last move or drag that passed are dropped; presses and
+// releases always pass.
 constexpr int64_t inputGateMillis = 10;
 
 // The recording's records and gate, filled on the input thread from inside the hook and
 // reset after each recording's files are written.
 extern std::vector<InputRecord> positionRecords;  // moves and drags
 extern std::vector<InputRecord> clickRecords;     // presses and releases
-extern int64_t lastEventTime;
+extern int64_t lastEventTime;  // of the last move or drag that passed the gate
 
 // libuiohook's dispatch procedure: every event of the desktop arrives here.
 void inputDispatchProc(uiohook_event* const event);

@@ -51,6 +51,11 @@ void ScreenRecorder::publishRateFigures(const RecordingSettings& settings) {
 
 void ScreenRecorder::run(RecordingSettings settings) {
     spdlog::logger& log = screenLog(settings);
+    // meta.json must not describe an earlier recording when this one gets less far.
+    VIDEO_WIDTH = 0;
+    VIDEO_HEIGHT = 0;
+    recordedArea = CaptureArea{};
+    recordingStartTime = 0;
     publishRateFigures(settings);
     logAdapters(settings);
 
@@ -78,6 +83,7 @@ void ScreenRecorder::run(RecordingSettings settings) {
     videoSize = videoSizeFor(area, duplicationDesc.width, duplicationDesc.height);
     VIDEO_WIDTH = videoSize.width;
     VIDEO_HEIGHT = videoSize.height;
+    recordedArea = area.value_or(CaptureArea{});
 
     std::unique_ptr<SinkWriter> writer;
     uint32_t streamIndex = 0;
@@ -168,6 +174,7 @@ ScreenRecorder::LoopEnd ScreenRecorder::captureLoop(SinkWriter& writer, uint32_t
     int64_t sampleTime = 0;
     int64_t sampleDuration = 0;
     int64_t previousReading = 0;
+    int64_t firstSampleWallMillis = 0;
     bool firstSample = true;
 
     if (!screenRunning.load()) return LoopEnd::stopped;
@@ -204,7 +211,7 @@ ScreenRecorder::LoopEnd ScreenRecorder::captureLoop(SinkWriter& writer, uint32_t
             if (frameAcquired) screenDuplication->releaseFrame();
         } else {
             if (firstSample) {
-                recordingStartTime = clock.wallTicks() / 10000;
+                firstSampleWallMillis = clock.wallTicks() / 10000;
                 firstSample = false;
                 sampleTime = 0;
                 previousReading = clock.steadyTicks();
@@ -218,6 +225,8 @@ ScreenRecorder::LoopEnd ScreenRecorder::captureLoop(SinkWriter& writer, uint32_t
                 log.info("screenRecorder: WriteFrame failed");
                 return LoopEnd::failed;
             }
+            // Only a sample in the file starts the recording.
+            if (samplesWritten == 1) recordingStartTime = firstSampleWallMillis;
         }
     } while (screenRunning.load());
     return LoopEnd::stopped;

@@ -1,6 +1,8 @@
 'use strict';
 // The audio tracks against a real PulseAudio: tones played into the virtual microphone's sink
-// "micsrc" and the default sink "speaker" come back in mivox.wav and output.wav.
+// "micsrc" and the default sink "speaker" come back in mivox.wav and output.wav. The server is
+// started just for this file and nothing keeps its null sinks busy: an idle null sink renders
+// ahead in blocks of up to two seconds, as on headless machines and remote desktops.
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('fs');
@@ -21,14 +23,13 @@ function readTrack(file) {
   return new Int16Array(b.buffer.slice(b.byteOffset + 44, b.byteOffset + b.length));
 }
 
-/** The strongest frequency (10 Hz steps, 100-4000 Hz) of the middle half second, by Goertzel. */
+/** The strongest frequency (10 Hz steps, 100-4000 Hz) of `samples`, by Goertzel. */
 function dominantFrequency(samples) {
-  const start = Math.max(0, Math.floor(samples.length / 2 - 4000));
   let best = { hz: 0, power: -1 };
   for (let hz = 100; hz <= 4000; hz += 10) {
     const k = 2 * Math.cos((2 * Math.PI * hz) / 16000);
     let [s1, s2] = [0, 0];
-    for (const x of samples.subarray(start, start + 8000)) [s1, s2] = [x + k * s1 - s2, s1];
+    for (const x of samples) [s1, s2] = [x + k * s1 - s2, s1];
     const power = s1 * s1 + s2 * s2 - k * s1 * s2;
     if (power > best.power) best = { hz, power };
   }
@@ -46,12 +47,12 @@ const audioErrors = (projectDir) =>
 const virtualMicIndex = (recorder) => recorder.getMics().findIndex((mic) => mic.name === 'VirtualMic');
 
 test('audio tracks', async (t) => {
-  useTestServices();
+  useTestServices({ fresh: true });
   const stopTones = [playTone('micsrc', 440, 16000, 1), playTone('speaker', 1000, 48000, 2)];
   t.after(() => stopTones.forEach((stop) => stop()));
-  await sleep(2500); // an idle null sink renders in blocks of up to two seconds
+  await sleep(300); // the players are connected and playing; the sinks have rendered ahead
 
-  await t.test('each tone is on its own track at full length; getMics while recording disturbs nothing', async () => {
+  await t.test('each tone is on its own track from its first 100 ms to the end; getMics while recording disturbs nothing', async () => {
     const recorder = new Recorder();
     const micIndex = virtualMicIndex(recorder);
     assert.ok(micIndex >= 0, 'the test services provide "VirtualMic"');
@@ -70,8 +71,11 @@ test('audio tracks', async (t) => {
     for (const [file, hz] of [['mivox.wav', 440], ['output.wav', 1000]]) {
       const samples = readTrack(path.join(projectDir, file));
       const durationMs = samples.length / 16;
-      assert.ok(Math.abs(durationMs - recordedMs) <= recordedMs * 0.05, `${file}: ${durationMs} ms of ${recordedMs} ms`);
-      assert.equal(dominantFrequency(samples), hz, file);
+      // Short by the time the devices take to open (25-150 ms, up to about 550 ms on a machine
+      // loaded with builds), not by the 1.3-1.7 s an idle null sink here takes to notice them.
+      assert.ok(durationMs >= recordedMs - 700 && durationMs <= recordedMs + 200, `${file}: ${durationMs} ms of ${recordedMs} ms`);
+      assert.equal(dominantFrequency(samples.subarray(0, 1600)), hz, `${file}: the tone in the first 100 ms`);
+      assert.equal(dominantFrequency(samples.subarray(samples.length / 2 - 4000, samples.length / 2 + 4000)), hz, file);
     }
     // The keep-alive's set-up in order, no failure anywhere, and its end within about half a second of end().
     const lines = audioLines(projectDir);

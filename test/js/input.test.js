@@ -89,15 +89,15 @@ test('a window cursor is named by its standard name', async (t) => {
   assert.equal(info.Size, undefined); // X has no cursor of that name
 });
 
-test('each recording of a process holds only its own records', () => eventually(() => {
+test('each recording of a process holds only its own records; a quick click keeps its release', () => eventually(() => {
   const first = record(() => xdotool('mousemove', 11, 12));
   const second = record(() => {
     xdotool('mousemove', 21, 22);
-    xdotool('click', 1);
+    xdotool('key', 'shift', 'click', 1); // one process: the key and the click's press and release within a few ms
   });
   // [positions, clicks] of each recording
-  const at = (dir) => ['positions.json', 'clicks.json'].map((name) => readJson(dir, name).map((r) => `${r.x},${r.y}`));
-  assert.deepEqual([at(first), at(second)], [[['11,12'], []], [['21,22'], ['21,22']]]);
+  const at = (dir) => ['positions.json', 'clicks.json'].map((name) => readJson(dir, name).map((r) => `${r.x},${r.y},${r.type}`));
+  assert.deepEqual([at(first), at(second)], [[['11,12,0'], []], [['21,22,0'], ['21,22,0', '21,22,1']]]);
 }));
 
 test('end() right after start() returns, however far the hook has come', () => {

@@ -65,9 +65,10 @@ test('start rejects malformed options', async (t) => {
       message: 'Area array should contain only numbers',
     });
     assert.equal(fs.existsSync(path.join(projectDir, 'recorder.log')), false, 'nothing started');
-    // The elements checked before the bad one stay stored.
+    // The elements checked before the bad one stay stored: [10, 20, 0, 0], an area not in force,
+    // so the whole output is recorded.
     record(recorder, { projectDir });
-    assert.deepEqual(readMeta(projectDir).rx, [10, 20, 0, 0]);
+    assert.deepEqual(readMeta(projectDir).rx, [0, 0, 0, 0]);
   });
 
   await t.test('area numbers are truncated toward zero, out-of-range ones saturate', () => {
@@ -76,7 +77,9 @@ test('start rejects malformed options', async (t) => {
     record(recorder, { projectDir, area: [10.9, -3.7, 800, 600] });
     assert.deepEqual(readMeta(projectDir).rx, [10, -3, 800, 600]);
     record(recorder, { projectDir, area: [NaN, Infinity, -Infinity, 1e300] });
-    assert.deepEqual(readMeta(projectDir).rx, [0, 2147483647, -2147483648, 2147483647]);
+    assert.ok(logMessages(projectDir).includes(
+      'screenRecorder: capture area [0, 2147483647, -2147483648, 2147483647] is not usable, recording the whole output'));
+    assert.deepEqual(readMeta(projectDir).rx, [0, 0, 0, 0]); // the area recorded
   });
 
   await t.test('values of the wrong type are ignored', () => {

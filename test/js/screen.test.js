@@ -32,8 +32,9 @@ function recordScreen(options) {
   return { projectDir, ...JSON.parse(child.stdout.trim().split('\n').at(-1)) };
 }
 
-// ffprobe's view of output.mp4: one h264 stream, first pts 0, durations the intervals between samples.
-function checkVideo(projectDir, { width, height }) {
+// ffprobe's view of output.mp4: one h264 stream at the nominal rate, first pts 0, durations the
+// intervals between samples.
+function checkVideo(projectDir, { width, height, fps = 30 }) {
   const file = path.join(projectDir, 'output.mp4');
   const args = ['-v', 'error', '-show_streams', '-show_entries', 'packet=pts,duration', '-of', 'json', file];
   // A still screen makes many samples a second: allow a large listing.
@@ -45,6 +46,7 @@ function checkVideo(projectDir, { width, height }) {
   assert.equal(video.width, width);
   assert.equal(video.height, height);
   assert.equal(video.time_base, '1/10000000');
+  assert.equal(video.r_frame_rate, `${fps}/1`, 'tools see the nominal rate');
   assert.ok(packets.length >= 5, `a sample on every pass (${packets.length})`);
   assert.equal(Number(video.nb_frames), packets.length);
   assert.equal(packets[0].pts, 0, 'the first sample is at 0');
@@ -94,9 +96,26 @@ test('whole output, with unusable rates falling back to the defaults', () => {
   assert.equal(lines.filter((l) => /failed|ACCESS_LOST/.test(l)).length, 0);
 });
 
+test('a refused area records the whole output, and meta.json says so', () => {
+  const { projectDir } = recordScreen({ area: [300, 200, 100, 50] });
+  assert.ok(logMessages(projectDir).includes('screenRecorder: capture area [300, 200, 100, 50] is not usable, recording the whole output'));
+  const meta = readMeta(projectDir);
+  assert.deepEqual([meta.rx, meta.width, meta.height], [[0, 0, 0, 0], 1920, 1080]);
+});
+
 test('an odd-sized area is encoded one column and row smaller, meta.json keeps its size and the rates', () => {
   const { projectDir } = recordScreen({ area: [101, 51, 742, 532], fps: 24, bitrate: 4000000 });
-  checkVideo(projectDir, { width: 640, height: 480 });
+  const packets = checkVideo(projectDir, { width: 640, height: 480, fps: 24 });
+  // A converter given no options makes a video at the nominal rate of about the same duration;
+  // with 10,000,000 frames a second it never finished. (ffmpeg's constant-rate conversion of
+  // thousands of samples a second, as a still screen gives, ends up to a few frames long.)
+  const converted = path.join(projectDir, 'converted.mp4');
+  execFileSync('ffmpeg', ['-v', 'error', '-i', path.join(projectDir, 'output.mp4'), converted], { timeout: 60000 });
+  const probe = (file) => JSON.parse(execFileSync('ffprobe', ['-v', 'error', '-show_streams', '-of', 'json', file])).streams[0];
+  const [original, copy] = [probe(path.join(projectDir, 'output.mp4')), probe(converted)];
+  assert.ok(Math.abs(copy.duration - original.duration) <= 5 / 24, `${copy.duration} s of ${original.duration} s`);
+  assert.ok(Number(copy.nb_frames) <= Math.ceil(original.duration * 24) + 5, `${copy.nb_frames} frames`);
+  assert.equal(packets.at(-1).duration > 0, true, 'the last sample has its duration');
   const meta = readMeta(projectDir);
   assert.equal(meta.width, 641);
   assert.equal(meta.height, 481);

@@ -2,6 +2,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavcodec/bsf.h>
 #include <libavformat/avformat.h>
 #include <libavutil/opt.h>
 }
@@ -24,6 +25,7 @@ HResult fromAvError(int error) {
 
 }  // namespace
 
+void BitstreamFilterDeleter::operator()(AVBSFContext* context) const { av_bsf_free(&context); }
 void CodecContextDeleter::operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
 void FormatContextDeleter::operator()(AVFormatContext* context) const {
     if (context->pb != nullptr) avio_closep(&context->pb);
@@ -120,6 +122,8 @@ HResult FfmpegSinkWriter::openEncoderAndFile() {
     stream->avg_frame_rate = codec->framerate;
     error = avcodec_parameters_from_context(stream->codecpar, codec.get());
     if (error < 0) return fromAvError(error);
+    const HResult filtered = openRateFilter();
+    if (failed(filtered)) return filtered;
 
     frame->format = AV_PIX_FMT_YUV420P;
     frame->width = encodedWidth;
@@ -133,6 +137,26 @@ HResult FfmpegSinkWriter::openEncoderAndFile() {
     error = avformat_write_header(format.get(), nullptr);
     if (error < 0) return fromAvError(error);
     return hresult::ok;
+}
+
+// x264 times a variable-rate stream in its time base, 100 ns, and players and converters then take
+// 10,000,000 frames a second for the stream's rate. The stream's timing is restated at the nominal
+// rate (two ticks a frame); the sample times in the file stay exact.
+HResult FfmpegSinkWriter::openRateFilter() {
+    const AVBitStreamFilter* metadata = av_bsf_get_by_name("h264_metadata");
+    if (metadata == nullptr) return hresult::notImplemented;
+    AVBSFContext* created = nullptr;
+    int error = av_bsf_alloc(metadata, &created);
+    if (error < 0) return fromAvError(error);
+    rateFilter.reset(created);
+    const AVRational tickRate{2 * static_cast<int>(output.frameRateNumerator), static_cast<int>(output.frameRateDenominator)};
+    error = av_opt_set_q(rateFilter->priv_data, "tick_rate", tickRate, 0);
+    if (error >= 0) error = avcodec_parameters_copy(rateFilter->par_in, stream->codecpar);
+    if (error < 0) return fromAvError(error);
+    rateFilter->time_base_in = codec->time_base;
+    error = av_bsf_init(rateFilter.get());
+    if (error >= 0) error = avcodec_parameters_copy(stream->codecpar, rateFilter->par_out);
+    return error < 0 ? fromAvError(error) : hresult::ok;
 }
 
 HResult FfmpegSinkWriter::writeSample(uint32_t streamIndex, std::unique_ptr<VideoSample> sample) {
@@ -192,6 +216,9 @@ HResult FfmpegSinkWriter::encode(const SharedImageSample* sample) {
         if (pts <= lastPts) pts = lastPts + 1;
         lastPts = pts;
         frame->pts = pts;
+        // A sample without a duration (the first one) lasts one frame at the nominal rate.
+        const int64_t nominal = 10000000ll * output.frameRateDenominator / output.frameRateNumerator;
+        durations.emplace_back(pts, sample->duration > 0 ? sample->duration : nominal);
         error = avcodec_send_frame(codec.get(), frame.get());
     } else {
         error = avcodec_send_frame(codec.get(), nullptr);
@@ -203,6 +230,24 @@ HResult FfmpegSinkWriter::encode(const SharedImageSample* sample) {
 HResult FfmpegSinkWriter::drainPackets() {
     for (;;) {
         int error = avcodec_receive_packet(codec.get(), packet.get());
+        if (error == AVERROR(EAGAIN) || error == AVERROR_EOF) return hresult::ok;
+        if (error < 0) return fromAvError(error);
+        // Without B-frames packets leave in the order frames went in.
+        while (!durations.empty() && durations.front().first < packet->pts) durations.pop_front();
+        if (!durations.empty() && durations.front().first == packet->pts) {
+            packet->duration = durations.front().second;
+            durations.pop_front();
+        }
+        const HResult written = writeFiltered(packet.get());
+        if (failed(written)) return written;
+    }
+}
+
+HResult FfmpegSinkWriter::writeFiltered(AVPacket* encoded) {
+    int error = av_bsf_send_packet(rateFilter.get(), encoded);
+    if (error < 0) return fromAvError(error);
+    for (;;) {
+        error = av_bsf_receive_packet(rateFilter.get(), packet.get());
         if (error == AVERROR(EAGAIN) || error == AVERROR_EOF) return hresult::ok;
         if (error < 0) return fromAvError(error);
         av_packet_rescale_ts(packet.get(), codec->time_base, stream->time_base);
@@ -228,12 +273,14 @@ HResult FfmpegSinkWriter::finalize() {
     }
     // Flush and close even after an encoder error, so that what reached the file stays playable.
     HResult result = encoderResult;
-    const HResult flushed = encode(nullptr);
+    HResult flushed = encode(nullptr);
+    if (!failed(flushed)) flushed = writeFiltered(nullptr);
     if (!failed(result)) result = flushed;
     const int error = av_write_trailer(format.get());
     if (!failed(result) && error < 0) result = fromAvError(error);
     format.reset();
     codec.reset();
+    rateFilter.reset();
     return result;
 }
 

@@ -6,16 +6,21 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "platform/linux/shared_image_sample.h"
 #include "platform/video_writer.h"
 
+struct AVBSFContext;
 struct AVCodecContext;
 struct AVFormatContext;
 struct AVFrame;
 struct AVPacket;
 struct AVStream;
 
+struct BitstreamFilterDeleter {
+    void operator()(AVBSFContext* context) const;
+};
 struct CodecContextDeleter {
     void operator()(AVCodecContext* context) const;
 };
@@ -31,6 +36,8 @@ struct PacketDeleter {
 
 // Sink writer on FFmpeg's libraries: BGRA bottom-up samples become YUV 4:2:0, libx264 encodes
 // them into an MP4 file whose stream time base is 100 ns, so sample times reach the file exactly.
+// The H.264 stream states the nominal rate as its own, which is the rate tools see, and each
+// packet lasts its sample's duration (the last one's included).
 // Encoding runs on a thread of its own behind a short queue; writeSample blocks only while that
 // queue is full. Odd sizes are encoded at the largest even size inside them (the last column and
 // row are dropped), which 4:2:0 requires.
@@ -50,8 +57,10 @@ private:
 
     HResult openEncoderAndFile();
     void encodeLoop();
+    HResult openRateFilter();
     HResult encode(const SharedImageSample* sample);
     HResult drainPackets();
+    HResult writeFiltered(AVPacket* encoded);
     void discardFile();
 
     const std::filesystem::path file;
@@ -66,9 +75,11 @@ private:
     std::unique_ptr<AVFormatContext, FormatContextDeleter> format;
     std::unique_ptr<AVFrame, FrameDeleter> frame;
     std::unique_ptr<AVPacket, PacketDeleter> packet;
+    std::unique_ptr<AVBSFContext, BitstreamFilterDeleter> rateFilter;
     AVStream* stream = nullptr;
     bool fileOpen = false;
     int64_t lastPts = -1;
+    std::deque<std::pair<int64_t, int64_t>> durations;  // pts and duration of frames in the encoder
     uint64_t samplesQueued = 0;
 
     // Between the caller and the encoder thread.

@@ -74,7 +74,7 @@ public:
         config.playback.channels = mixFormat.channels;
         config.sampleRate = mixFormat.framesPerSecond;
         config.dataCallback = playFromQueue;
-        config.notificationCallback = noteStop;
+        config.notificationCallback = noteStopOrResume;
         config.pUserData = this;
         const ma_result result = ma_device_init(&context, &config, &device);
         if (result != MA_SUCCESS) return result;
@@ -130,10 +130,12 @@ private:
         }
     }
 
-    static void noteStop(const ma_device_notification* notification) {
-        if (notification->type != ma_device_notification_type_stopped) return;
+    // PulseAudio reports a suspended output as stopped and its resumption as started: an output
+    // that comes back (its clock restarted, say) has not been lost.
+    static void noteStopOrResume(const ma_device_notification* notification) {
         auto* self = static_cast<MiniaudioSilentRenderStream*>(notification->pDevice->pUserData);
-        self->stoppedByBackend = true;
+        if (notification->type == ma_device_notification_type_stopped) self->stoppedByBackend = true;
+        if (notification->type == ma_device_notification_type_started) self->stoppedByBackend = false;
     }
 
     ma_context context;

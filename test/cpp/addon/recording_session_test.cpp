@@ -136,8 +136,9 @@ TEST(MetaJson, WritesTheScreenFiguresAndSettings) {
     VIDEO_WIDTH = 640;
     VIDEO_HEIGHT = 480;
     recordingStartTime = 1700000000123;
+    recordedArea = {100, 50, 740, 530};
     RecordingSettings settings;
-    settings.area = {100, 50, 740, 530};
+    settings.area = {1, 2, 3, 4};  // asked for; the area recorded is what counts
     settings.micIndex = 2;
     EXPECT_EQ(buildMetaJson(settings),
               "{\n    \"fps\": 60,\n    \"height\": 480,\n    \"micChannels\": 1,\n    \"micIndex\": 2,\n"

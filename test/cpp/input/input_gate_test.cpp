@@ -1,5 +1,6 @@
-// The dispatch procedure with synthetic events: the 10 ms gate shared by every event kind, the
-// list and type of each mouse kind, the run flags, and the positions/clicks JSON.
+// The dispatch procedure with synthetic events: the 10 ms gate on moves and drags, presses and
+// releases that always pass, the list and type of each mouse kind, the run flags, and the
+// positions/clicks JSON.
 #include <gtest/gtest.h>
 
 #include <tuple>
@@ -31,22 +32,42 @@ protected:
     static constexpr int64_t t0 = 1'700'000'000'000;
 };
 
-TEST_F(InputGate, EventsWithin10MsOfTheLastPassingOneAreDropped) {
+TEST_F(InputGate, MovesAndDragsWithin10MsOfTheLastPassingOneAreDropped) {
     handleInputEvent(event(EVENT_MOUSE_MOVED, 1, 1), t0);  // the first always passes
-    handleInputEvent(event(EVENT_MOUSE_MOVED, 2, 2), t0 + 4);
+    handleInputEvent(event(EVENT_MOUSE_DRAGGED, 2, 2), t0 + 4);
     handleInputEvent(event(EVENT_MOUSE_MOVED, 3, 3), t0 + 9);  // dropped events do not move the gate
-    handleInputEvent(event(EVENT_MOUSE_MOVED, 4, 4), t0 + 10);
+    handleInputEvent(event(EVENT_MOUSE_DRAGGED, 4, 4), t0 + 10);
     handleInputEvent(event(EVENT_MOUSE_MOVED, 5, 5), t0 - 3'600'000);  // a clock set back an hour
     std::vector<int64_t> passed;
     for (const InputRecord& record : positionRecords) passed.push_back(record.time);
     EXPECT_EQ(passed, (std::vector<int64_t>{t0, t0 + 10, t0 - 3'600'000}));
+}
 
-    // A key press makes no record but swallows a click 5 ms later.
-    resetInputRecords();
-    handleInputEvent(event(EVENT_KEY_PRESSED), t0);
-    handleInputEvent(event(EVENT_MOUSE_PRESSED, 10, 10, 1), t0 + 5);
-    EXPECT_TRUE(clickRecords.empty());
-    EXPECT_EQ(lastEventTime, t0);
+TEST_F(InputGate, EveryPressAndReleasePassesWhateverComesBetween) {
+    // Pairs 0 to 15 ms apart, each after a move, with key, wheel and click-summary events around them.
+    int64_t now = t0;
+    for (int64_t gap = 0; gap <= 15; ++gap, now += 100) {
+        handleInputEvent(event(EVENT_MOUSE_MOVED, 1, 1), now);
+        handleInputEvent(event(EVENT_KEY_PRESSED), now);
+        handleInputEvent(event(EVENT_MOUSE_PRESSED, 10, 10, 1), now + gap / 3);
+        handleInputEvent(event(EVENT_MOUSE_WHEEL), now + gap / 2);
+        handleInputEvent(event(EVENT_KEY_RELEASED), now + gap / 2);
+        handleInputEvent(event(EVENT_MOUSE_RELEASED, 10, 10, 1), now + gap);
+        handleInputEvent(event(EVENT_MOUSE_CLICKED, 10, 10, 1), now + gap);
+    }
+    ASSERT_EQ(clickRecords.size(), 32u);
+    for (size_t i = 0; i < clickRecords.size(); i += 2) {
+        const int64_t gap = static_cast<int64_t>(i / 2);
+        EXPECT_EQ(clickRecords[i].type, 0);
+        EXPECT_EQ(clickRecords[i + 1].type, 1);
+        EXPECT_EQ(clickRecords[i + 1].time - clickRecords[i].time, gap - gap / 3) << "pair " << gap;
+    }
+    // Neither the clicks nor the other events closed the gate: every move 100 ms apart passed, and
+    // a move right after a click passes too.
+    EXPECT_EQ(positionRecords.size(), 16u);
+    EXPECT_EQ(lastEventTime, now - 100);
+    handleInputEvent(event(EVENT_MOUSE_MOVED, 2, 2), now - 100 + 16);
+    EXPECT_EQ(positionRecords.size(), 17u);
 }
 
 TEST_F(InputGate, EachMouseKindGoesToItsListWithItsTypeAndSignExtendedCoordinates) {
@@ -71,12 +92,13 @@ TEST_F(InputGate, TheRunFlags) {
     EXPECT_EQ(lastEventTime, 0);
 
     inputRunning = true;
-    inputRecording = false;  // the gate moves, nothing is stored
-    handleInputEvent(press, t0);
+    inputRecording = false;  // a move still moves the gate, nothing is stored
+    handleInputEvent(event(EVENT_MOUSE_MOVED), t0);
+    handleInputEvent(press, t0 + 20);
     EXPECT_EQ(lastEventTime, t0);
-    inputRecording = true;
-    handleInputEvent(press, t0 + 5);
     EXPECT_TRUE(clickRecords.empty());
+    EXPECT_TRUE(positionRecords.empty());
+    inputRecording = true;
 
     const int64_t before = wallClockMillis();
     inputDispatchProc(&press);  // stamps wall-clock milliseconds

@@ -7,6 +7,7 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/video_capture.h"
@@ -306,6 +307,37 @@ TEST_F(ScreenRecorderRun, AcquireAndWriteFailuresCompleteTheFileWithTheSamplesSo
         EXPECT_EQ(s.acquireCalls, int(c.samples) + 1) << c.line;
         EXPECT_EQ(s.framesHeld, 0) << c.line;  // a failed pass gives its frame back too
         EXPECT_EQ(lines().back(), "screenRecorder: All resources have been released safely.") << c.line;
+    }
+}
+
+// meta.json reads these figures: each run reports only what it reached itself.
+TEST_F(ScreenRecorderRun, TheFiguresDescribeOnlyThisRunsScreenTrack) {
+    using Figures = std::tuple<uint32_t, uint32_t, int32_t, int32_t, int32_t, int32_t, int64_t>;
+    const auto figures = [] {
+        return Figures{VIDEO_WIDTH, VIDEO_HEIGHT, recordedArea.left, recordedArea.top, recordedArea.right, recordedArea.bottom,
+                       recordingStartTime};
+    };
+    const int64_t started = 1700000012345;  // the fake wall clock, in ms
+    struct Case {
+        const char* what;
+        std::function<void()> arrange;
+        Figures expected;
+    } const cases[] = {
+        {"a good run with an area", [this] { settings.area = {1, 0, 3, 2}; }, {2, 2, 1, 0, 3, 2, started}},
+        {"no device", [] { s.createDevice = hresult::fail; }, {0, 0, 0, 0, 0, 0, 0}},
+        {"a refused area records the whole output", [this] { settings.area = {1, 1, 2, 2}; }, {4, 3, 0, 0, 0, 0, started}},
+        {"no sample written", [] { s.failWriteAt = 1; }, {4, 3, 0, 0, 0, 0, 0}},
+        {"an area not in force", [this] { settings.area = {1, 1, 0, 2}; }, {4, 3, 0, 0, 0, 0, started}},
+    };
+    for (const Case& c : cases) {
+        reset();
+        // What an earlier recording of the process left.
+        std::tie(VIDEO_WIDTH, VIDEO_HEIGHT, recordedArea, recordingStartTime) =
+            std::tuple(uint32_t{1920}, uint32_t{1080}, CaptureArea{5, 6, 7, 8}, int64_t{42});
+        s.acquires = {hresult::ok, hresult::ok};
+        c.arrange();
+        run();
+        EXPECT_EQ(figures(), c.expected) << c.what;
     }
 }
 

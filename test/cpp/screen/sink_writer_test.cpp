@@ -26,7 +26,8 @@ std::string run(const std::string& command) {
     return output;
 }
 
-// The real writer, fed an odd-sized image (white top row, black below) at uneven times.
+// The real writer, fed an odd-sized image (white top row, black below) at uneven times: the file
+// keeps the times exactly and tells tools the nominal rate.
 TEST(PlatformSinkWriter, WritesAnMp4WithTheExactTimesAtTheEvenSizeBelow) {
     const fs::path dir = fs::temp_directory_path() / ("desktracks-writer-" + std::to_string(::getpid()));
     fs::create_directories(dir);
@@ -47,8 +48,11 @@ TEST(PlatformSinkWriter, WritesAnMp4WithTheExactTimesAtTheEvenSizeBelow) {
     const uint32_t size = 65 * 49 * 4;
     auto image = std::make_shared<std::vector<uint8_t>>(size, 0);
     std::memset(image->data() + 48 * 65 * 4, 0xFF, 65 * 4);  // the last row in memory is the top one
+    // Uneven times, then two seconds of passes 12 to 45 ms apart, as a loaded machine makes them.
+    std::vector<int64_t> times = {0, 333333, 500000, 1234567, 2000000};
+    for (int i = 0; i < 70; ++i) times.push_back(times.back() + 120000 + (i * 7919 % 11) * 30000);
     int64_t previous = 0;
-    for (int64_t time : {0, 333333, 500000, 1234567, 2000000}) {
+    for (int64_t time : times) {
         std::unique_ptr<VideoSample> sample;
         ASSERT_EQ(media->createSample(image, size, sample), hresult::ok);
         sample->setSampleTime(time);
@@ -63,8 +67,14 @@ TEST(PlatformSinkWriter, WritesAnMp4WithTheExactTimesAtTheEvenSizeBelow) {
 
     const std::string quoted = " '" + file.string() + "'";
     const std::string probe = "ffprobe -v error -select_streams v -of csv=p=0" + quoted + " -show_entries ";
-    EXPECT_EQ(run(probe + "stream=codec_name,width,height,nb_frames,time_base"), "h264,64,48,1/10000000,5\n");
-    EXPECT_EQ(run(probe + "packet=pts"), "0\n333333\n500000\n1234567\n2000000\n");
+    EXPECT_EQ(run(probe + "stream=codec_name,width,height,r_frame_rate,nb_frames,time_base"), "h264,64,48,30/1,1/10000000,75\n");
+    std::string expected;
+    for (size_t i = 0; i < times.size(); ++i) {
+        // The muxer times every sample up to the next one; the last one lasts its own duration.
+        const int64_t duration = i + 1 < times.size() ? times[i + 1] - times[i] : times[i] - times[i - 1];
+        expected += std::to_string(times[i]) + "," + std::to_string(duration) + "\n";
+    }
+    EXPECT_EQ(run(probe + "packet=pts,duration"), expected);
     // The top row survives: the row dropped for the even size is the bottom one.
     const std::string topLuma =
         run("ffmpeg -v error -i" + quoted + " -frames:v 1 -vf format=gray,crop=64:1:0:0 -f rawvideo - | od -An -tu1 -N1");
