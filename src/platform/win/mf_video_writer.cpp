@@ -7,6 +7,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
+
+#include "delay_loaded_media.h"
 
 #include "platform/video_writer.h"
 
@@ -154,6 +157,20 @@ private:
 
 class MfMediaPlatform : public MediaPlatform {
 public:
+    // The libraries are delay-loaded: try each as the delay-load helper would.
+    bool librariesAvailable(std::string& reason) override {
+        for (const char* library : delayLoadedMediaLibraries) {
+            HMODULE module = LoadLibraryA(library);
+            if (module == nullptr) {
+                reason = std::string("Media Foundation is not available (") + library + " cannot be loaded, error " +
+                         std::to_string(GetLastError()) + ")";
+                return false;
+            }
+            FreeLibrary(module);
+        }
+        return true;
+    }
+
     HResult initializeThread() override { return CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
     void uninitializeThread() override { CoUninitialize(); }
     HResult startup() override { return MFStartup(MF_VERSION, MFSTARTUP_FULL); }
