@@ -6,7 +6,7 @@ target_compile_definitions(desktracks_deps INTERFACE
   MA_NO_MP3 MA_NO_FLAC MA_NO_ENGINE MA_NO_NODE_GRAPH MA_NO_RESOURCE_MANAGER MA_NO_GENERATION)
 
 if(WIN32)
-  # Header-only spdlog and fmt for the cross build: expose only those two folders of the host.
+  # Header-only spdlog and fmt (file names wide, as std::filesystem::path keeps them) for the cross build: expose only those two folders of the host.
   set(win_include ${CMAKE_BINARY_DIR}/host-headers)
   file(MAKE_DIRECTORY ${win_include})
   foreach(lib spdlog fmt)
@@ -16,9 +16,10 @@ if(WIN32)
   endforeach()
   target_include_directories(desktracks_deps SYSTEM INTERFACE ${win_include})
   target_compile_definitions(desktracks_deps INTERFACE
-    FMT_HEADER_ONLY SPDLOG_FMT_EXTERNAL WIN32_LEAN_AND_MEAN NOMINMAX UNICODE _UNICODE _WIN32_WINNT=0x0A00)
+    FMT_HEADER_ONLY SPDLOG_FMT_EXTERNAL SPDLOG_WCHAR_FILENAMES WIN32_LEAN_AND_MEAN NOMINMAX UNICODE _UNICODE _WIN32_WINNT=0x0A00)
+  # Media Foundation is delay-loaded: cmake/DelayLoad.cmake.
   target_link_libraries(desktracks_deps INTERFACE
-    d3d11 dxgi mfplat mfreadwrite mf mfuuid ole32 oleaut32 uuid user32 gdi32 ole32 winmm avrt ksuser)
+    d3d11 dxgi mfuuid ole32 oleaut32 uuid user32 gdi32 ole32 winmm avrt ksuser)
 else()
   find_package(spdlog REQUIRED)
   find_package(fmt REQUIRED)
