@@ -5,6 +5,7 @@
 #    through a private apt configuration (the system's apt sources are never touched)
 #  - libuiohook sources from the npm package uiohook-napi
 #  - npm dependencies
+#  - Wine and node.exe for the Windows test lane (scripts/setup-windows.sh)
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -78,6 +79,9 @@ if [ ! -f "$third/uiohook/libuiohook/include/uiohook.h" ]; then
   tar -xzf "$third"/uiohook-pack/uiohook-napi-1.5.5.tgz -C "$third/uiohook" --strip-components=1 package/libuiohook
   rm -rf "$third/uiohook-pack"
 fi
+
+# Wine and the Windows node.exe for the Windows test lane.
+bash "$root/scripts/setup-windows.sh"
 
 cd "$root"
 if [ ! -d node_modules/node-addon-api ] || [ ! -d node_modules/node-api-headers ]; then
