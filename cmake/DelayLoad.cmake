@@ -67,3 +67,4 @@ target_link_libraries(desktracks_deps INTERFACE ${media_libs})
 # finds them by symbol name, so they must never sit unreferenced in an archive.
 add_library(desktracks_delay_load OBJECT ${CMAKE_SOURCE_DIR}/src/platform/win/delay_load_hooks.cpp)
 target_link_libraries(desktracks_delay_load PRIVATE desktracks_deps)
+desktracks_warnings(desktracks_delay_load)

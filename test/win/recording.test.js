@@ -54,7 +54,7 @@ test('a recording with every track asked for', async (t) => {
     recorder.end();
   `);
   await waitForSignal(windows.syncDir, 'recording');
-  await playTone(2);
+  await playTone(3);
   signalWindows(windows.syncDir, 'stop');
   const run = await windows.done;
   assert.equal(run.status, 0, run.stderr);
@@ -132,7 +132,7 @@ test('without Media Foundation the add-on loads, records audio and input, and th
     sleep(1500);
     recorder.end();
     `,
-    { env: { WINEDLLOVERRIDES: 'mscoree,mshtml,mfplat=' } }
+    { env: { WINEDLLOVERRIDES: `${process.env.WINEDLLOVERRIDES};mfplat=` } }
   );
   assert.equal(run.status, 0, run.stderr);
   assert.ok(run.results.micIndex >= 0);
