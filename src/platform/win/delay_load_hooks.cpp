@@ -22,6 +22,11 @@ bool isMediaLibrary(const char* dll) {
 // x86-64 the caller owns its arguments, so an argument-less function can stand in for them.
 HRESULT WINAPI unavailableMediaFunction() { return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND); }
 
+// Through void (*)(), the type-erased function pointer the compiler accepts any function as.
+FARPROC unavailableMediaProc() {
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(unavailableMediaFunction));
+}
+
 // Node-API lives in whatever executable hosts the add-on: node.exe, a renamed copy of it or
 // Electron. Never let the loader search for a file named node.exe, which would load a second Node.
 FARPROC WINAPI notifyHook(unsigned event, PDelayLoadInfo info) {
@@ -31,7 +36,7 @@ FARPROC WINAPI notifyHook(unsigned event, PDelayLoadInfo info) {
     // A media library that could not be loaded was bound to the host (below): its functions are
     // never looked up there.
     if (event == dliNotePreGetProcAddress && info->hmodCur == GetModuleHandleW(nullptr) && isMediaLibrary(info->szDll)) {
-        return reinterpret_cast<FARPROC>(unavailableMediaFunction);
+        return unavailableMediaProc();
     }
     return nullptr;
 }
@@ -42,7 +47,7 @@ FARPROC WINAPI failureHook(unsigned event, PDelayLoadInfo info) {
     if (!isMediaLibrary(info->szDll)) return nullptr;
     // The helper needs some module to bind to; the host executable cannot be unloaded by it.
     if (event == dliFailLoadLib) return reinterpret_cast<FARPROC>(GetModuleHandleW(nullptr));
-    if (event == dliFailGetProc) return reinterpret_cast<FARPROC>(unavailableMediaFunction);
+    if (event == dliFailGetProc) return unavailableMediaProc();
     return nullptr;
 }
 
