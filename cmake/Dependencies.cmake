@@ -6,7 +6,8 @@ target_compile_definitions(desktracks_deps INTERFACE
   MA_NO_MP3 MA_NO_FLAC MA_NO_ENGINE MA_NO_NODE_GRAPH MA_NO_RESOURCE_MANAGER MA_NO_GENERATION)
 
 if(WIN32)
-  # Header-only spdlog and fmt (file names wide, as std::filesystem::path keeps them) for the cross build: expose only those two folders of the host.
+  # Header-only spdlog and fmt for the cross build: expose only those two folders of the host.
+  # spdlog takes wide file names there, as std::filesystem::path keeps them.
   set(win_include ${CMAKE_BINARY_DIR}/host-headers)
   file(MAKE_DIRECTORY ${win_include})
   foreach(lib spdlog fmt)

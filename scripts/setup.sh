@@ -5,7 +5,7 @@
 #    through a private apt configuration (the system's apt sources are never touched)
 #  - libuiohook sources from the npm package uiohook-napi
 #  - npm dependencies
-#  - Wine and node.exe for the Windows test lane (scripts/setup-windows.sh)
+#  - Wine and, through scripts/setup-windows.sh, node.exe for the Windows test lane
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -25,6 +25,8 @@ packages=(
   pulseaudio pulseaudio-utils sox ffmpeg
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
 )
+# The Windows test lane: Wine 8 with the X11 and OpenGL libraries its user32 and Direct3D 11 use.
+packages+=(wine wine64 libgl1 libgl1-mesa-dri libxcursor1 libxrandr2 libxi6 libxrender1 libxcomposite1 libxinerama1 libxxf86vm1)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -80,7 +82,7 @@ if [ ! -f "$third/uiohook/libuiohook/include/uiohook.h" ]; then
   rm -rf "$third/uiohook-pack"
 fi
 
-# Wine and the Windows node.exe for the Windows test lane.
+# The Windows node.exe for the Windows test lane.
 bash "$root/scripts/setup-windows.sh"
 
 cd "$root"

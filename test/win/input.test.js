@@ -1,7 +1,7 @@
 'use strict';
-// libuiohook's low-level mouse hook on Windows, inside a Wine virtual desktop (Wine delivers
-// low-level hooks only there): xdotool's moves and clicks on the X display reach the hook and
-// become positions.json and clicks.json records in desktop coordinates, with user32's cursor names.
+// libuiohook's low-level mouse hook on Windows, inside a Wine virtual desktop, where the hook
+// receives the X display's input: xdotool's moves, press and release become positions.json and
+// clicks.json records in desktop coordinates.
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('fs');

@@ -162,8 +162,9 @@ public:
         for (const char* library : delayLoadedMediaLibraries) {
             HMODULE module = LoadLibraryA(library);
             if (module == nullptr) {
+                const DWORD code = GetLastError();
                 reason = std::string("Media Foundation is not available (") + library + " cannot be loaded, error " +
-                         std::to_string(GetLastError()) + ")";
+                         std::to_string(code) + ")";
                 return false;
             }
             FreeLibrary(module);
