@@ -43,13 +43,14 @@ const waitFor = (name) => { const until = Date.now() + 120000; while (!fs.exists
 `;
 
 /**
- * Starts `source` in the Windows node. Options: host ("node.exe" or "renamed"), env (added to the
+ * Starts `source` in the Windows node. Options: host ("renamed" by default, the Electron case, or
+ * "node.exe"), env (added to the
  * Windows process's environment; WINEDLLOVERRIDES among them), desktop (run inside a Wine virtual
  * desktop of that name). Returns { syncDir, done }, where done resolves to { status, stdout,
  * stderr, results } once the process has ended; stdout and stderr go through files, as node.exe
  * cannot write to a pipe under Wine.
  */
-function startWindowsNode(source, { host = 'node.exe', env = {}, desktop } = {}) {
+function startWindowsNode(source, { host = 'renamed', env = {}, desktop } = {}) {
   const syncDir = fs.mkdtempSync(path.join(os.tmpdir(), 'desktracks-wine-'));
   const script = path.join(syncDir, 'script.js');
   fs.writeFileSync(script, prelude(syncDir) + source);
