@@ -4,8 +4,9 @@
 #    executable, whatever its name (node.exe, a renamed copy, Electron).
 #  - the media libraries below (definitions from mingw-w64's import libraries): absent on Windows
 #    N editions, where a load-time import would stop the whole add-on from loading. Their users
-#    ask MediaPlatform::librariesAvailable first; a call into a missing one returns a failing
-#    HRESULT. Add a library by adding its mingw-w64 import library name here.
+#    ask mediaFoundationAvailable (src/platform/win/media_foundation_libraries.h) first; a call
+#    into a missing one returns a failing HRESULT. Add a library by adding its mingw-w64 import
+#    library name here.
 # src/platform/win/delay_load_hooks.cpp holds the resolution; it is linked into every Windows
 # executable and module that takes these libraries (desktracks_delay_load).
 set(DESKTRACKS_DELAY_LOADED_MEDIA mfplat mfreadwrite mf)

@@ -9,9 +9,8 @@
 #include <cstring>
 #include <string>
 
-#include "delay_loaded_media.h"
-
 #include "platform/video_writer.h"
+#include "platform/win/media_foundation_libraries.h"
 
 // H.264/MPEG-4 encoding through a Media Foundation sink writer.
 namespace {
@@ -157,20 +156,7 @@ private:
 
 class MfMediaPlatform : public MediaPlatform {
 public:
-    // The libraries are delay-loaded: try each as the delay-load helper would.
-    bool librariesAvailable(std::string& reason) override {
-        for (const char* library : delayLoadedMediaLibraries) {
-            HMODULE module = LoadLibraryA(library);
-            if (module == nullptr) {
-                const DWORD code = GetLastError();
-                reason = std::string("Media Foundation is not available (") + library + " cannot be loaded, error " +
-                         std::to_string(code) + ")";
-                return false;
-            }
-            FreeLibrary(module);
-        }
-        return true;
-    }
+    bool librariesAvailable(std::string& reason) override { return mediaFoundationAvailable(reason); }
 
     HResult initializeThread() override { return CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
     void uninitializeThread() override { CoUninitialize(); }
