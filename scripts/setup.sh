@@ -5,7 +5,7 @@
 #    through a private apt configuration (the system's apt sources are never touched)
 #  - libuiohook sources from the npm package uiohook-napi
 #  - npm dependencies
-#  - Wine and, through scripts/setup-windows.sh, node.exe for the Windows test lane
+#  - in a checkout, Wine and (scripts/setup-windows.sh) node.exe for the Windows test lane
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -21,12 +21,17 @@ packages=(
   libspdlog-dev libfmt-dev libgtest-dev
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libyuv-dev
   libx11-dev libxext-dev libxfixes-dev libxdamage-dev libxrandr-dev libxtst-dev libxcursor-dev
-  xvfb x11-utils x11-xserver-utils xdotool xcursor-themes adwaita-icon-theme
+  xvfb x11-utils x11-xserver-utils xdotool xcursor-themes adwaita-icon-theme fonts-dejavu-core
   pulseaudio pulseaudio-utils sox ffmpeg
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
 )
-# The Windows test lane: Wine 8 with the X11 and OpenGL libraries its user32 and Direct3D 11 use.
-packages+=(wine wine64 libgl1 libgl1-mesa-dri libxcursor1 libxrandr2 libxi6 libxrender1 libxcomposite1 libxinerama1 libxxf86vm1)
+# The Windows test lane, in a checkout (the npm package holds no tests): Wine 8 with the X11 and
+# OpenGL libraries its user32 and Direct3D 11 use.
+windows_lane=0
+[ -d "$root/test/win" ] && windows_lane=1
+if [ "$windows_lane" = 1 ]; then
+  packages+=(wine wine64 libgl1 libgl1-mesa-dri libxcursor1 libxrandr2 libxi6 libxrender1 libxcomposite1 libxinerama1 libxxf86vm1)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -83,10 +88,12 @@ if [ ! -f "$third/uiohook/libuiohook/include/uiohook.h" ]; then
 fi
 
 # The Windows node.exe for the Windows test lane.
-bash "$root/scripts/setup-windows.sh"
+if [ "$windows_lane" = 1 ]; then
+  bash "$root/scripts/setup-windows.sh"
+fi
 
 cd "$root"
-if [ ! -d node_modules/node-addon-api ] || [ ! -d node_modules/node-api-headers ]; then
+if [ ! -d node_modules/node-addon-api ] || [ ! -d node_modules/node-api-headers ] || [ ! -d node_modules/@napi-rs/canvas ]; then
   log "npm ci"
   npm ci --no-audit --no-fund --silent
 fi

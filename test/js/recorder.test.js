@@ -17,8 +17,9 @@ const record = (recorder, options) => {
 };
 
 test('module surface', async (t) => {
-  await t.test('exports only Recorder', () => {
-    assert.deepEqual(Object.keys(require(path.join(repoRoot, 'build', 'Release', 'desktracks.node'))), ['Recorder']);
+  await t.test('exports Recorder beside the module-level status and frame reader', () => {
+    assert.deepEqual(Object.keys(require(path.join(repoRoot, 'build', 'Release', 'desktracks.node'))),
+      ['Recorder', 'getStatus', 'readVideoFrames']);
     assert.equal(typeof Recorder, 'function');
   });
 
