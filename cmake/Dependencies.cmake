@@ -7,6 +7,7 @@ target_compile_definitions(desktracks_deps INTERFACE
 
 if(WIN32)
   # Header-only spdlog and fmt for the cross build: expose only those two folders of the host.
+  # spdlog takes wide file names there, as std::filesystem::path keeps them.
   set(win_include ${CMAKE_BINARY_DIR}/host-headers)
   file(MAKE_DIRECTORY ${win_include})
   foreach(lib spdlog fmt)
@@ -16,9 +17,10 @@ if(WIN32)
   endforeach()
   target_include_directories(desktracks_deps SYSTEM INTERFACE ${win_include})
   target_compile_definitions(desktracks_deps INTERFACE
-    FMT_HEADER_ONLY SPDLOG_FMT_EXTERNAL WIN32_LEAN_AND_MEAN NOMINMAX UNICODE _UNICODE _WIN32_WINNT=0x0A00)
+    FMT_HEADER_ONLY SPDLOG_FMT_EXTERNAL SPDLOG_WCHAR_FILENAMES WIN32_LEAN_AND_MEAN NOMINMAX UNICODE _UNICODE _WIN32_WINNT=0x0A00)
+  # Media Foundation is delay-loaded: cmake/DelayLoad.cmake.
   target_link_libraries(desktracks_deps INTERFACE
-    d3d11 dxgi mfplat mfreadwrite mf mfuuid ole32 oleaut32 uuid user32 gdi32 ole32 winmm avrt ksuser)
+    d3d11 dxgi mfuuid ole32 oleaut32 uuid user32 gdi32 ole32 winmm avrt ksuser)
 else()
   find_package(spdlog REQUIRED)
   find_package(fmt REQUIRED)

@@ -1,5 +1,6 @@
 # Node-API headers come from the npm packages node-api-headers and node-addon-api; nothing is
-# downloaded. On Windows the import library for node.exe is made from node-api-headers' .def file.
+# downloaded. On Windows the delay-import library for Node-API is made from node-api-headers' .def
+# file by cmake/DelayLoad.cmake.
 find_program(NODE_EXECUTABLE node REQUIRED)
 foreach(pkg node-api-headers node-addon-api)
   execute_process(
@@ -21,11 +22,4 @@ if(WIN32)
     COMMAND ${NODE_EXECUTABLE} -p "require('path').resolve(require('node-api-headers').def_paths.node_api_def)"
     WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
     OUTPUT_VARIABLE NODE_API_DEF OUTPUT_STRIP_TRAILING_WHITESPACE)
-  set(NODE_IMPORT_LIB ${CMAKE_BINARY_DIR}/libnode.a)
-  add_custom_command(OUTPUT ${NODE_IMPORT_LIB}
-    COMMAND ${CMAKE_DLLTOOL} -d ${NODE_API_DEF} -l ${NODE_IMPORT_LIB} -D node.exe -m i386:x86-64
-    DEPENDS ${NODE_API_DEF} VERBATIM)
-  add_custom_target(node_import_lib DEPENDS ${NODE_IMPORT_LIB})
-  add_dependencies(node_api node_import_lib)
-  target_link_libraries(node_api INTERFACE ${NODE_IMPORT_LIB})
 endif()

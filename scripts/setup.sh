@@ -5,6 +5,7 @@
 #    through a private apt configuration (the system's apt sources are never touched)
 #  - libuiohook sources from the npm package uiohook-napi
 #  - npm dependencies
+#  - in a checkout, Wine and (scripts/setup-windows.sh) node.exe for the Windows test lane
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -24,6 +25,13 @@ packages=(
   pulseaudio pulseaudio-utils libpulse-dev sox ffmpeg
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
 )
+# The Windows test lane, in a checkout (the npm package holds no tests): Wine 8 with the X11 and
+# OpenGL libraries its user32 and Direct3D 11 use.
+windows_lane=0
+[ -d "$root/test/win" ] && windows_lane=1
+if [ "$windows_lane" = 1 ]; then
+  packages+=(wine wine64 libgl1 libgl1-mesa-dri libxcursor1 libxrandr2 libxi6 libxrender1 libxcomposite1 libxinerama1 libxxf86vm1)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -77,6 +85,11 @@ if [ ! -f "$third/uiohook/libuiohook/include/uiohook.h" ]; then
   (cd "$third/uiohook-pack" && npm pack --silent uiohook-napi@1.5.5 >/dev/null)
   tar -xzf "$third"/uiohook-pack/uiohook-napi-1.5.5.tgz -C "$third/uiohook" --strip-components=1 package/libuiohook
   rm -rf "$third/uiohook-pack"
+fi
+
+# The Windows node.exe for the Windows test lane.
+if [ "$windows_lane" = 1 ]; then
+  bash "$root/scripts/setup-windows.sh"
 fi
 
 cd "$root"

@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "screen_figures.h"
+#include "utf8_path.h"
 
 std::string buildMetaJson(const RecordingSettings& settings) {
     nlohmann::json meta;  // std::map underneath: keys come out sorted
@@ -22,7 +23,7 @@ std::string buildMetaJson(const RecordingSettings& settings) {
 }
 
 std::string quotedPathLine(const std::filesystem::path& path) {
-    const std::string text = path.string();
+    const std::string text = utf8FromPath(path);
     std::string line = "\"";
     for (char c : text) {
         if (c == '\\' || c == '"') line += '\\';

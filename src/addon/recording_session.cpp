@@ -3,6 +3,7 @@
 #include <atomic>
 #include <fstream>
 #include <system_error>
+#include <type_traits>
 
 #include <spdlog/sinks/basic_file_sink.h>
 #include <spdlog/spdlog.h>
@@ -15,6 +16,7 @@
 #include "input/input_recorder.h"
 #include "run_flags.h"
 #include "screen/screen_recorder.h"
+#include "utf8_path.h"
 
 namespace {
 
@@ -56,10 +58,12 @@ void RecordingSession::begin() {
 
     const std::filesystem::path logPath = settings.projectDir / "recorder.log";
     try {
-        settings.logger = spdlog::basic_logger_mt(loggerName, logPath.string(), false);
+        // The path's own string type: wide on Windows, as spdlog takes it there.
+        static_assert(std::is_same_v<spdlog::filename_t, std::filesystem::path::string_type>);
+        settings.logger = spdlog::basic_logger_mt(loggerName, logPath.native(), false);
     } catch (const std::exception& e) {
         processRecording.exchange(false);
-        throw RecordingError("Cannot open the recording log \"" + logPath.string() + "\": " + e.what());
+        throw RecordingError("Cannot open the recording log \"" + utf8FromPath(logPath) + "\": " + e.what());
     }
 
     beginLiveStatus(*settings.logger);
@@ -116,7 +120,7 @@ void RecordingSession::writeMeta(std::FILE* out) const {
     const std::string line = quotedPathLine(metaPath);
     std::fwrite(line.data(), 1, line.size(), out);
     std::fflush(out);
-    std::ofstream file(metaPath.string(), std::ios::binary | std::ios::trunc);
+    std::ofstream file(metaPath, std::ios::binary | std::ios::trunc);
     if (file) file << meta;
 }
 
@@ -134,7 +138,7 @@ void RecordingSession::finish(std::FILE* out) noexcept {
     try {
         writeMeta(out);
     } catch (const std::exception& e) {
-        // A path the narrow code page cannot express, say: the recording is ended all the same.
+        // Out of memory, say: the recording is ended all the same.
         settings.logger->error("meta.json could not be written: {}", e.what());
     }
     settings.logger->info("write end");

@@ -14,6 +14,7 @@ constexpr int64_t oneSecondIn100ns = 10000000;
 
 struct SetUpStep {
     std::function<StreamStatus()> call;
+    const char* name;            // the platform call, for the failure line
     const char* successMessage;  // nullptr: the step logs nothing
 };
 
@@ -51,16 +52,16 @@ StreamStatus runSilentKeepAlive(SilentRenderStream& stream, spdlog::logger& log,
     StreamMixFormat format;
     uint8_t* firstBuffer = nullptr;
     const SetUpStep steps[] = {
-        {[&] { return stream.createEnumerator(); }, nullptr},
-        {[&] { return stream.openDefaultEndpoint(); }, "silent: GetDefaultAudioEndpoint success"},
-        {[&] { return stream.activateClient(); }, "silent: Activate success"},
-        {[&] { return stream.getMixFormat(format); }, nullptr},
-        {[&] { return stream.initialize(oneSecondIn100ns); }, "silent: Initialize success"},
-        {[&] { return stream.getRenderClient(); }, "silent: GetService success"},
+        {[&] { return stream.createEnumerator(); }, "CoCreateInstance", nullptr},
+        {[&] { return stream.openDefaultEndpoint(); }, "GetDefaultAudioEndpoint", "silent: GetDefaultAudioEndpoint success"},
+        {[&] { return stream.activateClient(); }, "Activate", "silent: Activate success"},
+        {[&] { return stream.getMixFormat(format); }, "GetMixFormat", nullptr},
+        {[&] { return stream.initialize(oneSecondIn100ns); }, "Initialize", "silent: Initialize success"},
+        {[&] { return stream.getRenderClient(); }, "GetService", "silent: GetService success"},
         // One second of silence queued before the stream starts.
-        {[&] { return stream.getBuffer(format.framesPerSecond, &firstBuffer); }, "silent: GetBuffer success"},
-        {[&] { return stream.releaseBufferSilent(format.framesPerSecond); }, "silent: ReleaseBuffer success"},
-        {[&] { return stream.start(); }, "silent: Start success"},
+        {[&] { return stream.getBuffer(format.framesPerSecond, &firstBuffer); }, "GetBuffer", "silent: GetBuffer success"},
+        {[&] { return stream.releaseBufferSilent(format.framesPerSecond); }, "ReleaseBuffer", "silent: ReleaseBuffer success"},
+        {[&] { return stream.start(); }, "Start", "silent: Start success"},
     };
     // Refilling needs the mix format and the render client, both in hand after this step.
     constexpr size_t renderClientStep = 5;
@@ -73,7 +74,12 @@ StreamStatus runSilentKeepAlive(SilentRenderStream& stream, spdlog::logger& log,
         if (step.successMessage != nullptr) log.info(step.successMessage);
         ++stepsDone;
     }
-    if (stepsDone <= renderClientStep) return status;
+    if (stepsDone <= renderClientStep) {
+        // Without a render client there is nothing to refill, and the loop's first failure
+        // would come only after a cycle (never, in a short recording): say which step failed.
+        log.error("silent: {} failed: 0x{:X}", steps[stepsDone].name, static_cast<uint32_t>(status));
+        return status;
+    }
 
     refillWhileRunning(stream, format, log, cyclePeriod);
     return status;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/video_result.h"
@@ -56,6 +57,12 @@ public:
 class MediaPlatform {
 public:
     virtual ~MediaPlatform() = default;
+    // Whether the libraries behind this platform can be loaded (Windows N editions lack Media
+    // Foundation); `reason` says why not. Asked before any other call.
+    virtual bool librariesAvailable(std::string& reason) {
+        static_cast<void>(reason);
+        return true;
+    }
     // The calling thread's COM apartment and Media Foundation; pairs of calls on one thread.
     virtual HResult initializeThread() = 0;
     virtual void uninitializeThread() = 0;

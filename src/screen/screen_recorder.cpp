@@ -1,5 +1,7 @@
 #include "screen/screen_recorder.h"
 
+#include <string>
+
 #include "run_flags.h"
 #include "screen/screen_log.h"
 #include "screen_figures.h"
@@ -57,6 +59,11 @@ void ScreenRecorder::run(RecordingSettings settings) {
     recordedArea = CaptureArea{};
     recordingStartTime = 0;
     publishRateFigures(settings);
+    std::string unavailable;
+    if (!media.librariesAvailable(unavailable)) {
+        log.error("screenRecorder: {}; no screen video is recorded", unavailable);
+        return;
+    }
     logAdapters(settings);
 
     if (failed(createDevice(settings))) {
@@ -120,6 +127,11 @@ bool ScreenRecorder::prepare(const RecordingSettings& settings) {
         log.error("screenRecorder: prepare failed");
         return false;
     }
+    // The system refuses to duplicate an output that is still duplicated (E_INVALIDARG): let go of
+    // what an earlier attempt left, whether it failed at a texture or the duplication was lost.
+    lDestImage.reset();
+    lGDIImage.reset();
+    screenDuplication.reset();
     std::unique_ptr<DesktopDuplication> duplication;
     DuplicationStep failedStep = DuplicationStep::deviceQuery;
     const HResult duplicated = screenDevice->duplicateOutput0(duplication, failedStep);

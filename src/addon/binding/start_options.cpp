@@ -3,6 +3,8 @@
 #include <cmath>
 #include <limits>
 
+#include "utf8_path.h"
+
 namespace {
 
 // Truncates toward zero; NaN becomes 0 and values beyond int32 stop at its limits.
@@ -47,7 +49,7 @@ bool readStartOptions(const Napi::Object& options, RecordingSettings& settings) 
     if (options.Has("area") && !readArea(options.Env(), options.Get("area"), settings.area)) return false;
     if (options.Has("projectDir")) {
         const Napi::Value value = options.Get("projectDir");
-        if (value.IsString()) settings.projectDir = std::filesystem::path(value.As<Napi::String>().Utf8Value());
+        if (value.IsString()) settings.projectDir = pathFromUtf8(value.As<Napi::String>().Utf8Value());
     }
     readInt32(options, "micIndex", settings.micIndex);
     readInt32(options, "systemAudioIndex", settings.systemAudioIndex);

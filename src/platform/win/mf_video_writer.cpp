@@ -7,8 +7,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "platform/video_writer.h"
+#include "platform/win/media_foundation_libraries.h"
 
 // H.264/MPEG-4 encoding through a Media Foundation sink writer.
 namespace {
@@ -154,6 +156,8 @@ private:
 
 class MfMediaPlatform : public MediaPlatform {
 public:
+    bool librariesAvailable(std::string& reason) override { return mediaFoundationAvailable(reason); }
+
     HResult initializeThread() override { return CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
     void uninitializeThread() override { CoUninitialize(); }
     HResult startup() override { return MFStartup(MF_VERSION, MFSTARTUP_FULL); }

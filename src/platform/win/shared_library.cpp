@@ -4,6 +4,8 @@
 
 #include <filesystem>
 
+#include "utf8_path.h"
+
 namespace {
 
 std::filesystem::path addonFolder() {
@@ -29,7 +31,10 @@ std::filesystem::path addonFolder() {
 void* openLibraryBesideAddon(const std::string& stem, std::string& error) {
     const std::filesystem::path path = addonFolder() / (stem + ".dll");
     HMODULE handle = LoadLibraryW(path.c_str());
-    if (handle == nullptr) error = "cannot load " + path.string() + " (error " + std::to_string(GetLastError()) + ")";
+    if (handle == nullptr) {
+        const DWORD code = GetLastError();
+        error = "cannot load " + utf8FromPath(path) + " (error " + std::to_string(code) + ")";
+    }
     return reinterpret_cast<void*>(handle);
 }
 

@@ -1,9 +1,8 @@
 // cursor_info.json and the names behind it: the monochrome height rule, the first name for a
-// shared system cursor, sorted members, "null" when nothing was measured, and X cursor names.
+// shared system cursor, sorted members, and "null" when nothing was measured.
 #include <gtest/gtest.h>
 
 #include "input/cursor_catalogue.h"
-#include "platform/linux/x_cursor_names.h"
 #include "platform/standard_cursor_table.h"
 
 namespace input_test {
@@ -31,19 +30,6 @@ TEST(CursorInfo, AMonochromeMaskIsHalvedAndMadeEvenMembersSortedWithFourSpacesOr
               "{\n    \"IBeam\": {\n        \"height\": 34,\n        \"isColor\": false,\n        \"width\": 32,\n"
               "        \"x\": 0,\n        \"y\": 1\n    },\n    \"Icon\": {\n        \"height\": 48,\n"
               "        \"isColor\": true,\n        \"width\": 32,\n        \"x\": 11,\n        \"y\": 12\n    }\n}");
-}
-
-TEST(CursorInfo, XCursorNamesMapToStandardNames) {
-    for (auto [xName, standard] : {std::pair{"left_ptr", "Arrow"}, {"xterm", "IBeam"}, {"hand2", "Hand"},
-                                   {"left_ptr_watch", "AppStarting"}, {"watch", "Wait"}, {"nwse-resize", "SizeNWSE"},
-                                   {"9d800788f1b08800ae810202380a0822", "Hand"}}) {
-        const char* found = standardNameForXCursor(xName);
-        EXPECT_STREQ(found ? found : "(none)", standard) << xName;
-    }
-    for (const char* xName : {"", "pencil", "Left_ptr", "left_ptr "}) {
-        EXPECT_EQ(standardNameForXCursor(xName), nullptr) << "'" << xName << "'";
-    }
-    EXPECT_TRUE(xCursorNamesOf("Size").empty());
 }
 
 }  // namespace input_test

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <spdlog/pattern_formatter.h>
 #include <spdlog/sinks/ostream_sink.h>
 #include <spdlog/spdlog.h>
 
@@ -32,15 +33,19 @@ struct Sample : VideoSample {
 // What the fake platform layers are told to do, and what they saw. The desktop is 4x3; the first
 // byte of each desktop copy is the copy's number.
 struct Script {
+    bool mediaLibraries = true;
     HResult createFactory = hresult::ok;
     int adapters = 1;
     HResult createDevice = hresult::ok;
     std::deque<std::pair<HResult, DuplicationStep>> duplications;  // successive duplicateOutput0 results, then success
     HResult textureResults[2] = {hresult::ok, hresult::ok};        // by TextureKind
+    std::deque<HResult> gdiTextures;  // successive results for the GDI texture, then textureResults[0]
     bool textureNull[2] = {false, false};
     std::deque<HResult> acquires;  // successive acquire results; the last one lowers screenRunning
     int failWriteAt = -1;          // 1-based sample number whose write fails
 
+    int factoryCalls = 0;
+    int liveDuplications = 0;  // as on Windows, an output duplicated twice at once is refused
     int duplicateCalls = 0, acquireCalls = 0, framesHeld = 0, copies = 0, finalizeCalls = 0;
     bool writerCreated = false;
     VideoMediaType outputType;
@@ -56,6 +61,8 @@ struct Texture : VideoTexture, DesktopResource {
 };
 
 struct Duplication : DesktopDuplication {
+    Duplication() { ++s.liveDuplications; }
+    ~Duplication() override { --s.liveDuplications; }
     DuplicationMode mode() override { return {4, 3, pixelFormatB8G8R8A8}; }
     HResult acquireNextFrame(uint32_t, std::unique_ptr<DesktopResource>& resource) override {
         ++s.acquireCalls;
@@ -80,13 +87,22 @@ struct Device : VideoDevice {
             failedStep = step;
             if (failed(result)) return result;
         }
+        if (s.liveDuplications > 0) {
+            failedStep = DuplicationStep::duplicateOutput;
+            return hresult::invalidArgument;
+        }
         duplication = std::make_unique<Duplication>();
         return hresult::ok;
     }
     HResult createTexture(TextureKind kind, const DuplicationMode&, std::unique_ptr<VideoTexture>& texture) override {
         const int k = kind == TextureKind::gdiRenderTarget ? 0 : 1;
-        if (!failed(s.textureResults[k]) && !s.textureNull[k]) texture = std::make_unique<Texture>();
-        return s.textureResults[k];
+        HResult result = s.textureResults[k];
+        if (k == 0 && !s.gdiTextures.empty()) {
+            result = s.gdiTextures.front();
+            s.gdiTextures.pop_front();
+        }
+        if (!failed(result) && !s.textureNull[k]) texture = std::make_unique<Texture>();
+        return result;
     }
 };
 
@@ -141,7 +157,12 @@ struct Writer : SinkWriter {
 };
 
 struct Platform : VideoCapturePlatform, MediaPlatform {
+    bool librariesAvailable(std::string& reason) override {
+        reason = "Fake media is not available";
+        return s.mediaLibraries;
+    }
     HResult createFactory(std::unique_ptr<VideoFactory>& factory) override {
+        ++s.factoryCalls;
         if (!failed(s.createFactory)) factory = std::make_unique<Factory>();
         return s.createFactory;
     }
@@ -197,7 +218,8 @@ protected:
         clock = Clock{};
         settings = RecordingSettings{};
         settings.logger = std::make_shared<spdlog::logger>("screen_test", std::make_shared<spdlog::sinks::ostream_sink_mt>(logText));
-        settings.logger->set_pattern("%v");
+        // "\n" line ends on Windows too, where spdlog's default is "\r\n".
+        settings.logger->set_formatter(std::make_unique<spdlog::pattern_formatter>("%v", spdlog::pattern_time_type::local, "\n"));
         settings.projectDir = "/nonexistent-project";
         screenRunning.exchange(true);
         screenRecording.exchange(true);
@@ -262,6 +284,18 @@ TEST_F(ScreenRecorderRun, LostDuplicationIsRecreated) {
     ASSERT_EQ(s.samples.size(), 3u);
     EXPECT_EQ(s.samples[1].duration, 2500000);  // the pause shows as one long sample
     EXPECT_EQ(copyShown(s.samples[1]), 1);
+    EXPECT_EQ(count("screenRecorder: Finalize success"), 1);
+}
+
+TEST_F(ScreenRecorderRun, ARecoveryThatFailedAtATextureLetsTheNextAttemptDuplicateAgain) {
+    s.acquires = {hresult::ok, hresult::accessLost, hresult::ok};
+    s.gdiTextures = {hresult::ok, hresult::outOfMemory};  // the first recovery duplicates, then fails here
+    run();
+    EXPECT_EQ(count("screenRecorder: CreateTexture2D failed"), 1);
+    EXPECT_EQ(count("screenRecorder: DuplicateOutput failed"), 0) << "the failed attempt's duplication was still held";
+    EXPECT_EQ(s.duplicateCalls, 3);
+    EXPECT_EQ(clock.sleeps, std::vector<uint32_t>{250});
+    EXPECT_EQ(s.samples.size(), 3u);
     EXPECT_EQ(count("screenRecorder: Finalize success"), 1);
 }
 
@@ -349,6 +383,16 @@ TEST_F(ScreenRecorderRun, LoopIsSkippedWhenTheFlagIsAlreadyDown) {
     EXPECT_EQ(s.finalizeCalls, 1);
     EXPECT_TRUE(s.samples.empty());
     EXPECT_EQ(count("screenRecorder: InitializeSinkWriter success"), 1);
+}
+
+TEST_F(ScreenRecorderRun, WithoutTheMediaLibrariesOneLineSaysWhyAndNothingIsSetUp) {
+    s.mediaLibraries = false;
+    run();
+    const std::vector<std::string> all = lines();
+    ASSERT_FALSE(all.empty());
+    EXPECT_EQ(all.back(), "screenRecorder: Fake media is not available; no screen video is recorded");
+    EXPECT_EQ(s.factoryCalls, 0);
+    EXPECT_FALSE(s.writerCreated);
 }
 
 TEST_F(ScreenRecorderRun, SetUpFailuresEndTheThreadBeforeAnyWriter) {

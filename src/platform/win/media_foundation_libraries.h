@@ -1,0 +1,8 @@
+#pragma once
+
+#include <string>
+
+// Whether the delay-loaded Media Foundation libraries (cmake/DelayLoad.cmake) can be loaded: they
+// are missing on Windows N editions without the Media Feature Pack. `reason` says which is not.
+// Every Windows platform object built on Media Foundation asks this before its first call.
+bool mediaFoundationAvailable(std::string& reason);
