@@ -30,6 +30,6 @@ function load() {
   );
 }
 
-const { Recorder } = load();
+const { Recorder, listCameras } = load();
 
-module.exports = { Recorder };
+module.exports = { Recorder, listCameras };

@@ -14,6 +14,7 @@
 #include "input/input_recorder.h"
 #include "run_flags.h"
 #include "screen/screen_recorder.h"
+#include "webcam/webcam_recorder.h"
 
 namespace {
 
@@ -35,7 +36,7 @@ RecorderEntryPoints defaultRecorderEntryPoints() {
     entries.screen = runScreenRecorder;
     entries.mic = runMicRecorder;
     entries.input = runInputRecorder;
-    entries.webcam = nullptr;
+    entries.webcam = recordWebcam;
     entries.requestInputStop = requestInputStop;
     entries.joinInput = joinInputRecorder;
     entries.launch = [](RecorderEntryPoints::Entry entry, RecordingSettings settings) {

@@ -17,8 +17,9 @@ const record = (recorder, options) => {
 };
 
 test('module surface', async (t) => {
-  await t.test('exports only Recorder', () => {
-    assert.deepEqual(Object.keys(require(path.join(repoRoot, 'build', 'Release', 'desktracks.node'))), ['Recorder']);
+  await t.test('exports Recorder and listCameras', () => {
+    assert.deepEqual(Object.keys(require(path.join(repoRoot, 'build', 'Release', 'desktracks.node'))), ['Recorder', 'listCameras']);
+    assert.deepEqual(Object.keys(require('../..')), ['Recorder', 'listCameras']);
     assert.equal(typeof Recorder, 'function');
   });
 

@@ -15,6 +15,7 @@ struct AVFormatContext;
 struct AVFrame;
 struct AVPacket;
 struct AVStream;
+class FrameConverter;
 
 struct CodecContextDeleter {
     void operator()(AVCodecContext* context) const;
@@ -29,14 +30,15 @@ struct PacketDeleter {
     void operator()(AVPacket* packet) const;
 };
 
-// Sink writer on FFmpeg's libraries: BGRA bottom-up samples become YUV 4:2:0, libx264 encodes
+// Sink writer on FFmpeg's libraries: samples of any input subtype become YUV 4:2:0
+// (frame_converter.h), libx264 encodes
 // them into an MP4 file whose stream time base is 100 ns, so sample times reach the file exactly.
 // Encoding runs on a thread of its own behind a short queue; writeSample blocks only while that
 // queue is full. Odd sizes are encoded at the largest even size inside them (the last column and
 // row are dropped), which 4:2:0 requires.
 class FfmpegSinkWriter : public SinkWriter {
 public:
-    explicit FfmpegSinkWriter(std::filesystem::path file);
+    explicit FfmpegSinkWriter(std::filesystem::path file, bool lowLatency = false);
     ~FfmpegSinkWriter() override;
 
     HResult addStream(const VideoMediaType& outputType, uint32_t& streamIndex) override;
@@ -55,10 +57,13 @@ private:
     void discardFile();
 
     const std::filesystem::path file;
+    const bool lowLatency;
     State state = State::configuring;
     bool haveStream = false;
     bool haveInput = false;
     VideoMediaType output;
+    VideoMediaType input;
+    std::unique_ptr<FrameConverter> converter;
     int encodedWidth = 0;
     int encodedHeight = 0;
 
