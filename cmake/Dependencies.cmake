@@ -19,6 +19,10 @@ if(WIN32)
     FMT_HEADER_ONLY SPDLOG_FMT_EXTERNAL WIN32_LEAN_AND_MEAN NOMINMAX UNICODE _UNICODE _WIN32_WINNT=0x0A00)
   target_link_libraries(desktracks_deps INTERFACE
     d3d11 dxgi mfplat mfreadwrite mf mfuuid ole32 oleaut32 uuid user32 gdi32 ole32 winmm avrt ksuser)
+  # The webcam track: mf.dll (MFEnumDeviceSources), mfreadwrite.dll (MFCreateSourceReaderFromMediaSource,
+  # MFCreateSinkWriterFromURL), mfplat.dll (MFStartup, MFTRegisterLocalByCLSID, MFCreateAttributes,
+  # MFCreateMediaType), and the colour converter's CLSID from the static wmcodecdspuuid.
+  target_link_libraries(desktracks_deps INTERFACE mf mfreadwrite mfplat wmcodecdspuuid)
 else()
   find_package(spdlog REQUIRED)
   find_package(fmt REQUIRED)
