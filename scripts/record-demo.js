@@ -5,7 +5,7 @@
 const fs = require('fs');
 const path = require('path');
 const { execFileSync } = require('child_process');
-const { Recorder } = require('..');
+const { Recorder, listCameras } = require('..');
 
 const projectDir = path.resolve(process.argv[2] || 'recording');
 const seconds = Number(process.argv[3] || 5);
@@ -51,8 +51,11 @@ function jsonSummary(file) {
 const recorder = new Recorder();
 const mics = recorder.getMics();
 const micIndex = pickMic(mics);
+const cameras = listCameras();
+const webcamIndex = cameras.length ? 0 : -1;
 console.log(`recording ${seconds} s into ${projectDir}` + (micIndex >= 0 ? ` (microphone: ${mics[micIndex].name})` : ''));
-recorder.start({ projectDir, micIndex, systemAudioIndex: 0, fps: 30, bitrate: 18000000 });
+console.log(webcamIndex >= 0 ? `webcam: ${cameras[0].name}` : 'no camera found: no webcam track');
+recorder.start({ projectDir, micIndex, systemAudioIndex: 0, webcamIndex, fps: 30, bitrate: 18000000 });
 setTimeout(() => {
   recorder.end();
   console.log('written:');

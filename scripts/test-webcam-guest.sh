@@ -5,6 +5,7 @@
 # test/guest/*.test.js; otherwise the given command line, from the repository root.
 # Downloads (once, into build/guest/): the kernel package; installs qemu and busybox.
 set -euo pipefail
+echo "== Webcam tests against vivid in a QEMU guest"
 root=$(cd "$(dirname "$0")/.." && pwd)
 cache="$root/build/guest"
 mkdir -p "$cache"

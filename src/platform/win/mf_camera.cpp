@@ -75,7 +75,7 @@ public:
 };
 
 // Receives the reader's samples on a Media Foundation thread and hands them to the waiting reader.
-class ReaderCallback : public IMFSourceReaderCallback {
+class ReaderCallback final : public IMFSourceReaderCallback {
 public:
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
         if (object == nullptr) return E_POINTER;
