@@ -35,7 +35,7 @@ for size in 640x480:25 1280x720:12.5; do
   ours=$(recorder_cpu "$work/ours-$wh" 0)
   ours_frames=$(frames "$work/ours-$wh/webcam.mp4")
   /usr/bin/time -f '%U %S' -o "$work/ff.time" ffmpeg -v error -y -f v4l2 -input_format yuyv422 -video_size "$wh" \
-    -framerate "$fps" -i $dev -t "$seconds" -c:v libx264 -preset ultrafast -tune zerolatency -profile:v main \
+    -framerate "$fps" -i $dev -t "$seconds" -pix_fmt yuv420p -c:v libx264 -preset ultrafast -tune zerolatency -profile:v main \
     -x264-params cabac=1 -b:v 12M "$work/ff-$wh.mp4"
   ff_frames=$(frames "$work/ff-$wh.mp4")
   read -r ff_user ff_sys < "$work/ff.time"
