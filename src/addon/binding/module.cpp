@@ -1,28 +1,8 @@
 #include <napi.h>
 
+#include "addon/binding/device_list.h"
 #include "addon/binding/recorder.h"
-#include "platform/camera.h"
 #include "platform/process_setup.h"
-#include "webcam/webcam_recorder.h"
-
-// [{ index, name }] of the cameras, in the order webcamIndex chooses from.
-static Napi::Value ListCameras(const Napi::CallbackInfo& info) {
-    Napi::Env env = info.Env();
-    const std::unique_ptr<CameraPlatform> platform = createCameraPlatform();
-    const CameraList cameras = listCameras(*platform);
-    if (!cameras.ok) {
-        Napi::Error::New(env, "Failed to list cameras").ThrowAsJavaScriptException();
-        return env.Null();
-    }
-    Napi::Array result = Napi::Array::New(env, cameras.names.size());
-    for (uint32_t i = 0; i < cameras.names.size(); ++i) {
-        Napi::Object camera = Napi::Object::New(env);
-        camera.Set("index", Napi::Number::New(env, i));
-        camera.Set("name", Napi::String::New(env, cameras.names[i]));
-        result.Set(i, camera);
-    }
-    return result;
-}
 
 static Napi::Object Init(Napi::Env env, Napi::Object exports) {
     prepareProcessForRecorderThreads();

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/command_output.h"
 #include "platform/video_writer.h"
 
 namespace screen_test {
@@ -16,15 +17,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string run(const std::string& command) {
-    std::string output;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
-        pclose(pipe);
-    }
-    return output;
-}
+using test_support::commandOutput;
 
 // The real writer, fed an odd-sized image (white top row, black below) at uneven times.
 TEST(PlatformSinkWriter, WritesAnMp4WithTheExactTimesAtTheEvenSizeBelow) {
@@ -63,11 +56,11 @@ TEST(PlatformSinkWriter, WritesAnMp4WithTheExactTimesAtTheEvenSizeBelow) {
 
     const std::string quoted = " '" + file.string() + "'";
     const std::string probe = "ffprobe -v error -select_streams v -of csv=p=0" + quoted + " -show_entries ";
-    EXPECT_EQ(run(probe + "stream=codec_name,width,height,nb_frames,time_base"), "h264,64,48,1/10000000,5\n");
-    EXPECT_EQ(run(probe + "packet=pts"), "0\n333333\n500000\n1234567\n2000000\n");
+    EXPECT_EQ(commandOutput(probe + "stream=codec_name,width,height,nb_frames,time_base"), "h264,64,48,1/10000000,5\n");
+    EXPECT_EQ(commandOutput(probe + "packet=pts"), "0\n333333\n500000\n1234567\n2000000\n");
     // The top row survives: the row dropped for the even size is the bottom one.
     const std::string topLuma =
-        run("ffmpeg -v error -i" + quoted + " -frames:v 1 -vf format=gray,crop=64:1:0:0 -f rawvideo - | od -An -tu1 -N1");
+        commandOutput("ffmpeg -v error -i" + quoted + " -frames:v 1 -vf format=gray,crop=64:1:0:0 -f rawvideo - | od -An -tu1 -N1");
     EXPECT_GT(std::atoi(topLuma.c_str()), 200) << topLuma;
     fs::remove_all(dir);
 }

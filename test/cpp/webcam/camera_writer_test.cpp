@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/camera.h"
+#include "common/command_output.h"
 #include "platform/video_writer.h"
 
 namespace webcam_test {
@@ -18,15 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string run(const std::string& command) {
-    std::string output;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
-        pclose(pipe);
-    }
-    return output;
-}
+using test_support::commandOutput;
 
 constexpr int width = 64, height = 48;
 struct Rgb {
@@ -82,7 +75,7 @@ std::vector<uint8_t> frame(const MediaGuid& subtype, const fs::path& dir) {
         }
         // MJPG: one JPEG image made by FFmpeg's own encoder.
         std::ofstream(dir / "in.rgb", std::ios::binary).write(reinterpret_cast<const char*>(rgb.data()), rgb.size());
-        run("ffmpeg -v error -y -f rawvideo -pix_fmt rgb24 -s 64x48 -i '" + (dir / "in.rgb").string() +
+        commandOutput("ffmpeg -v error -y -f rawvideo -pix_fmt rgb24 -s 64x48 -i '" + (dir / "in.rgb").string() +
             "' -frames:v 1 -q:v 2 -f mjpeg '" + (dir / "in.jpg").string() + "'");
         std::ifstream jpeg(dir / "in.jpg", std::ios::binary);
         out.assign(std::istreambuf_iterator<char>(jpeg), std::istreambuf_iterator<char>());
@@ -136,9 +129,9 @@ TEST(CameraWriter, EncodesEveryCameraLayoutToH264MainWithTheSampleTimes) {
 
         const std::string quoted = " '" + file.string() + "'";
         const std::string probe = "ffprobe -v error -select_streams v -of csv=p=0" + quoted + " -show_entries ";
-        EXPECT_EQ(run(probe + "stream=codec_name,profile,width,height"), "h264,Main,64,48\n");
+        EXPECT_EQ(commandOutput(probe + "stream=codec_name,profile,width,height"), "h264,Main,64,48\n");
         std::vector<double> times;
-        const std::string listed = run(probe + "packet=pts_time");
+        const std::string listed = commandOutput(probe + "packet=pts_time");
         for (const char* at = listed.c_str(); *at != '\0';) {
             char* next = nullptr;
             times.push_back(std::strtod(at, &next));
@@ -147,7 +140,7 @@ TEST(CameraWriter, EncodesEveryCameraLayoutToH264MainWithTheSampleTimes) {
         const std::vector<double> expected = {0, 0.0333333, 0.05, 0.1234567, 0.2};
         ASSERT_EQ(times.size(), expected.size()) << listed;
         for (size_t i = 0; i < times.size(); ++i) EXPECT_NEAR(times[i], expected[i], 0.0001) << listed;
-        const std::string pixels = run("ffmpeg -v error -i" + quoted + " -frames:v 1 -vf format=rgb24 -f rawvideo -");
+        const std::string pixels = commandOutput("ffmpeg -v error -i" + quoted + " -frames:v 1 -vf format=rgb24 -f rawvideo -");
         ASSERT_EQ(pixels.size(), size_t(width * height * 3));
         for (int x : {12, 52}) {
             const auto* p = reinterpret_cast<const uint8_t*>(pixels.data()) + (24 * width + x) * 3;
