@@ -24,7 +24,10 @@ if [ "${#missing[@]}" -gt 0 ]; then
 fi
 
 # The stock kernel and its modules, unpacked (nothing is installed into /boot).
-kernel_pkg=$(apt-cache depends linux-image-amd64 | awk '/Depends: linux-image-[0-9]/ {print $2; exit}')
+find_kernel_package() { apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-[0-9]/ {print $2; exit}'; }
+if [ -z "$(find_kernel_package)" ]; then as_root apt-get update -qq; fi
+kernel_pkg=$(find_kernel_package)
+[ -n "$kernel_pkg" ] || { echo "[guest] no linux-image-amd64 in the package lists" >&2; exit 1; }
 version=${kernel_pkg#linux-image-}
 kroot="$cache/kernel-$version"
 if [ ! -f "$kroot/boot/vmlinuz-$version" ]; then

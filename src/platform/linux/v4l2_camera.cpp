@@ -162,6 +162,18 @@ std::vector<NativeType> listNativeTypes(int fd) {
             if (!discrete) break;
         }
     }
+    // A driver that does not report its current rate: the first rate it lists for that format
+    // and size, which is then not listed twice.
+    if (!types.empty() && types[0].interval.numerator == 0) {
+        for (auto it = types.begin() + 1; it != types.end(); ++it) {
+            if (it->pixelFormat == types[0].pixelFormat && it->width == types[0].width && it->height == types[0].height &&
+                it->interval.numerator != 0) {
+                types[0].interval = it->interval;
+                types.erase(it);
+                break;
+            }
+        }
+    }
     return types;
 }
 
