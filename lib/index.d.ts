@@ -66,6 +66,51 @@ export class Recorder {
   getMics(): MicInfo[] | null;
 }
 
+/** Live figures of one audio track. */
+export interface AudioTrackStatus {
+  /** 16000 Hz frames captured so far. */
+  frames: number;
+  /** Largest sample magnitude of the last complete 100 ms of audio, 0 (silence) to 1 (full scale). */
+  peak: number;
+}
+
+/** A track that stopped with an error while recording. */
+export interface TrackFailure {
+  /** Which track: "screen", "webcam", "microphone", "systemAudio", "keepAlive" (the system-audio keep-alive) or "input". */
+  track: string;
+  /** The line that track wrote to `recorder.log`. */
+  message: string;
+}
+
+/**
+ * A snapshot of the running recording, or of the last one once it has ended (until the next
+ * `start`). All counts start at 0 with each `start`.
+ */
+export interface RecordingStatus {
+  /** True from `start` until `end` has completed every file. */
+  recording: boolean;
+  /** Milliseconds since `start`; frozen when `end` completes. */
+  elapsedMs: number;
+  /** Samples written to `output.mp4`, in total and in the last whole second. */
+  screen: { samples: number; samplesLastSecond: number };
+  /** Samples written to `webcam.mp4`. */
+  webcam: { samples: number };
+  /** `mivox.wav`. */
+  microphone: AudioTrackStatus;
+  /** `output.wav`. */
+  systemAudio: AudioTrackStatus;
+  /** Records stored for `positions.json` and `clicks.json`. */
+  input: { events: number };
+  /** Tracks that have stopped with an error, each once, in the order they failed. */
+  failures: TrackFailure[];
+}
+
+/**
+ * Reads the live status of the recording in this process. Cheap enough to call many times a
+ * second: it reads counters the recorder threads keep with atomics.
+ */
+export function getStatus(): RecordingStatus;
+
 /** One video capture device, as listed by {@link listCameras}. */
 export interface CameraInfo {
   /** Position in the list: the value to pass as `webcamIndex`. */

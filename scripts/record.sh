@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The main job: sets up, builds, records a few seconds of the desktop into a project directory
-# and prints what was written. Without $DISPLAY it starts its own Xvfb and PulseAudio with a
-# moving test scene, so it also works on a bare server.
+# with the desktracks command, then inspects it (a table of every file and overview.png). Without
+# $DISPLAY it starts its own Xvfb and PulseAudio with a moving test scene, so it also works on a
+# bare server.
 #   bash scripts/record.sh [projectDir] [seconds]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -17,4 +18,13 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 
 project="${1:-$root/recordings/$(date +%Y%m%d-%H%M%S)}"
-node scripts/record-demo.js "$project" "${2:-5}"
+# The webcam too when this machine has a camera.
+webcam=()
+if node -e 'process.exit(require("./lib").listCameras().length ? 0 : 1)'; then
+  webcam=(--webcam 0)
+  echo "recording camera 0 into webcam.mp4 too"
+else
+  echo "no camera found: no webcam track"
+fi
+node bin/desktracks.js record "$project" --seconds "${2:-5}" "${webcam[@]}"
+node bin/desktracks.js inspect "$project"

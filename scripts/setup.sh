@@ -20,7 +20,7 @@ packages=(
   libspdlog-dev libfmt-dev libgtest-dev
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libyuv-dev
   libx11-dev libxext-dev libxfixes-dev libxdamage-dev libxrandr-dev libxtst-dev libxcursor-dev
-  xvfb x11-utils x11-xserver-utils xdotool xcursor-themes adwaita-icon-theme
+  xvfb x11-utils x11-xserver-utils xdotool xcursor-themes adwaita-icon-theme fonts-dejavu-core
   pulseaudio pulseaudio-utils sox ffmpeg
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
 )
@@ -80,7 +80,7 @@ if [ ! -f "$third/uiohook/libuiohook/include/uiohook.h" ]; then
 fi
 
 cd "$root"
-if [ ! -d node_modules/node-addon-api ] || [ ! -d node_modules/node-api-headers ]; then
+if [ ! -d node_modules/node-addon-api ] || [ ! -d node_modules/node-api-headers ] || [ ! -d node_modules/@napi-rs/canvas ]; then
   log "npm ci"
   npm ci --no-audit --no-fund --silent
 fi

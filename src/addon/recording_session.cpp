@@ -7,6 +7,7 @@
 #include <spdlog/sinks/basic_file_sink.h>
 #include <spdlog/spdlog.h>
 
+#include "addon/live_status.h"
 #include "addon/meta_json.h"
 #include "audio/mic_recorder.h"
 #include "audio/playback_recorder.h"
@@ -62,6 +63,7 @@ void RecordingSession::begin() {
         throw RecordingError("Cannot open the recording log \"" + logPath.string() + "\": " + e.what());
     }
 
+    beginLiveStatus(*settings.logger);
     setAllRunFlags(true);
     recording = true;
 
@@ -93,6 +95,7 @@ void RecordingSession::begin() {
             joinIfRunning(webcamThread);
             spdlog::drop(loggerName);
             settings.logger.reset();
+            endLiveStatus();
             recording = false;
             processRecording.exchange(false);
             throw RecordingError(std::string("Cannot start the ") + launch.name + " recorder thread: " + reason);
@@ -136,6 +139,7 @@ void RecordingSession::finish(std::FILE* out) noexcept {
         settings.logger->error("meta.json could not be written: {}", e.what());
     }
     settings.logger->info("write end");
+    endLiveStatus();
 
     settings.area = CaptureArea{};
     settings.micIndex = -1;

@@ -4,6 +4,7 @@
 
 #include "audio/capture_device_list.h"
 #include "audio/track_capture.h"
+#include "recording_status.h"
 #include "run_flags.h"
 
 void runMicRecorder(RecordingSettings settings) {
@@ -33,6 +34,7 @@ void runMicRecorder(RecordingSettings settings) {
         log.error("mic: Failed to initialize output file.");
         return;
     }
+    recordingStatus.microphone.source.store(file.encoder());
 
     AudioDevice device;
     if (device.init(trackCaptureConfig(ma_device_type_capture, &deviceId, file)) != MA_SUCCESS) {

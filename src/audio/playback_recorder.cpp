@@ -6,6 +6,7 @@
 
 #include "audio/track_capture.h"
 #include "platform/system_audio_source.h"
+#include "recording_status.h"
 #include "run_flags.h"
 
 void runPlaybackRecorder(RecordingSettings settings) {
@@ -17,6 +18,7 @@ void runPlaybackRecorder(RecordingSettings settings) {
         log.error("playbackRecorder: Failed to initialize output file.");
         return;
     }
+    recordingStatus.systemAudio.source.store(file.encoder());
 
     AudioDevice device;
     const std::optional<SystemAudioSource> source = findSystemAudioSource();

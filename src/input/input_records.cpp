@@ -4,6 +4,7 @@
 
 #include "input/cursor_catalogue.h"
 #include "input/hook_lifecycle.h"
+#include "recording_status.h"
 #include "run_flags.h"
 #include "wall_clock.h"
 
@@ -52,6 +53,7 @@ void handleInputEvent(const uiohook_event& event, int64_t now) {
     // and the gate drops most events of a fast mouse.
     kind.list->push_back({static_cast<int32_t>(event.data.mouse.x), static_cast<int32_t>(event.data.mouse.y),
                           kind.type, static_cast<int32_t>(event.data.mouse.button), currentCursorName(), now});
+    countInputEvent();
 }
 
 void resetInputRecords() {

@@ -1,4 +1,5 @@
 #include "screen/screen_recorder.h"
+#include "recording_status.h"
 #include "screen_figures.h"
 
 HResult ScreenRecorder::initializeSinkWriter(std::unique_ptr<SinkWriter>& writer, uint32_t& streamIndex,
@@ -62,5 +63,6 @@ HResult ScreenRecorder::writeFrame(SinkWriter& writer, uint32_t streamIndex, int
     if (!failed(result)) result = sample->setSampleDuration(sampleDuration);
     if (!failed(result)) result = writer.writeSample(streamIndex, std::move(sample));
     if (!failed(result)) ++samplesWritten;
+    if (!failed(result)) countScreenSample();
     return result;
 }

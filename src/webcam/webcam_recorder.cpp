@@ -2,6 +2,7 @@
 
 #include <spdlog/logger.h>
 
+#include "recording_status.h"
 #include "run_flags.h"
 #include "wall_clock.h"
 
@@ -205,6 +206,7 @@ WebcamRecorder::LoopEnd WebcamRecorder::captureLoop(CameraReader& reader, SinkWr
             return LoopEnd::failed;
         }
         ++samplesWritten;
+        countWebcamSample();
     }
     return LoopEnd::stopped;
 }

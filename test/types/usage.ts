@@ -1,6 +1,6 @@
 // Compiled with `tsc --noEmit` by test/js/types.test.js: the typings must accept real use and
 // reject misuse (the @ts-expect-error lines fail the build if the typings stop catching them).
-import { Recorder, MicInfo, StartOptions, CameraInfo, listCameras } from '../../lib';
+import { Recorder, MicInfo, StartOptions, RecordingStatus, getStatus, CameraInfo, listCameras } from '../../lib';
 
 const recorder = new Recorder();
 const mics: MicInfo[] | null = recorder.getMics();
@@ -29,3 +29,11 @@ recorder.start({ projectDir: 42 });
 recorder.start();
 // @ts-expect-error listCameras takes no argument
 listCameras(0);
+
+const status: RecordingStatus = getStatus();
+const level: number = status.microphone.peak + status.systemAudio.peak;
+const failed: string[] = status.failures.map((f) => `${f.track}: ${f.message}`);
+void level;
+void failed;
+// @ts-expect-error the status is read, not written
+getStatus({});

@@ -1,0 +1,25 @@
+'use strict';
+// What can be recorded: the microphones (getMics) and, in builds that can list them, the cameras.
+const { Recorder, listCameras } = require('./index');
+
+/** { mics: [{index, name}] | null, micError?, cameras: [{index, name}] | null, cameraError? } */
+function listDevices() {
+  const result = { mics: null, cameras: null };
+  try {
+    result.mics = new Recorder().getMics();
+  } catch (err) {
+    result.micError = err.message;
+  }
+  if (typeof listCameras !== 'function') {
+    result.cameraError = 'camera listing not available in this build';
+  } else {
+    try {
+      result.cameras = listCameras();
+    } catch (err) {
+      result.cameraError = err.message;
+    }
+  }
+  return result;
+}
+
+module.exports = { listDevices };

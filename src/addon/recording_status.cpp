@@ -1,0 +1,164 @@
+#include "recording_status.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <mutex>
+#include <string_view>
+
+#include <spdlog/sinks/base_sink.h>
+#include <spdlog/spdlog.h>
+
+#include "addon/live_status.h"
+
+RecordingStatus recordingStatus;
+
+namespace {
+
+constexpr int64_t ticksPerBucket = 1000000;  // 100 ms
+constexpr uint32_t framesPerPeakBlock = 1600;  // 100 ms at 16000 Hz
+
+int64_t steadyTicks() {
+    using namespace std::chrono;
+    return duration_cast<duration<int64_t, std::ratio<1, 10000000>>>(steady_clock::now().time_since_epoch()).count();
+}
+
+// Tracks that logged their failure line during the recording; written only when a recorder
+// fails, so the lock never sits on a capture path.
+std::mutex failuresLock;
+std::vector<TrackFailure> failures;
+
+// Each recorder's log prefix names its track.
+const char* trackOfLine(std::string_view line) {
+    static const std::pair<std::string_view, const char*> prefixes[] = {
+        {"screenRecorder:", "screen"}, {"WebcamRecorder:", "webcam"}, {"mic:", "microphone"},
+        {"playbackRecorder:", "systemAudio"}, {"silent:", "keepAlive"}, {"input:", "input"},
+    };
+    for (const auto& [prefix, track] : prefixes) {
+        if (line.substr(0, prefix.size()) == prefix) return track;
+    }
+    return nullptr;
+}
+
+// A recorder that fails logs one line and ends; the screen loop logs its run-time failures
+// ("... failed") at info level.
+bool isFailureLine(spdlog::level::level_enum level, std::string_view track, std::string_view line) {
+    if (level >= spdlog::level::err) return true;
+    constexpr std::string_view failedSuffix = " failed";
+    return track == "screen" && line.size() >= failedSuffix.size() &&
+           line.substr(line.size() - failedSuffix.size()) == failedSuffix;
+}
+
+class FailureWatchSink : public spdlog::sinks::base_sink<std::mutex> {
+protected:
+    void sink_it_(const spdlog::details::log_msg& msg) override {
+        const std::string_view line(msg.payload.data(), msg.payload.size());
+        const char* track = trackOfLine(line);
+        if (track == nullptr || !isFailureLine(msg.level, track, line)) return;
+        std::lock_guard<std::mutex> lock(failuresLock);
+        const bool known = std::any_of(failures.begin(), failures.end(), [&](const TrackFailure& f) { return f.track == track; });
+        if (!known) failures.push_back({track, std::string(line)});
+    }
+    void flush_() override {}
+};
+
+void resetAudio(AudioTrackStatus& track) {
+    track.source.store(nullptr);
+    track.frames.store(0);
+    track.peak.store(0);
+    track.blockPeak.store(0);
+    track.blockFrames.store(0);
+}
+
+}  // namespace
+
+void AudioTrackStatus::countFrames(const int16_t* samples, uint32_t count) {
+    uint32_t largest = blockPeak.load(std::memory_order_relaxed);
+    for (uint32_t i = 0; i < count; ++i) {
+        largest = std::max(largest, static_cast<uint32_t>(std::abs(static_cast<int32_t>(samples[i]))));
+    }
+    const uint32_t inBlock = blockFrames.load(std::memory_order_relaxed) + count;
+    if (inBlock >= framesPerPeakBlock) {
+        peak.store(largest, std::memory_order_relaxed);
+        largest = 0;
+        blockFrames.store(0, std::memory_order_relaxed);
+    } else {
+        blockFrames.store(inBlock, std::memory_order_relaxed);
+    }
+    blockPeak.store(largest, std::memory_order_relaxed);
+    frames.fetch_add(count, std::memory_order_relaxed);
+}
+
+void countScreenSample() {
+    recordingStatus.screenSamples.fetch_add(1, std::memory_order_relaxed);
+    const int64_t slot = steadyTicks() / ticksPerBucket;
+    RecordingStatus::RateBucket& bucket = recordingStatus.screenRate[slot % RecordingStatus::rateBuckets];
+    if (bucket.slot.load(std::memory_order_relaxed) != slot) {
+        bucket.samples.store(0, std::memory_order_relaxed);
+        bucket.slot.store(slot, std::memory_order_relaxed);
+    }
+    bucket.samples.fetch_add(1, std::memory_order_relaxed);
+}
+
+void countAudioFrames(const void* encoder, const void* samples, uint32_t frames) {
+    for (AudioTrackStatus* track : {&recordingStatus.microphone, &recordingStatus.systemAudio}) {
+        if (track->source.load(std::memory_order_relaxed) == encoder) {
+            track->countFrames(static_cast<const int16_t*>(samples), frames);
+            return;
+        }
+    }
+}
+
+void beginLiveStatus(spdlog::logger& logger) {
+    RecordingStatus& s = recordingStatus;
+    s.screenSamples.store(0);
+    for (RecordingStatus::RateBucket& bucket : s.screenRate) {
+        bucket.slot.store(-1);
+        bucket.samples.store(0);
+    }
+    s.webcamSamples.store(0);
+    resetAudio(s.microphone);
+    resetAudio(s.systemAudio);
+    s.inputEvents.store(0);
+    {
+        std::lock_guard<std::mutex> lock(failuresLock);
+        failures.clear();
+    }
+    // Added before any recorder thread exists, so no thread is logging yet.
+    logger.sinks().push_back(std::make_shared<FailureWatchSink>());
+    s.endedTicks.store(0);
+    s.startedTicks.store(steadyTicks());
+    s.recording.store(true);
+}
+
+void endLiveStatus() {
+    recordingStatus.endedTicks.store(steadyTicks());
+    recordingStatus.recording.store(false);
+}
+
+RecordingStatusSnapshot readRecordingStatus() {
+    const RecordingStatus& s = recordingStatus;
+    RecordingStatusSnapshot out;
+    out.recording = s.recording.load();
+    const int64_t started = s.startedTicks.load();
+    const int64_t ended = s.endedTicks.load();
+    const int64_t now = steadyTicks();
+    if (started != 0) out.elapsedMs = static_cast<double>((out.recording || ended == 0 ? now : ended) - started) / 10000.0;
+
+    out.screenSamples = s.screenSamples.load(std::memory_order_relaxed);
+    // The ten whole buckets before the current one: the last second.
+    const int64_t current = now / ticksPerBucket;
+    for (const RecordingStatus::RateBucket& bucket : s.screenRate) {
+        const int64_t slot = bucket.slot.load(std::memory_order_relaxed);
+        if (slot >= current - 10 && slot < current) out.screenSamplesLastSecond += bucket.samples.load(std::memory_order_relaxed);
+    }
+    out.webcamSamples = s.webcamSamples.load(std::memory_order_relaxed);
+    out.microphoneFrames = s.microphone.frames.load(std::memory_order_relaxed);
+    out.microphonePeak = s.microphone.peak.load(std::memory_order_relaxed) / 32768.0;
+    out.systemAudioFrames = s.systemAudio.frames.load(std::memory_order_relaxed);
+    out.systemAudioPeak = s.systemAudio.peak.load(std::memory_order_relaxed) / 32768.0;
+    out.inputEvents = s.inputEvents.load(std::memory_order_relaxed);
+    std::lock_guard<std::mutex> lock(failuresLock);
+    out.failures = failures;
+    return out;
+}
