@@ -7,7 +7,7 @@ const assert = require('node:assert/strict');
 const fs = require('fs');
 const path = require('path');
 const { execFileSync } = require('child_process');
-const { Recorder, listCameras } = require('../..');
+const { Recorder, listCameras, getStatus } = require('../..');
 const { tempDir, readLog, logMessages } = require('../js/helpers/project');
 
 const device = '/dev/video0';
@@ -93,6 +93,7 @@ test('each format the driver offers records at the camera size, rate and arrival
       assert.ok(lines.includes(`WebcamRecorder:Using native format: ${width}x${height} @${fps} fps`));
       assert.ok(!lines.some((line) => /Error|Failed/.test(line)), lines.join('\n'));
 
+      const samplesCounted = getStatus().webcam.samples;
       const { codec_name, profile, pts, ...size } = probe(file);
       assert.deepEqual([codec_name, profile, size], ['h264', 'Main', { width, height }]);
       assert.equal(pts[0], 0);
@@ -103,6 +104,7 @@ test('each format the driver offers records at the camera size, rate and arrival
       tc.diagnostic(counted);
       assert.ok(Math.abs(pts.length - expected) <= expected * 0.1, counted);
       assert.ok(pts.length >= 5, `${pts.length} frames`);
+      assert.equal(samplesCounted, pts.length, 'the live status counts every written sample');
 
       // vivid's 75% colour bars: yellow second, cyan third; a swapped R/B or U/V shows here.
       const pixel = row(file, width, height / 2);
