@@ -66,9 +66,9 @@ if [ ! -f "$initrd" ] || [ "$root/test/guest/init.sh" -nt "$initrd" ]; then
 fi
 
 # The command and its environment go through a read-write share; so do its output and status.
-run="$cache/run"
-rm -rf "$run"
-mkdir -p "$run"
+# One folder per run, so that runs side by side do not mix.
+run=$(mktemp -d "$cache/run.XXXXXX")
+trap 'rm -rf "$run"' EXIT
 if [ $# -gt 0 ]; then
   printf '%q ' "$@" > "$run/command"
 else
