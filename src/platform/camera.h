@@ -84,6 +84,12 @@ constexpr uint32_t h264MainProfile = 77;
 class CameraPlatform {
 public:
     virtual ~CameraPlatform() = default;
+    // Whether the libraries behind this platform can be loaded (Windows N editions lack Media
+    // Foundation); `reason` says why not. Asked before any other call.
+    virtual bool librariesAvailable(std::string& reason) {
+        static_cast<void>(reason);
+        return true;
+    }
     // The calling thread's COM apartment and Media Foundation; pairs of calls on one thread. A
     // thread whose apartment was already initialised counts as success.
     virtual HResult initializeThread() = 0;

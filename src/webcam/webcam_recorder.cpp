@@ -71,6 +71,11 @@ WebcamRecorder::WebcamRecorder(CameraPlatform& platformValue, std::function<int6
 
 void WebcamRecorder::run(const RecordingSettings& settings) {
     spdlog::logger& log = webcamLog(settings);
+    std::string unavailable;
+    if (!platform.librariesAvailable(unavailable)) {
+        log.error("WebcamRecorder:{}; no webcam video is recorded", unavailable);
+        return;
+    }
     if (failed(platform.initializeThread())) {
         log.error("WebcamRecorder:COM initialisation failed.");
         return;

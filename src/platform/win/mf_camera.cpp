@@ -12,6 +12,7 @@
 #include <mutex>
 
 #include "platform/camera.h"
+#include "platform/win/media_foundation_libraries.h"
 #include "platform/win/mf_sink_writer.h"
 
 // Cameras through Media Foundation: device sources, an asynchronous source reader (so that a
@@ -197,6 +198,7 @@ private:
 
 class MfCameraPlatform : public CameraPlatform {
 public:
+    bool librariesAvailable(std::string& reason) override { return mediaFoundationAvailable(reason); }
     HResult initializeThread() override { return CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE); }
     void uninitializeThread() override { CoUninitialize(); }
     HResult startup() override { return MFStartup(MF_VERSION, MFSTARTUP_FULL); }

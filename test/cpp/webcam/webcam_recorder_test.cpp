@@ -27,6 +27,7 @@ enum class Read { sample, none, fail };
 
 // What the fake layer is told to do, and what it saw.
 struct Script {
+    bool mediaLibraries = true;
     HResult initializeThread = hresult::ok, startup = hresult::ok;
     std::optional<CameraListStep> listFails;
     int devices = 1;
@@ -119,6 +120,10 @@ struct FakeDevice : CameraDevice, Counted {
 };
 
 struct FakePlatform : CameraPlatform {
+    bool librariesAvailable(std::string& reason) override {
+        reason = "Fake media is not available";
+        return s.mediaLibraries;
+    }
     HResult initializeThread() override { return s.initializeThread; }
     void uninitializeThread() override { ++s.uninitializations; }
     HResult startup() override { return s.startup; }
@@ -232,6 +237,7 @@ TEST_F(WebcamRecorderTest, EachSetUpFailureLogsItsLineAndReleasesEverything) {
         int32_t index;
     };
     const Case cases[] = {
+        {"WebcamRecorder:Fake media is not available; no webcam video is recorded", [] { s.mediaLibraries = false; }, 0},
         {"WebcamRecorder:COM initialisation failed.", [] { s.initializeThread = hresult::fail; }, 0},
         {"WebcamRecorder:Media Foundation initialisation failed.", [] { s.startup = hresult::fail; }, 0},
         {"WebcamRecorder:Error creating video configuration.", [] { s.listFails = CameraListStep::createAttributes; }, 0},
@@ -257,8 +263,9 @@ TEST_F(WebcamRecorderTest, EachSetUpFailureLogsItsLineAndReleasesEverything) {
         EXPECT_EQ(s.reads_done, 0);
         EXPECT_EQ(s.finalizes, 0);
         // Media Foundation and COM are shut down exactly when their start-up succeeded.
-        EXPECT_EQ(s.shutdowns, succeeded(s.startup) && succeeded(s.initializeThread) ? 1 : 0);
-        EXPECT_EQ(s.uninitializations, succeeded(s.initializeThread) ? 1 : 0);
+        const bool comStarted = s.mediaLibraries && succeeded(s.initializeThread);
+        EXPECT_EQ(s.shutdowns, comStarted && succeeded(s.startup) ? 1 : 0);
+        EXPECT_EQ(s.uninitializations, comStarted ? 1 : 0);
     }
 
     const std::pair<WebcamWriterStep, const char*> writerCases[] = {
