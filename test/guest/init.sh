@@ -17,7 +17,7 @@ mount -t overlay overlay -o lowerdir=/host,upperdir=/upper/u,workdir=/upper/w /r
 mount --move /proc /root/proc
 mount --move /sys /root/sys
 mount --move /dev /root/dev
-mount -t tmpfs tmpfs /root/tmp
+# /tmp stays the overlay's: the checkout under test may itself live in the host's /tmp.
 mount -t tmpfs tmpfs /root/run
 mkdir -p /root/results
 mount --move /results /root/results
