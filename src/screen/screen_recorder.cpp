@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "recording_status.h"
 #include "run_flags.h"
 #include "screen/screen_log.h"
 #include "screen_figures.h"
@@ -58,6 +59,7 @@ void ScreenRecorder::run(RecordingSettings settings) {
     VIDEO_HEIGHT = 0;
     recordedArea = CaptureArea{};
     recordingStartTime = 0;
+    setTrackDevice("screen", "output 0");
     publishRateFigures(settings);
     std::string unavailable;
     if (!media.librariesAvailable(unavailable)) {
@@ -186,7 +188,7 @@ ScreenRecorder::LoopEnd ScreenRecorder::captureLoop(SinkWriter& writer, uint32_t
     int64_t sampleTime = 0;
     int64_t sampleDuration = 0;
     int64_t previousReading = 0;
-    int64_t firstSampleWallMillis = 0;
+    int64_t firstSampleWallTicks = 0;
     bool firstSample = true;
 
     if (!screenRunning.load()) return LoopEnd::stopped;
@@ -223,7 +225,7 @@ ScreenRecorder::LoopEnd ScreenRecorder::captureLoop(SinkWriter& writer, uint32_t
             if (frameAcquired) screenDuplication->releaseFrame();
         } else {
             if (firstSample) {
-                firstSampleWallMillis = clock.wallTicks() / 10000;
+                firstSampleWallTicks = clock.wallTicks();
                 firstSample = false;
                 sampleTime = 0;
                 previousReading = clock.steadyTicks();
@@ -238,7 +240,13 @@ ScreenRecorder::LoopEnd ScreenRecorder::captureLoop(SinkWriter& writer, uint32_t
                 return LoopEnd::failed;
             }
             // Only a sample in the file starts the recording.
-            if (samplesWritten == 1) recordingStartTime = firstSampleWallMillis;
+            if (samplesWritten == 1) {
+                recordingStartTime = firstSampleWallTicks / 10000;
+                markTrackStart(recordingStatus.screenTiming, firstSampleWallTicks);
+            }
+            // Where the file ends: the writer gives each sample its duration, the first one a
+            // nominal interval.
+            markTrackEnd(recordingStatus.screenTiming, sampleTime + (sampleDuration > 0 ? sampleDuration : 10000000 / VIDEO_FPS));
         }
     } while (screenRunning.load());
     return LoopEnd::stopped;
