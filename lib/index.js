@@ -7,6 +7,5 @@ const addon = loadAddon();
 module.exports = {
   Recorder: addon.Recorder,
   getStatus: addon.getStatus,
+  listCameras: addon.listCameras,
 };
-// Present in builds that can list cameras.
-if (typeof addon.listCameras === 'function') module.exports.listCameras = addon.listCameras;

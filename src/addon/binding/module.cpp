@@ -1,5 +1,6 @@
 #include <napi.h>
 
+#include "addon/binding/device_list.h"
 #include "addon/binding/live_status_binding.h"
 #include "addon/binding/recorder.h"
 #include "addon/binding/video_frames_binding.h"
@@ -10,6 +11,7 @@ static Napi::Object Init(Napi::Env env, Napi::Object exports) {
     exports.Set("Recorder", Recorder::DefineClass(env));
     exports.Set("getStatus", Napi::Function::New<GetStatus>(env, "getStatus"));
     exports.Set("readVideoFrames", Napi::Function::New<ReadVideoFrames>(env, "readVideoFrames"));
+    exports.Set("listCameras", Napi::Function::New(env, ListCameras, "listCameras"));
     return exports;
 }
 
