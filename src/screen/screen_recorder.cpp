@@ -219,21 +219,24 @@ ScreenRecorder::LoopEnd ScreenRecorder::captureLoop(SinkWriter& writer, uint32_t
             frameAcquired = true;
         }
 
+        // The sample shows the desktop as it was acquired, not as it was after the copy.
+        const bool dating = screenRecording.load();
+        const int64_t acquiredWall = dating && firstSample ? clock.wallTicks() : 0;
+        const int64_t acquiredSteady = dating ? clock.steadyTicks() : 0;
         captureFrame(resource.get());
 
-        if (!screenRecording.load()) {
+        if (!dating) {
             if (frameAcquired) screenDuplication->releaseFrame();
         } else {
             if (firstSample) {
-                firstSampleWallTicks = clock.wallTicks();
+                firstSampleWallTicks = acquiredWall;
                 firstSample = false;
                 sampleTime = 0;
-                previousReading = clock.steadyTicks();
+                previousReading = acquiredSteady;
             } else {
-                const int64_t reading = clock.steadyTicks();
-                sampleDuration = reading - previousReading;
+                sampleDuration = acquiredSteady - previousReading;
                 sampleTime += sampleDuration;
-                previousReading = reading;
+                previousReading = acquiredSteady;
             }
             if (failed(writeFrame(writer, streamIndex, sampleTime, sampleDuration, frameAcquired))) {
                 log.info("screenRecorder: WriteFrame failed");
