@@ -109,11 +109,15 @@ test('record and inspect', async (t) => {
     const inspection = JSON.parse(result.stdout);
     assert.deepEqual(inspection.rows.filter((r) => r.status !== 'ok'), []);
     assert.deepEqual(inspection.rows.map((r) => r.file),
-      ['meta.json', 'output.mp4', 'mivox.wav', 'positions.json', 'clicks.json', 'cursor_info.json', 'recorder.log']);
+      ['meta.json', 'tracks.json', 'output.mp4', 'mivox.wav', 'positions.json', 'clicks.json', 'cursor_info.json', 'recorder.log']);
     const table = run(['inspect', take.dir, '--no-picture']);
     assert.equal(table.status, 0);
     assert.match(table.stdout, /^file +track +status +format +duration +start +size +detail\n/);
-    assert.match(table.stdout, /\nmivox\.wav +microphone +ok +PCM 16-bit 1 ch 16000 Hz +[23]\.\d\d s +~[+-]0\.\d{3} s/);
+    assert.match(table.stdout, /\nmivox\.wav +microphone +ok +PCM 16-bit 1 ch 16000 Hz +[23]\.\d\d s +[+-]0\.\d{3} s/);
+    // tracks.json dates the microphone: its start is no estimate.
+    const tracks = JSON.parse(fs.readFileSync(path.join(take.dir, 'tracks.json'), 'utf8')).tracks;
+    const micRow = inspection.rows.find((r) => r.file === 'mivox.wav');
+    assert.equal(micRow.startMs, tracks.find((e) => e.kind === 'microphone').start - JSON.parse(fs.readFileSync(path.join(take.dir, 'meta.json'))).time);
 
     const { loadImage, createCanvas } = require('@napi-rs/canvas');
     const overview = inspection.overview;
