@@ -85,7 +85,7 @@ function recordScene(args) {
 
 test('record and inspect', async (t) => {
   const take = await recordScene(['--seconds', '3', '--area', '0,0,640,480', '--mic', 'virtual', '--no-system-audio',
-    '--fps', '20', '--bitrate', '2000000']);
+    '--fps', '20', '--constant-rate', '--bitrate', '2000000']);
 
   await t.test('record --seconds with every kind of flag writes the tracks asked for', () => {
     assert.equal(take.code, 0, take.stderr);
@@ -95,6 +95,9 @@ test('record and inspect', async (t) => {
     assert.equal(fs.existsSync(path.join(take.dir, 'output.wav')), false);
     assert.match(take.stdout, new RegExp(`written to ${take.dir}:\\nfile +track +status`));
     assert.match(take.stdout, /\noutput\.mp4 +screen +ok +h264 640x480 +[23]\.\d\d s/);
+    // --constant-rate: 20 samples a second, each 50 ms.
+    const screen = JSON.parse(fs.readFileSync(path.join(take.dir, 'tracks.json'), 'utf8')).tracks[0];
+    assert.equal(screen.duration, screen.count * 50);
   });
 
   await t.test('without a terminal, progress is a plain line every few seconds on standard error', () => {
