@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <cstdio>
 #include <mutex>
 #include <string_view>
 
