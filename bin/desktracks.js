@@ -32,6 +32,8 @@ Options:
   --no-system-audio      no system-audio track
   --webcam <index>       record this camera too (see "desktracks devices")
   --fps <n>              frame rate of output.mp4 (default 30)
+  --constant-rate        exactly <fps> samples a second (for editors that mishandle a
+                         variable frame rate); default: one sample per capture pass
   --bitrate <bits/s>     bit rate of output.mp4 (default 18000000)
   -h, --help             this help`,
   devices: `Usage: desktracks devices [--json]
@@ -60,6 +62,7 @@ const optionSpecs = {
   record: {
     seconds: { type: 'string' }, area: { type: 'string' }, mic: { type: 'string' }, 'no-mic': { type: 'boolean' },
     'no-system-audio': { type: 'boolean' }, webcam: { type: 'string' }, fps: { type: 'string' }, bitrate: { type: 'string' },
+    'constant-rate': { type: 'boolean' },
     help: { type: 'boolean', short: 'h' },
   },
   devices: { json: { type: 'boolean' }, help: { type: 'boolean', short: 'h' } },
@@ -135,6 +138,7 @@ async function recordCommand(values, positionals) {
   const handle = record({
     dir: positionals[0], seconds: values.seconds, area: values.area, mic: values['no-mic'] ? false : values.mic,
     systemAudio: !values['no-system-audio'], webcam: values.webcam, fps: values.fps, bitrate: values.bitrate,
+    constantRate: values['constant-rate'],
   }, {
     statusEveryMs: live ? 250 : 500,
     onStatus: (status) => {

@@ -30,4 +30,6 @@ struct RecordingSettings {
     int32_t fps = 30;
     int32_t bitrate = 18000000;
     int32_t webcamIndex = -1;
+    // Exactly fps screen samples a second on a 1/fps grid instead of one per capture pass.
+    bool constantFrameRate = false;
 };

@@ -18,8 +18,30 @@ struct AudioTrackStatus {
     // Owned by the device thread: the block being measured.
     std::atomic<uint32_t> blockPeak{0};
     std::atomic<uint32_t> blockFrames{0};
+    // Owned by the device thread: when the first frame was captured (steady clock, 100 ns), the
+    // wall clock's offset from the steady one, the same estimate over the current second of
+    // audio, and how far the last second's estimate lay behind the first one.
+    std::atomic<int64_t> firstSteadyTicks{0};
+    std::atomic<int64_t> wallMinusSteady{0};
+    std::atomic<int64_t> windowMinimum{0};
+    std::atomic<int64_t> lastWindowExcess{0};
+    std::atomic<int64_t> windowEnd{0};  // audio time (100 ns) at which the current second ends
+    // Frames of silence written where the device delivered none (gaps, overruns).
+    std::atomic<uint64_t> filledFrames{0};
+    // Set when the device's clock was restarted: the estimate starts over with the next callback.
+    std::atomic<bool> rebase{false};
 
-    void countFrames(const int16_t* samples, uint32_t count);
+    // Counts a callback's frames; returns how many frames of silence to append for frames the
+    // device never delivered (already counted).
+    uint32_t countFrames(const int16_t* samples, uint32_t count);
+    // Wall clock (100 ns) when the first frame was captured, 0 before it.
+    int64_t startWallTicks() const;
+};
+
+// Where a video or input track sits on the wall clock, for tracks.json.
+struct TrackTiming {
+    std::atomic<int64_t> startTicks{0};     // wall clock, 100 ns, of the first sample; 0 before it
+    std::atomic<int64_t> durationTicks{0};  // from the first sample's start to the last one's end
 };
 
 struct RecordingStatus {
@@ -40,6 +62,10 @@ struct RecordingStatus {
     AudioTrackStatus microphone;
     AudioTrackStatus systemAudio;
     std::atomic<uint64_t> inputEvents{0};
+    std::atomic<uint64_t> inputEventsGated{0};  // moves and drags the input gate thinned out
+    TrackTiming screenTiming;
+    TrackTiming webcamTiming;
+    TrackTiming inputTiming;  // start: when the hook came up
 };
 
 extern RecordingStatus recordingStatus;
@@ -48,8 +74,18 @@ extern RecordingStatus recordingStatus;
 void countScreenSample();
 inline void countWebcamSample() { recordingStatus.webcamSamples.fetch_add(1, std::memory_order_relaxed); }
 inline void countInputEvent() { recordingStatus.inputEvents.fetch_add(1, std::memory_order_relaxed); }
-// Called from the shared audio callback with the encoder it writes into (16-bit mono frames).
-void countAudioFrames(const void* encoder, const void* samples, uint32_t frames);
+inline void countGatedInputEvent() { recordingStatus.inputEventsGated.fetch_add(1, std::memory_order_relaxed); }
+// A track's first sample (its wall-clock moment) and where its last one ends.
+inline void markTrackStart(TrackTiming& timing, int64_t wallTicks) { timing.startTicks.store(wallTicks, std::memory_order_relaxed); }
+inline void markTrackEnd(TrackTiming& timing, int64_t durationTicks) { timing.durationTicks.store(durationTicks, std::memory_order_relaxed); }
+// The name of the device a track records, once it is known (not on a capture path).
+void setTrackDevice(const char* track, std::string name);
+// Called from the shared audio callback with the encoder it writes into (16-bit mono frames);
+// returns the frames of silence to append (see AudioTrackStatus::countFrames).
+uint32_t countAudioFrames(const void* encoder, const void* samples, uint32_t frames);
+// The device writing into `encoder` had its clock restarted: frames before it may be missing, so
+// the track's start is estimated again from the frames that follow.
+void restartAudioStartEstimate(const void* encoder);
 
 // A track that stopped with an error while recording: its name and the line it logged.
 struct TrackFailure {
@@ -70,5 +106,17 @@ struct RecordingStatusSnapshot {
     uint64_t inputEvents = 0;
     std::vector<TrackFailure> failures;
 };
+
+// A track's figures for tracks.json, read once the recording has ended.
+struct TrackRecord {
+    std::string device;
+    int64_t startTicks = 0;  // wall clock, 0 when no sample was captured
+    int64_t durationTicks = 0;
+    uint64_t count = 0;
+    uint64_t lost = 0;
+};
+
+// `track` is "screen", "webcam", "microphone", "systemAudio" or "input".
+TrackRecord readTrackRecord(const std::string& track);
 
 RecordingStatusSnapshot readRecordingStatus();

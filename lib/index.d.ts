@@ -26,6 +26,13 @@ export interface StartOptions {
   bitrate?: number;
   /** Nominal frame rate of `output.mp4` (default 30). Kept for later recordings. */
   fps?: number;
+  /**
+   * `true`: `output.mp4` gets exactly `fps` samples a second, at times on an exact 1/`fps` grid,
+   * each the newest desktop image (a still desktop repeats it), for editors that mishandle a
+   * variable frame rate. `false` (default): one sample per capture pass, timed as captured.
+   * Kept for later recordings.
+   */
+  constantFrameRate?: boolean;
 }
 
 /** One audio capture device, as listed by {@link Recorder.getMics}. */
@@ -43,6 +50,8 @@ export interface MicInfo {
  * - `mivox.wav` (microphone) and `output.wav` (system audio): 16 kHz mono 16-bit PCM;
  * - `positions.json`, `clicks.json`: mouse moves, drags, presses and releases with wall-clock
  *   milliseconds and the cursor shape's name; `cursor_info.json`: the standard cursors' hotspots;
+ * - `tracks.json`: every started track's file, device, wall-clock start, duration, count, losses
+ *   and status ({@link TracksFile});
  * - `meta.json`: start time of the screen video (`time`, ms since 1970), its size and rate, the
  *   audio formats, the capture area and the chosen devices;
  * - `recorder.log`: every recorder's progress and failures (appended to).
@@ -125,3 +134,30 @@ export interface CameraInfo {
  * cameras" when the platform cannot list them.
  */
 export function listCameras(): CameraInfo[];
+
+/** One entry of `tracks.json`: a track that was started. */
+export interface TrackEntry {
+  kind: 'screen' | 'webcam' | 'microphone' | 'systemAudio' | 'input';
+  /** The track's file; the input track's are both in `files`. */
+  file: string;
+  files?: string[];
+  /** The device as the system names it ("output 0" for the screen). */
+  device: string;
+  /** Wall-clock ms (fractional, the clock of `meta.json` `time`) when the first sample was captured; null when none was. */
+  start: number | null;
+  /** Length of the file in ms (input: from the hook's start to its end). */
+  duration: number;
+  /** Samples (video), frames (audio) or records (input) in the file, as `unit` says. */
+  count: number;
+  unit: 'samples' | 'frames' | 'events';
+  /** Audio: frames of silence written for frames the device never delivered; input: moves the gate thinned; video: 0. */
+  lost: number;
+  /** "recorded"; "failed" (with `reason`, the track's line in `recorder.log`); "empty" when nothing was captured. */
+  status: 'recorded' | 'failed' | 'empty';
+  reason: string;
+}
+
+/** The content of `tracks.json`, written by `end()` beside `meta.json`. */
+export interface TracksFile {
+  tracks: TrackEntry[];
+}

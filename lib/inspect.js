@@ -36,10 +36,11 @@ function checkInputRecords(list) {
   return list;
 }
 
-// The per-track timeline's entry for `file`, when the recording has one (tracks.json).
+// tracks.json's entry for a media file, when the recording has one with a start (a failed track
+// has none). Input records carry their own times.
 function timelineEntry(timeline, file) {
-  const entries = Array.isArray(timeline) ? timeline : timeline && Array.isArray(timeline.tracks) ? timeline.tracks : [];
-  return entries.find((e) => e && e.file === file && Number.isFinite(e.start));
+  const entries = timeline && Array.isArray(timeline.tracks) ? timeline.tracks : [];
+  return entries.find((e) => e && e.file === file && e.kind !== 'input' && Number.isFinite(e.start));
 }
 
 /**
@@ -71,7 +72,10 @@ function inspectRecording(dir, { readVideo } = {}) {
   if (fs.existsSync(at('tracks.json'))) {
     try {
       timeline = readJson(at('tracks.json'));
-      add({ file: 'tracks.json', track: 'timeline', format: 'JSON', size: size('tracks.json') });
+      if (!timeline || !Array.isArray(timeline.tracks)) throw new Error('expected an object with a "tracks" array');
+      const failed = timeline.tracks.filter((e) => e && e.status === 'failed');
+      add({ file: 'tracks.json', track: 'timeline', format: 'JSON', size: size('tracks.json'),
+        detail: `${timeline.tracks.length} tracks${failed.length ? `, failed: ${failed.map((e) => `${e.kind} (${e.reason})`).join(', ')}` : ''}` });
     } catch (err) {
       add({ file: 'tracks.json', track: 'timeline', status: 'broken', detail: err.message, size: size('tracks.json') });
     }

@@ -72,6 +72,7 @@ function resolveRecordOptions(options, listMics) {
   if (options.area !== undefined) start.area = parseArea(options.area);
   if (options.fps !== undefined) start.fps = positiveInteger('--fps', options.fps);
   if (options.bitrate !== undefined) start.bitrate = positiveInteger('--bitrate', options.bitrate);
+  if (options.constantRate) start.constantFrameRate = true;
   let seconds;
   if (options.seconds !== undefined) {
     seconds = Number(options.seconds);

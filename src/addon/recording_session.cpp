@@ -10,6 +10,7 @@
 
 #include "addon/live_status.h"
 #include "addon/meta_json.h"
+#include "addon/tracks_json.h"
 #include "audio/mic_recorder.h"
 #include "audio/playback_recorder.h"
 #include "audio/silent_player.h"
@@ -125,6 +126,13 @@ void RecordingSession::writeMeta(std::FILE* out) const {
     if (file) file << meta;
 }
 
+void RecordingSession::writeTracks() const {
+    const std::string tracks =
+        buildTracksJson(startedTracks(settings, entries.webcam != nullptr), readRecordingStatus().failures);
+    std::ofstream file(settings.projectDir / "tracks.json", std::ios::binary | std::ios::trunc);
+    if (file) file << tracks;
+}
+
 void RecordingSession::finish(std::FILE* out) noexcept {
     if (!recording) return;
 
@@ -137,6 +145,7 @@ void RecordingSession::finish(std::FILE* out) noexcept {
     settings.logger->info("end");
 
     try {
+        writeTracks();
         writeMeta(out);
     } catch (const std::exception& e) {
         // Out of memory, say: the recording is ended all the same.

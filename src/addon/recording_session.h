@@ -59,6 +59,8 @@ private:
     // Joins the recorders in their fixed order, up to and including the input thread.
     void joinUpToInput();
     void writeMeta(std::FILE* out) const;
+    // tracks.json: every started track's place on the wall clock and how it went.
+    void writeTracks() const;
 
     RecorderEntryPoints entries;
     bool recording = false;

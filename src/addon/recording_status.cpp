@@ -10,6 +10,7 @@
 #include <spdlog/spdlog.h>
 
 #include "addon/live_status.h"
+#include "wall_clock.h"
 
 RecordingStatus recordingStatus;
 
@@ -17,6 +18,8 @@ namespace {
 
 constexpr int64_t ticksPerBucket = 1000000;  // 100 ms
 constexpr uint32_t framesPerPeakBlock = 1600;  // 100 ms at 16000 Hz
+constexpr int64_t audioRate = 16000;
+constexpr int64_t ticksPerSecond = 10000000;
 
 int64_t steadyTicks() {
     using namespace std::chrono;
@@ -27,6 +30,7 @@ int64_t steadyTicks() {
 // fails, so the lock never sits on a capture path.
 std::mutex failuresLock;
 std::vector<TrackFailure> failures;
+std::vector<std::pair<std::string, std::string>> trackDevices;  // under failuresLock
 
 // Each recorder's log prefix names its track.
 const char* trackOfLine(std::string_view line) {
@@ -68,11 +72,23 @@ void resetAudio(AudioTrackStatus& track) {
     track.peak.store(0);
     track.blockPeak.store(0);
     track.blockFrames.store(0);
+    track.firstSteadyTicks.store(0);
+    track.wallMinusSteady.store(0);
+    track.windowMinimum.store(0);
+    track.lastWindowExcess.store(0);
+    track.filledFrames.store(0);
+    track.windowEnd.store(0);
+    track.rebase.store(false);
+}
+
+void resetTiming(TrackTiming& timing) {
+    timing.startTicks.store(0);
+    timing.durationTicks.store(0);
 }
 
 }  // namespace
 
-void AudioTrackStatus::countFrames(const int16_t* samples, uint32_t count) {
+uint32_t AudioTrackStatus::countFrames(const int16_t* samples, uint32_t count) {
     uint32_t largest = blockPeak.load(std::memory_order_relaxed);
     for (uint32_t i = 0; i < count; ++i) {
         largest = std::max(largest, static_cast<uint32_t>(std::abs(static_cast<int32_t>(samples[i]))));
@@ -86,7 +102,92 @@ void AudioTrackStatus::countFrames(const int16_t* samples, uint32_t count) {
         blockFrames.store(inBlock, std::memory_order_relaxed);
     }
     blockPeak.store(largest, std::memory_order_relaxed);
-    frames.fetch_add(count, std::memory_order_relaxed);
+    const uint64_t before = frames.fetch_add(count, std::memory_order_relaxed);
+
+    // Where the file's first frame sits on the steady clock if every frame since came in: the
+    // newest frame of a callback was captured just before it ran. A late callback only pushes
+    // this later, so the earliest value is the estimate; frames that never came push every later
+    // value up.
+    const int64_t filed = static_cast<int64_t>(before + count) * ticksPerSecond / audioRate;
+    const int64_t implied = steadyTicks() - filed;
+    if (before == 0 || (rebase.load(std::memory_order_relaxed) && rebase.exchange(false))) {
+        wallMinusSteady.store(wallClockTicks() - (implied + filed), std::memory_order_relaxed);
+        firstSteadyTicks.store(implied, std::memory_order_relaxed);
+        windowMinimum.store(implied, std::memory_order_relaxed);
+        lastWindowExcess.store(0, std::memory_order_relaxed);
+        windowEnd.store(filed + ticksPerSecond, std::memory_order_relaxed);
+        return 0;
+    }
+    const int64_t first = std::min(firstSteadyTicks.load(std::memory_order_relaxed), implied);
+    firstSteadyTicks.store(first, std::memory_order_relaxed);
+    if (implied < windowMinimum.load(std::memory_order_relaxed)) windowMinimum.store(implied, std::memory_order_relaxed);
+    if (filed < windowEnd.load(std::memory_order_relaxed)) return 0;
+
+    // A whole second of audio: how far its best estimate lies behind the first. Two seconds in a
+    // row behind means frames went missing (a burst after a stalled thread catches up within one);
+    // silence in their place keeps the rest of the file on the clock.
+    const int64_t excess = windowMinimum.load(std::memory_order_relaxed) - first;
+    const int64_t sure = std::min(excess, lastWindowExcess.load(std::memory_order_relaxed));
+    windowMinimum.store(implied, std::memory_order_relaxed);
+    windowEnd.store(filed + ticksPerSecond, std::memory_order_relaxed);
+    if (sure <= ticksPerSecond / 50) {
+        lastWindowExcess.store(excess, std::memory_order_relaxed);
+        return 0;
+    }
+    const auto fill = static_cast<uint32_t>(sure * audioRate / ticksPerSecond);
+    lastWindowExcess.store(excess - sure, std::memory_order_relaxed);
+    frames.fetch_add(fill, std::memory_order_relaxed);
+    filledFrames.fetch_add(fill, std::memory_order_relaxed);
+    return fill;
+}
+
+int64_t AudioTrackStatus::startWallTicks() const {
+    if (frames.load() == 0) return 0;
+    return firstSteadyTicks.load() + wallMinusSteady.load();
+}
+
+void restartAudioStartEstimate(const void* encoder) {
+    for (AudioTrackStatus* track : {&recordingStatus.microphone, &recordingStatus.systemAudio}) {
+        if (track->source.load() == encoder) track->rebase.store(true);
+    }
+}
+
+void setTrackDevice(const char* track, std::string name) {
+    std::lock_guard<std::mutex> lock(failuresLock);
+    trackDevices.emplace_back(track, std::move(name));
+}
+
+TrackRecord readTrackRecord(const std::string& track) {
+    const RecordingStatus& s = recordingStatus;
+    TrackRecord record;
+    {
+        std::lock_guard<std::mutex> lock(failuresLock);
+        for (const auto& [name, device] : trackDevices) {
+            if (name == track) record.device = device;
+        }
+    }
+    const auto video = [&record](const TrackTiming& timing, uint64_t samples) {
+        record.startTicks = timing.startTicks.load();
+        record.durationTicks = timing.durationTicks.load();
+        record.count = samples;
+    };
+    const auto audio = [&record](const AudioTrackStatus& a) {
+        record.startTicks = a.startWallTicks();
+        record.count = a.frames.load();
+        record.durationTicks = static_cast<int64_t>(record.count) * ticksPerSecond / audioRate;
+        record.lost = a.filledFrames.load();
+    };
+    if (track == "screen") video(s.screenTiming, s.screenSamples.load());
+    if (track == "webcam") video(s.webcamTiming, s.webcamSamples.load());
+    if (track == "microphone") audio(s.microphone);
+    if (track == "systemAudio") audio(s.systemAudio);
+    if (track == "input") {
+        record.startTicks = s.inputTiming.startTicks.load();
+        record.durationTicks = s.inputTiming.durationTicks.load();
+        record.count = s.inputEvents.load();
+        record.lost = s.inputEventsGated.load();
+    }
+    return record;
 }
 
 void countScreenSample() {
@@ -100,13 +201,13 @@ void countScreenSample() {
     bucket.samples.fetch_add(1, std::memory_order_relaxed);
 }
 
-void countAudioFrames(const void* encoder, const void* samples, uint32_t frames) {
+uint32_t countAudioFrames(const void* encoder, const void* samples, uint32_t frames) {
     for (AudioTrackStatus* track : {&recordingStatus.microphone, &recordingStatus.systemAudio}) {
         if (track->source.load(std::memory_order_relaxed) == encoder) {
-            track->countFrames(static_cast<const int16_t*>(samples), frames);
-            return;
+            return track->countFrames(static_cast<const int16_t*>(samples), frames);
         }
     }
+    return 0;
 }
 
 void beginLiveStatus(spdlog::logger& logger) {
@@ -120,9 +221,14 @@ void beginLiveStatus(spdlog::logger& logger) {
     resetAudio(s.microphone);
     resetAudio(s.systemAudio);
     s.inputEvents.store(0);
+    s.inputEventsGated.store(0);
+    resetTiming(s.screenTiming);
+    resetTiming(s.webcamTiming);
+    resetTiming(s.inputTiming);
     {
         std::lock_guard<std::mutex> lock(failuresLock);
         failures.clear();
+        trackDevices.clear();
     }
     // Added before any recorder thread exists, so no thread is logging yet.
     logger.sinks().push_back(std::make_shared<FailureWatchSink>());

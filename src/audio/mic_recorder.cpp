@@ -27,6 +27,7 @@ void runMicRecorder(RecordingSettings settings) {
         return;
     }
     const ma_device_id deviceId = devices.ids[static_cast<size_t>(settings.micIndex)];
+    setTrackDevice("microphone", devices.names[static_cast<size_t>(settings.micIndex)]);
 
     // Declared before the device so that the device is stopped before the file is closed.
     WavTrackFile file;

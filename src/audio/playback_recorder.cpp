@@ -28,6 +28,7 @@ void runPlaybackRecorder(RecordingSettings settings) {
         config.capture.shareMode = ma_share_mode_shared;
         device.initOnBackend(source->backend, config);
     }
+    if (device.isOpen()) setTrackDevice("systemAudio", device.device()->capture.name);
     if (!device.isOpen()) {
         log.error("playbackRecorder: Failed to initialize loopback device.");
         return;

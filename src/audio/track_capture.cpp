@@ -7,6 +7,7 @@
 #include "audio/audio_data_callback.h"
 #include "audio/run_flag_wait.h"
 #include "platform/idle_output_clock.h"
+#include "recording_status.h"
 
 namespace {
 
@@ -33,6 +34,7 @@ void recordUntilLowered(AudioDevice& device, WavTrackFile& file, const std::atom
         return;
     }
     restartIdleOutputClock(*device.device());
+    restartAudioStartEstimate(file.encoder());
     waitWhileRaised(running, runFlagPoll);
     device.close();
     file.close();

@@ -2,7 +2,9 @@
 
 #include <chrono>
 
+#include "recording_status.h"
 #include "run_flags.h"
+#include "wall_clock.h"
 
 HookLifecycle inputHook;
 
@@ -25,6 +27,7 @@ void HookLifecycle::enabled() {
     if (state != State::starting) return;
     state = State::enabled;
     everEnabled = true;
+    markTrackStart(recordingStatus.inputTiming, wallClockTicks());
     changed.notify_all();
     // The recording ended while the hook was coming up: nobody else will stop it.
     if (!inputRunning.load()) stopIfEnabled();

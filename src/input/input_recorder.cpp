@@ -6,7 +6,9 @@
 #include "input/hook_lifecycle.h"
 #include "input/input_records.h"
 #include "input/text_file.h"
+#include "recording_status.h"
 #include "run_flags.h"
+#include "wall_clock.h"
 
 namespace {
 
@@ -39,6 +41,7 @@ void runHook(const RecordingSettings& settings, const InputHookLibrary& library)
 }  // namespace
 
 void recordInput(const RecordingSettings& settings, const InputHookLibrary* library, const std::string& loadError) {
+    setTrackDevice("input", "libuiohook global input hook");
     captureCursorShapes();
     if (library == nullptr) {
         logHookFailure(settings, loadError);
@@ -47,6 +50,8 @@ void recordInput(const RecordingSettings& settings, const InputHookLibrary* libr
         runHook(settings, *library);
     }
     inputHook.returned();
+    const int64_t hookStart = recordingStatus.inputTiming.startTicks.load();
+    if (hookStart != 0) markTrackEnd(recordingStatus.inputTiming, wallClockTicks() - hookStart);
 
     writeTextFile(settings.projectDir / "positions.json", recordListJson(positionRecords));
     writeTextFile(settings.projectDir / "clicks.json", recordListJson(clickRecords));

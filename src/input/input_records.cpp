@@ -49,7 +49,10 @@ void handleInputEvent(const uiohook_event& event, int64_t now) {
     if (kind.list == &positionRecords) {
         // A wall clock set back during the recording must not shut the gate until it catches up.
         const int64_t sinceLast = now - lastEventTime;
-        if (sinceLast >= 0 && sinceLast < inputGateMillis) return;
+        if (sinceLast >= 0 && sinceLast < inputGateMillis) {
+            if (inputRecording.load()) countGatedInputEvent();
+            return;
+        }
         lastEventTime = now;
     }
     if (!inputRecording.load()) return;

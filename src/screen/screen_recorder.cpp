@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "recording_status.h"
 #include "run_flags.h"
 #include "screen/screen_log.h"
 #include "screen_figures.h"
@@ -12,6 +13,7 @@ constexpr uint32_t defaultFps = 30;
 constexpr uint32_t defaultBitRate = 18000000;
 constexpr int recoveryAttempts = 10;
 constexpr uint32_t recoveryPauseMillis = 250;
+constexpr int64_t ticksPerSecond = 10000000;
 
 }  // namespace
 
@@ -58,6 +60,7 @@ void ScreenRecorder::run(RecordingSettings settings) {
     VIDEO_HEIGHT = 0;
     recordedArea = CaptureArea{};
     recordingStartTime = 0;
+    setTrackDevice("screen", "output 0");
     publishRateFigures(settings);
     std::string unavailable;
     if (!media.librariesAvailable(unavailable)) {
@@ -181,66 +184,139 @@ bool ScreenRecorder::prepare(const RecordingSettings& settings) {
     return true;
 }
 
+ScreenRecorder::Acquired ScreenRecorder::acquireFrame(std::unique_ptr<DesktopResource>& resource, const RecordingSettings& settings) {
+    spdlog::logger& log = screenLog(settings);
+    const HResult acquired = screenDuplication->acquireNextFrame(0, resource);
+    if (acquired == hresult::waitTimeout) {
+        resource.reset();
+        return Acquired::none;
+    }
+    if (acquired == hresult::accessLost) {
+        log.info("screenRecorder: AcquireNextFrame DXGI_ERROR_ACCESS_LOST");
+        resource.reset();
+        screenDuplication.reset();
+        for (int attempt = 0; attempt < recoveryAttempts; ++attempt) {
+            if (prepare(settings)) return Acquired::none;
+            clock.sleepMillis(recoveryPauseMillis);
+            // A recording end during the pauses needs no further attempts.
+            if (!screenRunning.load()) return Acquired::stopped;
+        }
+        return Acquired::failed;
+    }
+    if (failed(acquired)) {
+        log.info("screenRecorder: AcquireNextFrame failed");
+        return Acquired::failed;
+    }
+    return Acquired::frame;
+}
+
+void ScreenRecorder::noteFirstSample(int64_t wallTicks) {
+    // Only a sample in the file starts the recording.
+    recordingStartTime = wallTicks / 10000;
+    markTrackStart(recordingStatus.screenTiming, wallTicks);
+}
+
 ScreenRecorder::LoopEnd ScreenRecorder::captureLoop(SinkWriter& writer, uint32_t streamIndex, const RecordingSettings& settings) {
+    if (settings.constantFrameRate) return constantRateLoop(writer, streamIndex, settings);
     spdlog::logger& log = screenLog(settings);
     int64_t sampleTime = 0;
     int64_t sampleDuration = 0;
     int64_t previousReading = 0;
-    int64_t firstSampleWallMillis = 0;
+    int64_t firstSampleWallTicks = 0;
     bool firstSample = true;
 
     if (!screenRunning.load()) return LoopEnd::stopped;
     do {
         std::unique_ptr<DesktopResource> resource;
-        bool frameAcquired = false;
-        const HResult acquired = screenDuplication->acquireNextFrame(0, resource);
-        if (acquired == hresult::waitTimeout) {
-            resource.reset();
-        } else if (acquired == hresult::accessLost) {
-            log.info("screenRecorder: AcquireNextFrame DXGI_ERROR_ACCESS_LOST");
-            resource.reset();
-            screenDuplication.reset();
-            bool recovered = false;
-            for (int attempt = 0; attempt < recoveryAttempts && !recovered; ++attempt) {
-                recovered = prepare(settings);
-                if (!recovered) {
-                    clock.sleepMillis(recoveryPauseMillis);
-                    // A recording end during the pauses needs no further attempts.
-                    if (!screenRunning.load()) return LoopEnd::stopped;
-                }
-            }
-            if (!recovered) return LoopEnd::failed;
-        } else if (failed(acquired)) {
-            log.info("screenRecorder: AcquireNextFrame failed");
-            return LoopEnd::failed;
-        } else {
-            frameAcquired = true;
-        }
+        const Acquired got = acquireFrame(resource, settings);
+        if (got == Acquired::stopped) return LoopEnd::stopped;
+        if (got == Acquired::failed) return LoopEnd::failed;
+        const bool frameAcquired = got == Acquired::frame;
 
+        // The sample shows the desktop as it was acquired, not as it was after the copy.
+        const bool dating = screenRecording.load();
+        const int64_t acquiredWall = dating && firstSample ? clock.wallTicks() : 0;
+        const int64_t acquiredSteady = dating ? clock.steadyTicks() : 0;
         captureFrame(resource.get());
 
-        if (!screenRecording.load()) {
+        if (!dating) {
             if (frameAcquired) screenDuplication->releaseFrame();
         } else {
             if (firstSample) {
-                firstSampleWallMillis = clock.wallTicks() / 10000;
+                firstSampleWallTicks = acquiredWall;
                 firstSample = false;
                 sampleTime = 0;
-                previousReading = clock.steadyTicks();
+                previousReading = acquiredSteady;
             } else {
-                const int64_t reading = clock.steadyTicks();
-                sampleDuration = reading - previousReading;
+                sampleDuration = acquiredSteady - previousReading;
                 sampleTime += sampleDuration;
-                previousReading = reading;
+                previousReading = acquiredSteady;
             }
             if (failed(writeFrame(writer, streamIndex, sampleTime, sampleDuration, frameAcquired))) {
                 log.info("screenRecorder: WriteFrame failed");
                 return LoopEnd::failed;
             }
-            // Only a sample in the file starts the recording.
-            if (samplesWritten == 1) recordingStartTime = firstSampleWallMillis;
+            if (samplesWritten == 1) noteFirstSample(firstSampleWallTicks);
+            // Where the file ends: the writer gives each sample its duration, the first one a
+            // nominal interval.
+            markTrackEnd(recordingStatus.screenTiming, sampleTime + (sampleDuration > 0 ? sampleDuration : ticksPerSecond / VIDEO_FPS));
         }
     } while (screenRunning.load());
+    return LoopEnd::stopped;
+}
+
+ScreenRecorder::LoopEnd ScreenRecorder::constantRateLoop(SinkWriter& writer, uint32_t streamIndex, const RecordingSettings& settings) {
+    spdlog::logger& log = screenLog(settings);
+    const int64_t fps = VIDEO_FPS;
+    // Tick n is at n / fps seconds from the first sample; in 100 ns, rounded down.
+    const auto tickTime = [fps](int64_t n) { return n * ticksPerSecond / fps; };
+    int64_t firstTickSteady = 0;
+    int64_t firstSampleWallTicks = 0;
+    int64_t nextTick = 0;
+    bool started = false;
+
+    while (screenRunning.load()) {
+        // Sleep to the next tick instead of polling; the damage gathered meanwhile is taken then.
+        if (started) {
+            const int64_t wait = firstTickSteady + tickTime(nextTick) - clock.steadyTicks();
+            if (wait >= 10000) {
+                clock.sleepMillis(static_cast<uint32_t>(wait / 10000));
+                continue;  // the flags are looked at again before the tick
+            }
+        }
+        std::unique_ptr<DesktopResource> resource;
+        const Acquired got = acquireFrame(resource, settings);
+        if (got == Acquired::stopped) return LoopEnd::stopped;
+        if (got == Acquired::failed) return LoopEnd::failed;
+        bool frameAcquired = got == Acquired::frame;
+
+        if (!screenRecording.load()) {
+            captureFrame(resource.get());
+            if (frameAcquired) screenDuplication->releaseFrame();
+            clock.sleepMillis(static_cast<uint32_t>(1000 / fps));
+            continue;
+        }
+        if (!started) {
+            started = true;
+            firstTickSteady = clock.steadyTicks();
+            firstSampleWallTicks = clock.wallTicks();
+        }
+        captureFrame(resource.get());
+        // Every tick due by now gets a sample of the newest image: a late loop repeats it rather
+        // than leaving a hole in the grid.
+        const int64_t due = (clock.steadyTicks() - firstTickSteady) * fps / ticksPerSecond;
+        do {
+            const int64_t time = tickTime(nextTick);
+            if (failed(writeFrame(writer, streamIndex, time, tickTime(nextTick + 1) - time, frameAcquired))) {
+                log.info("screenRecorder: WriteFrame failed");
+                return LoopEnd::failed;
+            }
+            frameAcquired = false;
+            if (samplesWritten == 1) noteFirstSample(firstSampleWallTicks);
+            ++nextTick;
+            markTrackEnd(recordingStatus.screenTiming, tickTime(nextTick));
+        } while (nextTick <= due);
+    }
     return LoopEnd::stopped;
 }
 

@@ -35,8 +35,15 @@ public:
 
 private:
     enum class LoopEnd { stopped, failed };
+    // What asking for the next desktop image gave: one, none new, or the end of the loop.
+    enum class Acquired { frame, none, stopped, failed };
 
     LoopEnd captureLoop(SinkWriter& writer, uint32_t streamIndex, const RecordingSettings& settings);
+    // constantFrameRate: exactly fps samples a second on a 1/fps grid, each the newest image.
+    LoopEnd constantRateLoop(SinkWriter& writer, uint32_t streamIndex, const RecordingSettings& settings);
+    // Recovers a lost duplication itself.
+    Acquired acquireFrame(std::unique_ptr<DesktopResource>& resource, const RecordingSettings& settings);
+    void noteFirstSample(int64_t wallTicks);
     bool captureFrame(DesktopResource* resource);
     void releaseResources(const RecordingSettings& settings);
     HResult initializeSinkWriter(std::unique_ptr<SinkWriter>& writer, uint32_t& streamIndex, const RecordingSettings& settings);

@@ -112,6 +112,7 @@ void WebcamRecorder::record(const RecordingSettings& settings, spdlog::logger& l
         log.error("WebcamRecorder:Error retrieving video device friendly name.");
         return;
     }
+    setTrackDevice("webcam", friendlyName);
     if (failed(device.activate(source)) || !source) {
         log.error("WebcamRecorder:Error activating video device.");
         return;
@@ -211,6 +212,9 @@ WebcamRecorder::LoopEnd WebcamRecorder::captureLoop(CameraReader& reader, SinkWr
             return LoopEnd::failed;
         }
         ++samplesWritten;
+        // The first sample's arrival dates the track: it was captured at most one frame earlier.
+        if (samplesWritten == 1) markTrackStart(recordingStatus.webcamTiming, reading);
+        markTrackEnd(recordingStatus.webcamTiming, sampleTime + sampleDuration);
         countWebcamSample();
     }
     return LoopEnd::stopped;

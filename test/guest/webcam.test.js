@@ -116,6 +116,38 @@ test('each format the driver offers records at the camera size, rate and arrival
   }
 });
 
+test('tracks.json dates the webcam: a picture change lands within one camera frame of its moment', async (t) => {
+  const fps = 10;
+  setFormat('YUYV', 320, 180, fps);
+  v4l2('-c', 'test_pattern=5'); // black
+  let changedBefore = 0;
+  let changedAfter = 0;
+  const { projectDir, file } = await record(1, {
+    fromFirstWrite: true,
+    during: async () => {
+      await sleep(1500);
+      changedBefore = performance.timeOrigin + performance.now();
+      v4l2('-c', 'test_pattern=6'); // white
+      changedAfter = performance.timeOrigin + performance.now();
+    },
+  });
+  v4l2('-c', 'test_pattern=0');
+  const webcam = JSON.parse(fs.readFileSync(path.join(projectDir, 'tracks.json'), 'utf8')).tracks.find((e) => e.kind === 'webcam');
+  assert.deepEqual([webcam.file, webcam.device, webcam.status], ['webcam.mp4', 'vivid', 'recorded']);
+  const { pts } = probe(file);
+  assert.equal(webcam.count, pts.length);
+  const grey = execFileSync('ffmpeg', ['-v', 'error', '-i', file, '-fps_mode', 'passthrough', '-vf', 'crop=2:2:160:90,format=gray',
+    '-f', 'rawvideo', '-']);
+  const first = pts.findIndex((_, i) => grey[i * 4] > 128);
+  assert.ok(first > 0, 'the change is in the file');
+  const seen = webcam.start + pts[first] * 1000;
+  const interval = 1000 / fps;
+  t.diagnostic(`webcam: change seen ${(seen - changedBefore).toFixed(1)} ms after v4l2-ctl started, ` +
+    `${(seen - changedAfter).toFixed(1)} ms after it returned`);
+  assert.ok(seen >= changedBefore - interval && seen <= changedAfter + interval,
+    `seen ${(seen - changedBefore).toFixed(1)} ms after the change began (v4l2-ctl took ${(changedAfter - changedBefore).toFixed(1)} ms)`);
+});
+
 test('a first type the encoder cannot take gives one error line and no file', async () => {
   setFormat('BA81', 320, 180, 10); // 8-bit Bayer
   const { file, log } = await record(0.5);

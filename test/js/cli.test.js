@@ -85,7 +85,7 @@ function recordScene(args) {
 
 test('record and inspect', async (t) => {
   const take = await recordScene(['--seconds', '3', '--area', '0,0,640,480', '--mic', 'virtual', '--no-system-audio',
-    '--fps', '20', '--bitrate', '2000000']);
+    '--fps', '20', '--constant-rate', '--bitrate', '2000000']);
 
   await t.test('record --seconds with every kind of flag writes the tracks asked for', () => {
     assert.equal(take.code, 0, take.stderr);
@@ -95,6 +95,9 @@ test('record and inspect', async (t) => {
     assert.equal(fs.existsSync(path.join(take.dir, 'output.wav')), false);
     assert.match(take.stdout, new RegExp(`written to ${take.dir}:\\nfile +track +status`));
     assert.match(take.stdout, /\noutput\.mp4 +screen +ok +h264 640x480 +[23]\.\d\d s/);
+    // --constant-rate: 20 samples a second, each 50 ms.
+    const screen = JSON.parse(fs.readFileSync(path.join(take.dir, 'tracks.json'), 'utf8')).tracks[0];
+    assert.equal(screen.duration, screen.count * 50);
   });
 
   await t.test('without a terminal, progress is a plain line every few seconds on standard error', () => {
@@ -109,11 +112,15 @@ test('record and inspect', async (t) => {
     const inspection = JSON.parse(result.stdout);
     assert.deepEqual(inspection.rows.filter((r) => r.status !== 'ok'), []);
     assert.deepEqual(inspection.rows.map((r) => r.file),
-      ['meta.json', 'output.mp4', 'mivox.wav', 'positions.json', 'clicks.json', 'cursor_info.json', 'recorder.log']);
+      ['meta.json', 'tracks.json', 'output.mp4', 'mivox.wav', 'positions.json', 'clicks.json', 'cursor_info.json', 'recorder.log']);
     const table = run(['inspect', take.dir, '--no-picture']);
     assert.equal(table.status, 0);
     assert.match(table.stdout, /^file +track +status +format +duration +start +size +detail\n/);
-    assert.match(table.stdout, /\nmivox\.wav +microphone +ok +PCM 16-bit 1 ch 16000 Hz +[23]\.\d\d s +~[+-]0\.\d{3} s/);
+    assert.match(table.stdout, /\nmivox\.wav +microphone +ok +PCM 16-bit 1 ch 16000 Hz +[23]\.\d\d s +[+-]0\.\d{3} s/);
+    // tracks.json dates the microphone: its start is no estimate.
+    const tracks = JSON.parse(fs.readFileSync(path.join(take.dir, 'tracks.json'), 'utf8')).tracks;
+    const micRow = inspection.rows.find((r) => r.file === 'mivox.wav');
+    assert.equal(micRow.startMs, tracks.find((e) => e.kind === 'microphone').start - JSON.parse(fs.readFileSync(path.join(take.dir, 'meta.json'))).time);
 
     const { loadImage, createCanvas } = require('@napi-rs/canvas');
     const overview = inspection.overview;

@@ -1,6 +1,6 @@
 // Compiled with `tsc --noEmit` by test/js/types.test.js: the typings must accept real use and
 // reject misuse (the @ts-expect-error lines fail the build if the typings stop catching them).
-import { Recorder, MicInfo, StartOptions, RecordingStatus, getStatus, CameraInfo, listCameras } from '../../lib';
+import { Recorder, MicInfo, StartOptions, RecordingStatus, getStatus, CameraInfo, listCameras, TracksFile } from '../../lib';
 
 const recorder = new Recorder();
 const mics: MicInfo[] | null = recorder.getMics();
@@ -14,12 +14,19 @@ const options: StartOptions = {
   systemAudioIndex: 0,
   webcamIndex: cameras.length ? cameras[0].index : -1,
   fps: 30,
+  constantFrameRate: true,
   bitrate: 8_000_000,
 };
 const started: undefined = recorder.start(options);
 const ended: undefined = recorder.end();
 void started;
 void ended;
+
+const tracks: TracksFile = JSON.parse('{"tracks": []}');
+const audioStarts: (number | null)[] = tracks.tracks.filter((t) => t.kind === 'microphone').map((t) => t.start);
+void audioStarts;
+// @ts-expect-error constantFrameRate is a boolean
+recorder.start({ constantFrameRate: 1 });
 
 // @ts-expect-error the area has four numbers
 recorder.start({ area: [0, 0, 10] });

@@ -33,7 +33,7 @@ test('every file of a recording lands in a project folder with a non-ASCII or sp
 
   const files = (dir) => fs.readdirSync(dir).sort();
   const plain = files(dirs[0]);
-  for (const track of ['recorder.log', 'meta.json', 'mivox.wav', 'positions.json', 'clicks.json', 'cursor_info.json']) {
+  for (const track of ['recorder.log', 'meta.json', 'tracks.json', 'mivox.wav', 'positions.json', 'clicks.json', 'cursor_info.json']) {
     assert.ok(plain.includes(track), `${track} in ${plain}`);
   }
   for (const dir of dirs.slice(1)) {

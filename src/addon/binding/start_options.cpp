@@ -56,5 +56,9 @@ bool readStartOptions(const Napi::Object& options, RecordingSettings& settings) 
     readInt32(options, "webcamIndex", settings.webcamIndex);
     readInt32(options, "bitrate", settings.bitrate);
     readInt32(options, "fps", settings.fps);
+    if (options.Has("constantFrameRate")) {
+        const Napi::Value value = options.Get("constantFrameRate");
+        if (value.IsBoolean()) settings.constantFrameRate = value.As<Napi::Boolean>().Value();
+    }
     return true;
 }

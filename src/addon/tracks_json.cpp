@@ -1,0 +1,69 @@
+#include "addon/tracks_json.h"
+
+#include <nlohmann/json.hpp>
+
+namespace {
+
+// Fractional milliseconds from 100 ns ticks.
+double millis(int64_t ticks) { return static_cast<double>(ticks) / 10000.0; }
+
+const char* countUnit(const std::string& track) {
+    if (track == "microphone" || track == "systemAudio") return "frames";
+    if (track == "input") return "events";
+    return "samples";
+}
+
+}  // namespace
+
+std::vector<TrackEntry> startedTracks(const RecordingSettings& settings, bool webcamRecorder) {
+    struct Started {
+        bool wanted;
+        const char* track;
+        const char* file;
+    };
+    const Started all[] = {
+        {true, "screen", "output.mp4"},
+        {webcamRecorder && settings.webcamIndex != -1, "webcam", "webcam.mp4"},
+        {settings.micIndex != -1, "microphone", "mivox.wav"},
+        {settings.systemAudioIndex != -1, "systemAudio", "output.wav"},
+        {true, "input", "positions.json"},
+    };
+    std::vector<TrackEntry> tracks;
+    for (const Started& s : all) {
+        if (s.wanted) tracks.push_back({s.track, s.file, readTrackRecord(s.track)});
+    }
+    return tracks;
+}
+
+std::string buildTracksJson(const std::vector<TrackEntry>& tracks, const std::vector<TrackFailure>& failures) {
+    nlohmann::json list = nlohmann::json::array();
+    for (const TrackEntry& t : tracks) {
+        const TrackRecord& r = t.record;
+        nlohmann::json entry;
+        entry["kind"] = t.track;
+        entry["file"] = t.file;
+        if (t.track == "input") entry["files"] = {"positions.json", "clicks.json"};
+        entry["device"] = r.device;
+        entry["start"] = r.startTicks != 0 ? nlohmann::json(millis(r.startTicks)) : nlohmann::json(nullptr);
+        entry["duration"] = millis(r.durationTicks);
+        entry["count"] = r.count;
+        entry["unit"] = countUnit(t.track);
+        entry["lost"] = r.lost;
+        std::string status = "recorded";
+        std::string reason;
+        for (const TrackFailure& f : failures) {
+            if (f.track == t.track) {
+                status = "failed";
+                reason = f.message;
+            }
+        }
+        if (status == "recorded" && r.startTicks == 0) {
+            status = "empty";
+            reason = "nothing was captured";
+        }
+        entry["status"] = status;
+        entry["reason"] = reason;
+        list.push_back(std::move(entry));
+    }
+    return nlohmann::json{{"tracks", list}}.dump(4);
+}

@@ -1,0 +1,138 @@
+'use strict';
+// tracks.json: one entry per started track with its place on the wall clock, checked against the
+// files, against a tone and a screen flash at known moments, and for each kind of failed track.
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('fs');
+const path = require('path');
+const { spawn, execFileSync, spawnSync } = require('child_process');
+const { Recorder } = require('../..');
+const { readWav } = require('../../lib/wav-file');
+const { tempDir, readMeta, logMessages, runNode } = require('./helpers/project');
+const { useTestServices } = require('./helpers/services');
+
+useTestServices();
+
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+const wallNow = () => performance.timeOrigin + performance.now();
+const readTracks = (dir) => JSON.parse(fs.readFileSync(path.join(dir, 'tracks.json'), 'utf8')).tracks;
+const byKind = (tracks) => Object.fromEntries(tracks.map((t) => [t.kind, t]));
+
+// Frame times (ms) of a video and the grey level of one pixel in each frame.
+function videoFrames(file, x, y) {
+  const times = spawnSync('ffprobe', ['-v', 'error', '-select_streams', 'v', '-show_entries', 'frame=pts_time', '-of', 'csv=p=0', file],
+    { encoding: 'utf8' }).stdout.split('\n').filter((l) => l.trim()).map((l) => parseFloat(l) * 1000);
+  const grey = spawnSync('ffmpeg', ['-v', 'error', '-i', file, '-fps_mode', 'passthrough', '-vf', `crop=2:2:${x}:${y},format=gray`,
+    '-f', 'rawvideo', '-'], { maxBuffer: 1 << 26 }).stdout;
+  return times.map((t, i) => ({ t, level: grey[i * 4] }));
+}
+
+// A player already connected to `sink` at low latency, so that a write starts the sound at once.
+function lowLatencyPlayer(sink) {
+  const player = spawn('pacat', ['-p', '-d', sink, '--latency-msec=10', '--rate=16000', '--channels=1', '--format=s16le'],
+    { stdio: ['pipe', 'ignore', 'ignore'] });
+  player.stdin.on('error', () => {});
+  return player;
+}
+
+function tone(ms) {
+  const pcm = Buffer.alloc(16 * ms * 2);
+  for (let i = 0; i < 16 * ms; i++) pcm.writeInt16LE(Math.round(12000 * Math.sin((2 * Math.PI * 440 * i) / 16000)), i * 2);
+  return pcm;
+}
+
+const virtualMic = () => new Recorder().getMics().find((m) => m.name === 'VirtualMic').index;
+
+test('a full recording: every track on the wall clock, figures that match its file', async (t) => {
+  execFileSync('xsetroot', ['-solid', 'black']);
+  const players = ['speaker', 'micsrc'].map(lowLatencyPlayer);
+  t.after(() => players.forEach((p) => p.kill()));
+  const recorder = new Recorder();
+  const projectDir = tempDir();
+  const mic = virtualMic();
+  await sleep(300); // the players connect
+  recorder.start({ projectDir, micIndex: mic, systemAudioIndex: 0 });
+  await sleep(1500);
+  const toneAt = wallNow();
+  for (const p of players) p.stdin.write(tone(500));
+  await sleep(400);
+  for (const [x, y] of [[300, 300], [400, 350], [500, 400]]) {
+    execFileSync('xdotool', ['mousemove', String(x), String(y)]);
+    await sleep(30);
+  }
+  await sleep(300);
+  const flashBefore = wallNow();
+  execFileSync('xsetroot', ['-solid', 'white']);
+  const flashAfter = wallNow();
+  await sleep(700);
+  recorder.end();
+  execFileSync('xsetroot', ['-solid', 'black']);
+
+  const tracks = readTracks(projectDir);
+  const kinds = byKind(tracks);
+  const meta = readMeta(projectDir);
+
+  await t.test('one entry per started track, each recorded', () => {
+    assert.deepEqual(tracks.map((e) => [e.kind, e.file, e.status, e.reason]), [
+      ['screen', 'output.mp4', 'recorded', ''], ['microphone', 'mivox.wav', 'recorded', ''],
+      ['systemAudio', 'output.wav', 'recorded', ''], ['input', 'positions.json', 'recorded', '']]);
+    assert.deepEqual([kinds.microphone.device, kinds.systemAudio.device], ['VirtualMic', 'Monitor of Speaker']);
+    assert.equal(Object.keys(meta).length, 11);
+  });
+
+  await t.test('counts and durations are those of the files', () => {
+    const frames = videoFrames(path.join(projectDir, 'output.mp4'), 100, 100);
+    assert.equal(kinds.screen.count, frames.length);
+    assert.equal(kinds.screen.unit, 'samples');
+    for (const kind of ['microphone', 'systemAudio']) {
+      const wav = readWav(path.join(projectDir, kinds[kind].file));
+      assert.equal(kinds[kind].count, wav.frames, kind);
+      assert.equal(kinds[kind].duration, wav.durationMs, kind);
+      assert.ok(kinds[kind].lost < 16000, `${kind} lost ${kinds[kind].lost} frames`);
+    }
+    const positions = JSON.parse(fs.readFileSync(path.join(projectDir, 'positions.json'), 'utf8'));
+    const clicks = JSON.parse(fs.readFileSync(path.join(projectDir, 'clicks.json'), 'utf8'));
+    assert.equal(kinds.input.count, positions.length + clicks.length);
+    assert.ok(positions.length >= 3 && positions[0].time >= kinds.input.start - 1, JSON.stringify(kinds.input));
+    // The screen's start is meta.json's time with its fraction.
+    assert.ok(kinds.screen.start - meta.time >= 0 && kinds.screen.start - meta.time < 1, `${kinds.screen.start} ${meta.time}`);
+    for (const e of tracks) assert.ok(e.duration > 2500 && e.duration < 6000, `${e.kind} lasts ${e.duration} ms`);
+  });
+
+  await t.test('a tone and a flash at known moments land where tracks.json puts them', (st) => {
+    for (const kind of ['microphone', 'systemAudio']) {
+      const { samples } = readWav(path.join(projectDir, kinds[kind].file), { withSamples: true });
+      const onset = samples.findIndex((s) => Math.abs(s) > 3000);
+      assert.ok(onset > 0, `no tone in ${kind}`);
+      const error = kinds[kind].start + onset / 16 - toneAt;
+      // Generous: the player's own latency is in the truth; typical errors are within 10 ms.
+      st.diagnostic(`${kind}: tone ${error.toFixed(1)} ms from its moment`);
+      assert.ok(Math.abs(error) < 60, `${kind}: the tone sits ${error.toFixed(1)} ms from its moment`);
+    }
+    const frames = videoFrames(path.join(projectDir, 'output.mp4'), 100, 100);
+    const flash = frames.find((f) => f.level > 128);
+    assert.ok(flash, 'no flash in the video');
+    const seen = kinds.screen.start + flash.t;
+    st.diagnostic(`screen: flash seen ${(seen - flashBefore).toFixed(1)} ms after xsetroot started, ${(seen - flashAfter).toFixed(1)} ms after it returned`);
+    assert.ok(seen >= flashBefore - 15 && seen <= flashAfter + 30,
+      `flash seen at ${(seen - flashBefore).toFixed(1)} ms after xsetroot started (it took ${(flashAfter - flashBefore).toFixed(1)} ms)`);
+  });
+});
+
+test('failed tracks have their entries: device missing, hook unavailable, screen set-up failure', () => {
+  const projectDir = tempDir();
+  // Without a display neither the screen nor the input hook can start.
+  const run = runNode(`const r = new Recorder(); r.start({ projectDir: ${JSON.stringify(projectDir)}, micIndex: 99 });
+    setTimeout(() => r.end(), 800);`, { env: { DISPLAY: '' } });
+  assert.equal(run.status, 0, run.stderr);
+  const tracks = readTracks(projectDir);
+  const lines = logMessages(projectDir);
+  const lineOf = (prefix) => lines.find((l) => l.startsWith(prefix) && !/VIDEO_|^screenRecorder: All resources/.test(l));
+  assert.deepEqual(tracks.map((e) => [e.kind, e.status, e.reason, e.start, e.count]), [
+    ['screen', 'failed', lineOf('screenRecorder: createDevice failed'), null, 0],
+    ['microphone', 'failed', lineOf('mic: '), null, 0],
+    ['input', 'failed', lineOf('input: '), null, 0]]);
+  assert.match(tracks[1].reason, /^mic: No capture device at micIndex 99/);
+  assert.match(tracks[2].reason, /the input hook could not start/);
+  assert.equal(readMeta(projectDir).time, 0);
+});
