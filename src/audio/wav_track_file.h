@@ -1,7 +1,10 @@
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <string>
 
 #include "miniaudio.h"
 
@@ -10,8 +13,13 @@ constexpr ma_format trackSampleFormat = ma_format_s16;
 constexpr ma_uint32 trackChannels = 1;
 constexpr ma_uint32 trackSampleRate = 16000;
 
-// A WAV file being written by miniaudio's encoder in the track format. Closing it (or destroying
-// the owner) completes the header, so even a track that never received a frame is a valid file.
+// How much PCM may reach the file before its RIFF and data sizes are brought up to date and the
+// file is flushed: half a second, so a killed process leaves a WAV valid to its last second.
+constexpr uint64_t wavRefreshBytes = trackSampleRate * trackChannels * 2 / 2;
+
+// A WAV file being written by miniaudio's encoder in the track format. The header's sizes are
+// kept current while it grows; closing it (or destroying the owner) completes the header, so even
+// a track that never received a frame is a valid file.
 class WavTrackFile {
 public:
     WavTrackFile();
@@ -28,6 +36,26 @@ public:
     ma_encoder* encoder() { return encoderState.get(); }
 
 private:
+    static ma_result writeProc(ma_encoder* encoder, const void* data, size_t bytes, size_t* written);
+    static ma_result seekProc(ma_encoder* encoder, ma_int64 offset, ma_seek_origin origin);
+    void refreshSizes();
+
     std::unique_ptr<ma_encoder> encoderState;
+    std::FILE* stream = nullptr;
     bool opened = false;
+    int64_t dataOffset = -1;  // where the PCM starts, once the encoder has written the header
+    uint64_t dataBytes = 0;
+    uint64_t unrefreshedBytes = 0;
 };
+
+// What mending a WAV file found.
+struct WavMendResult {
+    bool valid = false;    // a RIFF/WAVE file with a data chunk
+    bool changed = false;  // the header (or a torn last sample) was corrected
+    double seconds = 0;    // the audio the file holds now
+    std::string problem;   // why it is not valid
+};
+
+// Brings a WAV file's RIFF and data sizes in line with the PCM it holds (an interrupted
+// recording's file), dropping a torn last sample. A file that already agrees is left untouched.
+WavMendResult mendWavFile(const std::filesystem::path& file);
