@@ -58,7 +58,8 @@ public:
 private:
     // Joins the recorders in their fixed order, up to and including the input thread.
     void joinUpToInput();
-    void writeMeta(std::FILE* out) const;
+    // False when meta.json could not be written.
+    bool writeMeta(std::FILE* out) const;
 
     RecorderEntryPoints entries;
     bool recording = false;

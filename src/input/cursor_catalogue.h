@@ -25,3 +25,11 @@ void clearCursorShapes();
 
 // cursor_info.json's text: members sorted by name, indent 4, "null" when nothing was measured.
 std::string cursorInfoJson(const CursorShapes& shapes);
+
+class RecordingJournal;
+
+// Appends the measured shapes to the recording's journal.
+void journalCursorShapes(RecordingJournal& journal);
+
+// cursor_info.json's text from the last shapes a journal's text holds; empty when it holds none.
+std::string cursorInfoFromJournal(const std::string& journal);

@@ -40,6 +40,8 @@ void runHook(const RecordingSettings& settings, const InputHookLibrary& library)
 
 void recordInput(const RecordingSettings& settings, const InputHookLibrary* library, const std::string& loadError) {
     captureCursorShapes();
+    if (settings.journal) journalCursorShapes(*settings.journal);
+    inputJournal = settings.journal;
     if (library == nullptr) {
         logHookFailure(settings, loadError);
     } else if (inputRunning.load()) {

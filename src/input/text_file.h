@@ -3,5 +3,6 @@
 #include <filesystem>
 #include <string>
 
-// Creates or truncates `path` and writes `text` in one piece; false when it cannot.
+// Creates or truncates `path` and writes `text` in one piece; false, with no file left, when it
+// cannot.
 bool writeTextFile(const std::filesystem::path& path, const std::string& text);

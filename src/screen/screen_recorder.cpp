@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "recording_journal.h"
 #include "run_flags.h"
 #include "screen/screen_log.h"
 #include "screen_figures.h"
@@ -238,7 +239,10 @@ ScreenRecorder::LoopEnd ScreenRecorder::captureLoop(SinkWriter& writer, uint32_t
                 return LoopEnd::failed;
             }
             // Only a sample in the file starts the recording.
-            if (samplesWritten == 1) recordingStartTime = firstSampleWallMillis;
+            if (samplesWritten == 1) {
+                recordingStartTime = firstSampleWallMillis;
+                journalMeta(settings);
+            }
         }
     } while (screenRunning.load());
     return LoopEnd::stopped;

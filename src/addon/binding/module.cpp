@@ -2,6 +2,7 @@
 
 #include "addon/binding/live_status_binding.h"
 #include "addon/binding/recorder.h"
+#include "addon/binding/recovery_binding.h"
 #include "addon/binding/video_frames_binding.h"
 #include "platform/process_setup.h"
 
@@ -9,6 +10,7 @@ static Napi::Object Init(Napi::Env env, Napi::Object exports) {
     prepareProcessForRecorderThreads();
     exports.Set("Recorder", Recorder::DefineClass(env));
     exports.Set("getStatus", Napi::Function::New<GetStatus>(env, "getStatus"));
+    exports.Set("recoverProject", Napi::Function::New<RecoverProject>(env, "recoverProject"));
     exports.Set("readVideoFrames", Napi::Function::New<ReadVideoFrames>(env, "readVideoFrames"));
     return exports;
 }

@@ -16,7 +16,21 @@ Recorder::Recorder(const Napi::CallbackInfo& info) : ObjectWrap<Recorder>(info) 
 
 Recorder::~Recorder() {
     // Collected while recording: complete the files as end() would rather than lose them.
+    finishAndForgetTeardown();
+}
+
+void Recorder::endAtTeardown(void* recorder) {
+    auto* self = static_cast<Recorder*>(recorder);
+    self->teardownEnv = nullptr;  // the hook runs once and is gone
+    self->session.finish();
+}
+
+void Recorder::finishAndForgetTeardown() {
     session.finish();
+    if (teardownEnv != nullptr) {
+        napi_remove_env_cleanup_hook(teardownEnv, endAtTeardown, this);
+        teardownEnv = nullptr;
+    }
 }
 
 Napi::Value Recorder::Start(const Napi::CallbackInfo& info) {
@@ -36,12 +50,14 @@ Napi::Value Recorder::Start(const Napi::CallbackInfo& info) {
         session.begin();
     } catch (const RecordingError& e) {
         Napi::Error::New(env, e.what()).ThrowAsJavaScriptException();
+        return env.Undefined();
     }
+    if (teardownEnv == nullptr && napi_add_env_cleanup_hook(env, endAtTeardown, this) == napi_ok) teardownEnv = env;
     return env.Undefined();
 }
 
 Napi::Value Recorder::End(const Napi::CallbackInfo& info) {
-    session.finish();
+    finishAndForgetTeardown();
     return info.Env().Undefined();
 }
 

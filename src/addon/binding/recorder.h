@@ -17,5 +17,11 @@ private:
     Napi::Value End(const Napi::CallbackInfo& info);
     Napi::Value GetMics(const Napi::CallbackInfo& info);
 
+    // Ends the recording as end() would when the environment goes away with it running:
+    // process.exit(), an uncaught exception, a terminated worker.
+    static void endAtTeardown(void* recorder);
+    void finishAndForgetTeardown();
+
     RecordingSession session;
+    napi_env teardownEnv = nullptr;  // set while the clean-up hook is installed
 };

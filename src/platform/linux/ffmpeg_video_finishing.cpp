@@ -90,6 +90,9 @@ VideoFinishResult copyToOrdinary(const std::filesystem::path& from, const std::f
 }  // namespace
 
 VideoFinishResult finishVideoFile(const std::filesystem::path& file) {
+    // The demuxer reports long pauses between screen samples as discontinuities; they are the
+    // samples' real times, and only errors are worth the host's standard error.
+    if (av_log_get_level() > AV_LOG_ERROR) av_log_set_level(AV_LOG_ERROR);
     VideoFinishResult result;
     if (!mp4HasTopLevelBox(file, "moof")) {
         if (mp4HasTopLevelBox(file, "moov")) {
