@@ -21,6 +21,8 @@ if(WIN32)
   # Media Foundation is delay-loaded: cmake/DelayLoad.cmake.
   target_link_libraries(desktracks_deps INTERFACE
     d3d11 dxgi mfuuid ole32 oleaut32 uuid user32 gdi32 ole32 winmm avrt ksuser)
+  # The webcam's colour converter CLSID comes from the static wmcodecdspuuid library.
+  target_link_libraries(desktracks_deps INTERFACE wmcodecdspuuid)
 else()
   find_package(spdlog REQUIRED)
   find_package(fmt REQUIRED)

@@ -17,7 +17,10 @@ export interface StartOptions {
   micIndex?: number;
   /** Any value but -1 records the default output device into `output.wav`; -1 (default) for none. Reset by `end()`. */
   systemAudioIndex?: number;
-  /** Position of the camera to record into `webcam.mp4`; -1 (default) for none. Kept for later recordings. */
+  /**
+   * Position in `listCameras()` of the camera to record into `webcam.mp4`; -1 (default) for none.
+   * Kept for later recordings.
+   */
   webcamIndex?: number;
   /** Average bit rate of `output.mp4` in bits per second (default 18000000). Kept for later recordings. */
   bitrate?: number;
@@ -107,6 +110,21 @@ export interface RecordingStatus {
  * second: it reads counters the recorder threads keep with atomics.
  */
 export function getStatus(): RecordingStatus;
+
+/** One video capture device, as listed by {@link listCameras}. */
+export interface CameraInfo {
+  /** Position in the list: the value to pass as `webcamIndex`. */
+  index: number;
+  /** The device's name as the platform reports it. */
+  name: string;
+}
+
+/**
+ * Lists the cameras in the order `webcamIndex` chooses from (Linux: `/dev/video*` capture nodes
+ * by number; Windows: Media Foundation's video capture sources). Throws an Error "Failed to list
+ * cameras" when the platform cannot list them.
+ */
+export function listCameras(): CameraInfo[];
 
 /** What `recover` did to one file of the project directory. */
 export interface RecoveredFile {

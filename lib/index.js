@@ -9,7 +9,6 @@ const addon = loadAddon();
 module.exports = {
   Recorder: addon.Recorder,
   getStatus: addon.getStatus,
+  listCameras: addon.listCameras,
   recover,
 };
-// Present in builds that can list cameras.
-if (typeof addon.listCameras === 'function') module.exports.listCameras = addon.listCameras;

@@ -18,5 +18,13 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 
 project="${1:-$root/recordings/$(date +%Y%m%d-%H%M%S)}"
-node bin/desktracks.js record "$project" --seconds "${2:-5}"
+# The webcam too when this machine has a camera.
+webcam=()
+if node -e 'process.exit(require("./lib").listCameras().length ? 0 : 1)'; then
+  webcam=(--webcam 0)
+  echo "recording camera 0 into webcam.mp4 too"
+else
+  echo "no camera found: no webcam track"
+fi
+node bin/desktracks.js record "$project" --seconds "${2:-5}" "${webcam[@]}"
 node bin/desktracks.js inspect "$project"

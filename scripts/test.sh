@@ -17,5 +17,6 @@ echo "== C++ unit tests"
 ctest --test-dir build --output-on-failure --timeout 600 || status=1
 echo "== JavaScript tests"
 node --test --test-concurrency=1 --test-timeout=600000 test/js/*.test.js || status=1
+bash scripts/test-webcam-guest.sh || status=1
 bash scripts/test-windows.sh || status=1
 exit $status

@@ -19,6 +19,7 @@
 #include "run_flags.h"
 #include "screen/screen_recorder.h"
 #include "utf8_path.h"
+#include "webcam/webcam_recorder.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ RecorderEntryPoints defaultRecorderEntryPoints() {
     entries.screen = runScreenRecorder;
     entries.mic = runMicRecorder;
     entries.input = runInputRecorder;
-    entries.webcam = nullptr;
+    entries.webcam = recordWebcam;
     entries.requestInputStop = requestInputStop;
     entries.joinInput = joinInputRecorder;
     entries.launch = [](RecorderEntryPoints::Entry entry, RecordingSettings settings) {

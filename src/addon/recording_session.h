@@ -15,7 +15,7 @@ struct RecorderEntryPoints {
     Entry screen;
     Entry mic;
     Entry input;
-    Entry webcam;  // nullptr while the platform has no webcam recorder
+    Entry webcam;
     void (*requestInputStop)();
     void (*joinInput)(std::thread&);
     // Creates a thread; std::system_error when the system refuses one.

@@ -8,15 +8,20 @@
 
 #include "platform/video_result.h"
 
-// Encoding to an MPEG-4 file through a sink writer: one H.264 stream fed with 32-bit BGRA samples
-// (rows bottom-up, no gaps) that carry their time and duration in 100-nanosecond units.
+// Encoding to an MPEG-4 file through a sink writer: one H.264 stream fed with uncompressed (or
+// MJPG) samples that carry their time and duration in 100-nanosecond units.
 
 struct SinkWriterAttributes {
     bool enableHardwareTransforms = false;
     bool mpeg4Container = false;
+    bool lowLatency = false;  // no frame delay in the encoder
 };
 
-enum class VideoSubtype { h264, rgb32 };
+// Input samples hold whole frames without gaps between rows. rgb32 (bytes B, G, R, X) has its rows
+// bottom-up, as the screen delivers them; every other layout is top-down, as cameras deliver it:
+// YUY2/UYVY packed 4:2:2, NV12 (Y plane, interleaved UV), I420 (Y, U, V planes), YV12 (Y, V, U),
+// rgb24 (B, G, R), rawRgb24 (R, G, B), and MJPG (one JPEG image, any length).
+enum class VideoSubtype { h264, rgb32, yuy2, uyvy, nv12, i420, yv12, rgb24, rawRgb24, mjpg };
 
 struct VideoMediaType {
     VideoSubtype subtype = VideoSubtype::rgb32;
@@ -28,6 +33,7 @@ struct VideoMediaType {
     uint32_t pixelAspectNumerator = 1;
     uint32_t pixelAspectDenominator = 1;
     bool progressive = false;  // output types only
+    uint32_t profile = 0;      // H.264 profile_idc (77 Main); 0 leaves it to the encoder; output types only
 };
 
 // An image handed to the writer. Its bytes must not change while any sample holds them: a new

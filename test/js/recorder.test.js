@@ -17,9 +17,10 @@ const record = (recorder, options) => {
 };
 
 test('module surface', async (t) => {
-  await t.test('exports Recorder beside the module-level status and frame reader', () => {
+  await t.test('exports Recorder beside the module-level status, frame reader and camera list', () => {
     assert.deepEqual(Object.keys(require(path.join(repoRoot, 'build', 'Release', 'desktracks.node'))),
-      ['Recorder', 'getStatus', 'readVideoFrames']);
+      ['Recorder', 'getStatus', 'readVideoFrames', 'listCameras']);
+    assert.deepEqual(Object.keys(require('../..')), ['Recorder', 'getStatus', 'listCameras']);
     assert.equal(typeof Recorder, 'function');
   });
 

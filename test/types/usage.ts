@@ -1,15 +1,18 @@
 // Compiled with `tsc --noEmit` by test/js/types.test.js: the typings must accept real use and
 // reject misuse (the @ts-expect-error lines fail the build if the typings stop catching them).
-import { Recorder, MicInfo, StartOptions, RecordingStatus, getStatus } from '../../lib';
+import { Recorder, MicInfo, StartOptions, RecordingStatus, getStatus, CameraInfo, listCameras } from '../../lib';
 
 const recorder = new Recorder();
 const mics: MicInfo[] | null = recorder.getMics();
+const cameras: CameraInfo[] = listCameras();
+const cameraName: string | undefined = cameras[0]?.name;
+void cameraName;
 const options: StartOptions = {
   projectDir: '/tmp/take',
   area: [0, 0, 1280, 720],
   micIndex: mics && mics.length ? mics[0].index : -1,
   systemAudioIndex: 0,
-  webcamIndex: -1,
+  webcamIndex: cameras.length ? cameras[0].index : -1,
   fps: 30,
   bitrate: 8_000_000,
 };
@@ -24,6 +27,8 @@ recorder.start({ area: [0, 0, 10] });
 recorder.start({ projectDir: 42 });
 // @ts-expect-error start takes an options object
 recorder.start();
+// @ts-expect-error listCameras takes no argument
+listCameras(0);
 
 const status: RecordingStatus = getStatus();
 const level: number = status.microphone.peak + status.systemAudio.peak;

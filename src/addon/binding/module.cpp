@@ -1,5 +1,6 @@
 #include <napi.h>
 
+#include "addon/binding/device_list.h"
 #include "addon/binding/live_status_binding.h"
 #include "addon/binding/recorder.h"
 #include "addon/binding/recovery_binding.h"
@@ -12,6 +13,7 @@ static Napi::Object Init(Napi::Env env, Napi::Object exports) {
     exports.Set("getStatus", Napi::Function::New<GetStatus>(env, "getStatus"));
     exports.Set("recoverProject", Napi::Function::New<RecoverProject>(env, "recoverProject"));
     exports.Set("readVideoFrames", Napi::Function::New<ReadVideoFrames>(env, "readVideoFrames"));
+    exports.Set("listCameras", Napi::Function::New(env, ListCameras, "listCameras"));
     return exports;
 }
 

@@ -1,5 +1,6 @@
 #include "addon/binding/recorder.h"
 
+#include "addon/binding/device_list.h"
 #include "addon/binding/start_options.h"
 #include "audio/capture_device_list.h"
 
@@ -63,7 +64,6 @@ Napi::Value Recorder::End(const Napi::CallbackInfo& info) {
 
 Napi::Value Recorder::GetMics(const Napi::CallbackInfo& info) {
     Napi::Env env = info.Env();
-    Napi::Array mics = Napi::Array::New(env);
     const CaptureDeviceList devices = listCaptureDevices();
     switch (devices.status) {
     case CaptureDeviceList::Status::contextFailed:
@@ -75,11 +75,5 @@ Napi::Value Recorder::GetMics(const Napi::CallbackInfo& info) {
     case CaptureDeviceList::Status::ok:
         break;
     }
-    for (uint32_t i = 0; i < devices.names.size(); ++i) {
-        Napi::Object mic = Napi::Object::New(env);
-        mic.Set("index", Napi::Number::New(env, i));
-        mic.Set("name", Napi::String::New(env, devices.names[i]));
-        mics.Set(i, mic);
-    }
-    return mics;
+    return indexedNames(env, devices.names);
 }

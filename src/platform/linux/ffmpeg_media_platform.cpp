@@ -18,7 +18,7 @@ public:
                              std::unique_ptr<SinkWriter>& writer) override {
         writer.reset();
         if (!attributes.mpeg4Container) return hresult::invalidArgument;  // MP4 is the only container here
-        writer = std::make_unique<FfmpegSinkWriter>(file);
+        writer = std::make_unique<FfmpegSinkWriter>(file, attributes.lowLatency);
         return hresult::ok;
     }
 

@@ -8,7 +8,8 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/opt.h>
 }
-#include <libyuv/convert.h>
+
+#include "platform/linux/frame_converter.h"
 
 #include <mutex>
 #include <system_error>
@@ -36,7 +37,8 @@ void FormatContextDeleter::operator()(AVFormatContext* context) const {
 void FrameDeleter::operator()(AVFrame* value) const { av_frame_free(&value); }
 void PacketDeleter::operator()(AVPacket* value) const { av_packet_free(&value); }
 
-FfmpegSinkWriter::FfmpegSinkWriter(std::filesystem::path path) : file(std::move(path)) {
+FfmpegSinkWriter::FfmpegSinkWriter(std::filesystem::path path, bool lowLatencyValue)
+    : file(std::move(path)), lowLatency(lowLatencyValue) {
     // The encoder's banner and statistics would go to the host's standard error on every
     // recording; only errors are worth that. FFmpeg's log level is process-wide.
     static std::once_flag quiet;
@@ -65,10 +67,11 @@ HResult FfmpegSinkWriter::addStream(const VideoMediaType& outputType, uint32_t& 
 
 HResult FfmpegSinkWriter::setInputMediaType(uint32_t streamIndex, const VideoMediaType& inputType) {
     if (state != State::configuring || !haveStream || streamIndex != 0) return hresult::invalidState;
-    // The writer converts BGRA at the stream's size; it does not scale.
-    if (inputType.subtype != VideoSubtype::rgb32 || inputType.width != output.width || inputType.height != output.height) {
+    // The writer converts frames at the stream's size; it does not scale.
+    if (inputType.subtype == VideoSubtype::h264 || inputType.width != output.width || inputType.height != output.height) {
         return hresult::invalidArgument;
     }
+    input = inputType;
     haveInput = true;
     return hresult::ok;
 }
@@ -88,6 +91,9 @@ HResult FfmpegSinkWriter::beginWriting() {
 HResult FfmpegSinkWriter::openEncoderAndFile() {
     encodedWidth = static_cast<int>(output.width & ~1u);
     encodedHeight = static_cast<int>(output.height & ~1u);
+
+    HResult converterResult = FrameConverter::create(input, encodedWidth, encodedHeight, converter);
+    if (failed(converterResult)) return converterResult;
 
     const AVCodec* x264 = avcodec_find_encoder_by_name("libx264");
     if (x264 == nullptr) return hresult::notImplemented;
@@ -114,6 +120,12 @@ HResult FfmpegSinkWriter::openEncoderAndFile() {
     codec->colorspace = AVCOL_SPC_SMPTE170M;  // the BT.601 matrix the conversion uses
     codec->thread_count = 0;
     av_opt_set(codec->priv_data, "preset", "ultrafast", 0);
+    if (lowLatency) av_opt_set(codec->priv_data, "tune", "zerolatency", 0);
+    if (output.profile == FF_PROFILE_H264_MAIN) {
+        // ultrafast leaves CABAC off, which makes the stream Baseline whatever profile is asked for.
+        av_opt_set(codec->priv_data, "profile", "main", 0);
+        av_opt_set(codec->priv_data, "x264-params", "cabac=1", 0);
+    }
     if (format->oformat->flags & AVFMT_GLOBALHEADER) codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     int error = avcodec_open2(codec.get(), x264, nullptr);
     if (error < 0) return fromAvError(error);
@@ -171,8 +183,8 @@ HResult FfmpegSinkWriter::openRateFilter() {
 HResult FfmpegSinkWriter::writeSample(uint32_t streamIndex, std::unique_ptr<VideoSample> sample) {
     if (state != State::writing || streamIndex != 0) return hresult::invalidState;
     auto* shared = dynamic_cast<SharedImageSample*>(sample.get());
-    const uint64_t frameBytes = static_cast<uint64_t>(output.width) * output.height * 4;
-    if (shared == nullptr || !shared->image || shared->length < frameBytes || shared->image->size() < frameBytes) {
+    const size_t frameBytes = converter->minimumLength();
+    if (shared == nullptr || !shared->image || shared->length < frameBytes || shared->image->size() < shared->length) {
         return hresult::invalidArgument;
     }
     sample.release();
@@ -214,12 +226,8 @@ HResult FfmpegSinkWriter::encode(const SharedImageSample* sample) {
     if (sample != nullptr) {
         error = av_frame_make_writable(frame.get());
         if (error < 0) return fromAvError(error);
-        // Bottom-up rows: start at the row that holds the top of the encoded picture and let the
-        // negative height walk upwards; an odd bottom row is skipped.
-        const int stride = static_cast<int>(output.width) * 4;
-        const uint8_t* top = sample->image->data() + static_cast<size_t>(output.height - static_cast<uint32_t>(encodedHeight)) * stride;
-        libyuv::ARGBToI420(top, stride, frame->data[0], frame->linesize[0], frame->data[1], frame->linesize[1],
-                           frame->data[2], frame->linesize[2], encodedWidth, -encodedHeight);
+        const HResult converted = converter->convert(sample->image->data(), sample->length, *frame);
+        if (failed(converted)) return converted;
         // The file needs strictly increasing times.
         int64_t pts = sample->time;
         if (pts <= lastPts) pts = lastPts + 1;

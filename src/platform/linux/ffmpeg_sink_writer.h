@@ -17,6 +17,7 @@ struct AVFormatContext;
 struct AVFrame;
 struct AVPacket;
 struct AVStream;
+class FrameConverter;
 
 struct BitstreamFilterDeleter {
     void operator()(AVBSFContext* context) const;
@@ -34,7 +35,8 @@ struct PacketDeleter {
     void operator()(AVPacket* packet) const;
 };
 
-// Sink writer on FFmpeg's libraries: BGRA bottom-up samples become YUV 4:2:0, libx264 encodes
+// Sink writer on FFmpeg's libraries: samples of any input subtype become YUV 4:2:0
+// (frame_converter.h), libx264 encodes
 // them into an MP4 file whose stream time base is 100 ns, so sample times reach the file exactly.
 // The H.264 stream states the nominal rate as its own, which is the rate tools see, and each
 // packet lasts its sample's duration (the last one's included).
@@ -43,7 +45,7 @@ struct PacketDeleter {
 // row are dropped), which 4:2:0 requires.
 class FfmpegSinkWriter : public SinkWriter {
 public:
-    explicit FfmpegSinkWriter(std::filesystem::path file);
+    explicit FfmpegSinkWriter(std::filesystem::path file, bool lowLatency = false);
     ~FfmpegSinkWriter() override;
 
     HResult addStream(const VideoMediaType& outputType, uint32_t& streamIndex) override;
@@ -64,10 +66,13 @@ private:
     void discardFile();
 
     const std::filesystem::path file;
+    const bool lowLatency;
     State state = State::configuring;
     bool haveStream = false;
     bool haveInput = false;
     VideoMediaType output;
+    VideoMediaType input;
+    std::unique_ptr<FrameConverter> converter;
     int encodedWidth = 0;
     int encodedHeight = 0;
 

@@ -11,6 +11,7 @@
 
 #include "platform/video_writer.h"
 #include "platform/win/media_foundation_libraries.h"
+#include "platform/win/mf_sink_writer.h"
 
 // H.264/MPEG-4 encoding through a Media Foundation sink writer.
 namespace {
@@ -214,3 +215,11 @@ public:
 }  // namespace
 
 std::unique_ptr<MediaPlatform> createMediaPlatform() { return std::make_unique<MfMediaPlatform>(); }
+
+std::unique_ptr<SinkWriter> wrapMfSinkWriter(ComPtr<IMFSinkWriter> writer, std::wstring path) {
+    return std::make_unique<MfSinkWriter>(std::move(writer), std::move(path));
+}
+
+std::unique_ptr<VideoSample> wrapMfSample(ComPtr<IMFSample> sample) {
+    return std::make_unique<MfVideoSample>(std::move(sample), nullptr);
+}

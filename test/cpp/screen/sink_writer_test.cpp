@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/command_output.h"
 #include "platform/video_writer.h"
 
 namespace screen_test {
@@ -16,15 +17,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string run(const std::string& command) {
-    std::string output;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
-        pclose(pipe);
-    }
-    return output;
-}
+using test_support::commandOutput;
 
 // The real writer, fed an odd-sized image (white top row, black below) at uneven times: the file
 // keeps the times exactly and tells tools the nominal rate.
@@ -67,17 +60,17 @@ TEST(PlatformSinkWriter, WritesAnMp4WithTheExactTimesAtTheEvenSizeBelow) {
 
     const std::string quoted = " '" + file.string() + "'";
     const std::string probe = "ffprobe -v error -select_streams v -of csv=p=0" + quoted + " -show_entries ";
-    EXPECT_EQ(run(probe + "stream=codec_name,width,height,r_frame_rate,nb_frames,time_base"), "h264,64,48,30/1,1/10000000,75\n");
+    EXPECT_EQ(commandOutput(probe + "stream=codec_name,width,height,r_frame_rate,nb_frames,time_base"), "h264,64,48,30/1,1/10000000,75\n");
     std::string expected;
     for (size_t i = 0; i < times.size(); ++i) {
         // The muxer times every sample up to the next one; the last one lasts its own duration.
         const int64_t duration = i + 1 < times.size() ? times[i + 1] - times[i] : times[i] - times[i - 1];
         expected += std::to_string(times[i]) + "," + std::to_string(duration) + "\n";
     }
-    EXPECT_EQ(run(probe + "packet=pts,duration"), expected);
+    EXPECT_EQ(commandOutput(probe + "packet=pts,duration"), expected);
     // The top row survives: the row dropped for the even size is the bottom one.
     const std::string topLuma =
-        run("ffmpeg -v error -i" + quoted + " -frames:v 1 -vf format=gray,crop=64:1:0:0 -f rawvideo - | od -An -tu1 -N1");
+        commandOutput("ffmpeg -v error -i" + quoted + " -frames:v 1 -vf format=gray,crop=64:1:0:0 -f rawvideo - | od -An -tu1 -N1");
     EXPECT_GT(std::atoi(topLuma.c_str()), 200) << topLuma;
     fs::remove_all(dir);
 }

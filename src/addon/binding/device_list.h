@@ -1,0 +1,12 @@
+#pragma once
+
+#include <napi.h>
+
+#include <string>
+#include <vector>
+
+// [{ index, name }, ...] in the list's order: the shape of getMics() and listCameras().
+Napi::Array indexedNames(Napi::Env env, const std::vector<std::string>& names);
+
+// The module function listCameras(): the cameras webcamIndex chooses from.
+Napi::Value ListCameras(const Napi::CallbackInfo& info);

@@ -1,0 +1,165 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "platform/camera.h"
+#include "common/command_output.h"
+#include "platform/video_writer.h"
+
+namespace webcam_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+using test_support::commandOutput;
+
+constexpr int width = 64, height = 48;
+struct Rgb {
+    int r, g, b;
+};
+// Left half yellow, right half blue: a swap of R and B, or of U and V, shows in either half.
+const Rgb left{200, 200, 40}, right{40, 60, 200};
+Rgb at(int x) { return x < width / 2 ? left : right; }
+
+uint8_t clamp(double value) { return static_cast<uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value + 0.5); }
+uint8_t lumaOf(Rgb c) { return clamp(16 + 0.257 * c.r + 0.504 * c.g + 0.098 * c.b); }
+uint8_t blueOf(Rgb c) { return clamp(128 - 0.148 * c.r - 0.291 * c.g + 0.439 * c.b); }
+uint8_t redOf(Rgb c) { return clamp(128 + 0.439 * c.r - 0.368 * c.g - 0.071 * c.b); }
+
+// The test picture in a camera layout (BT.601 limited range for YUV).
+std::vector<uint8_t> frame(const MediaGuid& subtype, const fs::path& dir) {
+    std::vector<uint8_t> out;
+    auto planarChroma = [&](bool uFirst) {
+        for (int pass = 0; pass < 2; ++pass) {
+            const bool u = (pass == 0) == uFirst;
+            for (int y = 0; y < height / 2; ++y)
+                for (int x = 0; x < width / 2; ++x) out.push_back(u ? blueOf(at(2 * x)) : redOf(at(2 * x)));
+        }
+    };
+    auto luma = [&] {
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) out.push_back(lumaOf(at(x)));
+    };
+    if (subtype == mediaSubtype::yuy2 || subtype == mediaSubtype::uyvy) {
+        const bool yFirst = subtype == mediaSubtype::yuy2;
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; x += 2) {
+                const Rgb c = at(x);
+                const uint8_t bytes[4] = {lumaOf(c), blueOf(c), lumaOf(c), redOf(c)};
+                const uint8_t swapped[4] = {blueOf(c), lumaOf(c), redOf(c), lumaOf(c)};
+                out.insert(out.end(), yFirst ? bytes : swapped, (yFirst ? bytes : swapped) + 4);
+            }
+    } else if (subtype == mediaSubtype::nv12) {
+        luma();
+        for (int y = 0; y < height / 2; ++y)
+            for (int x = 0; x < width; x += 2) out.insert(out.end(), {blueOf(at(x)), redOf(at(x))});
+    } else if (subtype == mediaSubtype::i420 || subtype == mediaSubtype::yv12) {
+        luma();
+        planarChroma(subtype == mediaSubtype::i420);
+    } else {
+        std::vector<uint8_t> rgb;
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) rgb.insert(rgb.end(), {uint8_t(at(x).r), uint8_t(at(x).g), uint8_t(at(x).b)});
+        if (subtype == mediaSubtype::rawRgb24) return rgb;
+        if (subtype == mediaSubtype::rgb24) {
+            for (size_t i = 0; i < rgb.size(); i += 3) std::swap(rgb[i], rgb[i + 2]);
+            return rgb;
+        }
+        // MJPG: one JPEG image made by FFmpeg's own encoder.
+        std::ofstream(dir / "in.rgb", std::ios::binary).write(reinterpret_cast<const char*>(rgb.data()), rgb.size());
+        commandOutput("ffmpeg -v error -y -f rawvideo -pix_fmt rgb24 -s 64x48 -i '" + (dir / "in.rgb").string() +
+            "' -frames:v 1 -q:v 2 -f mjpeg '" + (dir / "in.jpg").string() + "'");
+        std::ifstream jpeg(dir / "in.jpg", std::ios::binary);
+        out.assign(std::istreambuf_iterator<char>(jpeg), std::istreambuf_iterator<char>());
+    }
+    return out;
+}
+
+struct CameraType : CameraMediaType {
+    explicit CameraType(MediaGuid subtype) : guid(subtype) {}
+    HResult subtype(MediaGuid& value) override { return value = guid, hresult::ok; }
+    HResult frameSize(uint32_t& w, uint32_t& h) override { return w = width, h = height, hresult::ok; }
+    HResult frameRate(uint32_t& numerator, uint32_t& denominator) override {
+        return numerator = 30, denominator = 1, hresult::ok;
+    }
+    MediaGuid guid;
+};
+
+// The platform's camera writer fed synthetic frames of each layout at uneven arrival times.
+TEST(CameraWriter, EncodesEveryCameraLayoutToH264MainWithTheSampleTimes) {
+    const fs::path dir = fs::temp_directory_path() / ("desktracks-camera-writer-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const std::unique_ptr<CameraPlatform> camera = createCameraPlatform();
+    const std::unique_ptr<MediaPlatform> media = createMediaPlatform();
+    const std::pair<const char*, MediaGuid> layouts[] = {
+        {"YUY2", mediaSubtype::yuy2}, {"UYVY", mediaSubtype::uyvy},         {"NV12", mediaSubtype::nv12},
+        {"I420", mediaSubtype::i420}, {"YV12", mediaSubtype::yv12},         {"RGB24", mediaSubtype::rgb24},
+        {"RGB3", mediaSubtype::rawRgb24}, {"MJPG", mediaSubtype::mjpg},
+    };
+    for (const auto& [name, subtype] : layouts) {
+        SCOPED_TRACE(name);
+        const fs::path file = dir / (std::string(name) + ".mp4");
+        CameraType type(subtype);
+        std::unique_ptr<SinkWriter> writer;
+        uint32_t stream = 99;
+        WebcamWriterStep step = WebcamWriterStep::createAttributes;
+        ASSERT_EQ(camera->createWriter(file, type, writer, stream, step), hresult::ok);
+
+        const auto image = std::make_shared<std::vector<uint8_t>>(frame(subtype, dir));
+        ASSERT_FALSE(image->empty());
+        int64_t previous = 0;
+        for (int64_t time : {0, 333333, 500000, 1234567, 2000000}) {
+            std::unique_ptr<VideoSample> sample;
+            ASSERT_EQ(media->createSample(image, static_cast<uint32_t>(image->size()), sample), hresult::ok);
+            sample->setSampleTime(time);
+            sample->setSampleDuration(time - previous);
+            previous = time;
+            ASSERT_EQ(writer->writeSample(stream, std::move(sample)), hresult::ok);
+        }
+        ASSERT_EQ(writer->finalize(), hresult::ok);
+        writer.reset();
+
+        const std::string quoted = " '" + file.string() + "'";
+        const std::string probe = "ffprobe -v error -select_streams v -of csv=p=0" + quoted + " -show_entries ";
+        EXPECT_EQ(commandOutput(probe + "stream=codec_name,profile,width,height"), "h264,Main,64,48\n");
+        std::vector<double> times;
+        const std::string listed = commandOutput(probe + "packet=pts_time");
+        for (const char* at = listed.c_str(); *at != '\0';) {
+            char* next = nullptr;
+            times.push_back(std::strtod(at, &next));
+            at = next + (*next != '\0');
+        }
+        const std::vector<double> expected = {0, 0.0333333, 0.05, 0.1234567, 0.2};
+        ASSERT_EQ(times.size(), expected.size()) << listed;
+        for (size_t i = 0; i < times.size(); ++i) EXPECT_NEAR(times[i], expected[i], 0.0001) << listed;
+        const std::string pixels = commandOutput("ffmpeg -v error -i" + quoted + " -frames:v 1 -vf format=rgb24 -f rawvideo -");
+        ASSERT_EQ(pixels.size(), size_t(width * height * 3));
+        for (int x : {12, 52}) {
+            const auto* p = reinterpret_cast<const uint8_t*>(pixels.data()) + (24 * width + x) * 3;
+            const Rgb want = at(x);
+            EXPECT_NEAR(p[0], want.r, 24) << "x " << x;
+            EXPECT_NEAR(p[1], want.g, 24) << "x " << x;
+            EXPECT_NEAR(p[2], want.b, 24) << "x " << x;
+        }
+    }
+    // A layout the encoder cannot take is refused before any file exists.
+    CameraType bayer(fourCcGuid(fourCc('B', 'A', '8', '1')));
+    std::unique_ptr<SinkWriter> writer;
+    uint32_t stream = 0;
+    WebcamWriterStep step = WebcamWriterStep::createAttributes;
+    EXPECT_LT(camera->createWriter(dir / "bayer.mp4", bayer, writer, stream, step), 0);
+    EXPECT_EQ(step, WebcamWriterStep::setInputType);
+    EXPECT_FALSE(fs::exists(dir / "bayer.mp4"));
+    fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace webcam_test

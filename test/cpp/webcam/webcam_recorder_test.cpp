@@ -1,0 +1,381 @@
+#include <gtest/gtest.h>
+#include <spdlog/sinks/ostream_sink.h>
+#include <spdlog/spdlog.h>
+
+#include <algorithm>
+#include <deque>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/camera.h"
+#include "run_flags.h"
+#include "webcam/webcam_recorder.h"
+
+namespace webcam_test {
+namespace {
+
+struct Type {
+    MediaGuid subtype;
+    uint32_t width, height, rateNumerator, rateDenominator;
+};
+const Type yuy2Vga{mediaSubtype::yuy2, 640, 480, 30, 1};
+const Type mjpgHd{mediaSubtype::mjpg, 1280, 720, 25, 1};
+
+enum class Read { sample, none, fail };
+
+// What the fake layer is told to do, and what it saw.
+struct Script {
+    bool mediaLibraries = true;
+    HResult initializeThread = hresult::ok, startup = hresult::ok;
+    std::optional<CameraListStep> listFails;
+    int devices = 1;
+    HResult friendlyName = hresult::ok, activate = hresult::ok, createReader = hresult::ok;
+    std::vector<Type> types{yuy2Vga, mjpgHd};
+    int typeFailsAt = -1;  // index whose nativeMediaType fails
+    HResult setCurrent = hresult::ok;
+    bool noFrameSize = false, noFrameRate = false;
+    std::optional<WebcamWriterStep> writerFails;
+    std::deque<Read> reads;        // the last one lowers webcamRunning
+    std::deque<int64_t> readings;  // clock readings, one per delivered sample
+    bool sampleTimeFails = false;
+    int writeFailsAt = -1;  // 1-based
+    HResult finalize = hresult::ok;
+
+    int live = 0;  // platform objects not yet released
+    int shutdowns = 0, uninitializations = 0, reads_done = 0, finalizes = 0;
+    uint32_t readTimeout = 0;
+    std::optional<Type> writerInput;
+    std::vector<std::pair<int64_t, int64_t>> written;  // time, duration
+};
+Script s;
+
+struct Counted {
+    Counted() { ++s.live; }
+    virtual ~Counted() { --s.live; }
+};
+
+struct FakeType : CameraMediaType, Counted {
+    explicit FakeType(Type type) : type(type) {}
+    HResult subtype(MediaGuid& value) override { return value = type.subtype, hresult::ok; }
+    HResult frameSize(uint32_t& width, uint32_t& height) override {
+        width = type.width, height = type.height;
+        return s.noFrameSize ? hresult::fail : hresult::ok;
+    }
+    HResult frameRate(uint32_t& numerator, uint32_t& denominator) override {
+        numerator = type.rateNumerator, denominator = type.rateDenominator;
+        return s.noFrameRate ? hresult::fail : hresult::ok;
+    }
+    Type type;
+};
+
+struct FakeSample : VideoSample, Counted {
+    int64_t time = -1, duration = -1;
+    HResult setSampleTime(int64_t value) override { return time = value, s.sampleTimeFails ? hresult::fail : hresult::ok; }
+    HResult setSampleDuration(int64_t value) override { return duration = value, hresult::ok; }
+};
+
+struct FakeReader : CameraReader, Counted {
+    HResult nativeMediaType(uint32_t index, std::unique_ptr<CameraMediaType>& type) override {
+        if (int(index) == s.typeFailsAt) return hresult::fail;
+        if (index >= s.types.size()) return hresult::noMoreTypes;
+        type = std::make_unique<FakeType>(s.types[index]);
+        return hresult::ok;
+    }
+    HResult setCurrentMediaType(CameraMediaType&) override { return s.setCurrent; }
+    HResult readSample(uint32_t timeoutMillis, std::unique_ptr<VideoSample>& sample) override {
+        ++s.reads_done;
+        s.readTimeout = timeoutMillis;
+        const Read read = s.reads.empty() ? Read::none : s.reads.front();
+        if (!s.reads.empty()) s.reads.pop_front();
+        if (s.reads.empty()) webcamRunning.exchange(false);
+        if (read == Read::fail) return hresult::videoDeviceRemoved;
+        if (read == Read::sample) sample = std::make_unique<FakeSample>();
+        return hresult::ok;
+    }
+};
+
+struct FakeWriter : SinkWriter, Counted {
+    HResult addStream(const VideoMediaType&, uint32_t&) override { return hresult::notImplemented; }
+    HResult setInputMediaType(uint32_t, const VideoMediaType&) override { return hresult::notImplemented; }
+    HResult beginWriting() override { return hresult::notImplemented; }
+    HResult writeSample(uint32_t streamIndex, std::unique_ptr<VideoSample> sample) override {
+        EXPECT_EQ(streamIndex, 7u);
+        auto* fake = dynamic_cast<FakeSample*>(sample.get());
+        s.written.emplace_back(fake->time, fake->duration);
+        return int(s.written.size()) == s.writeFailsAt ? hresult::fail : hresult::ok;
+    }
+    HResult finalize() override { return ++s.finalizes, s.finalize; }
+};
+
+struct FakeSource : CameraSource, Counted {};
+
+struct FakeDevice : CameraDevice, Counted {
+    HResult friendlyName(std::string& name) override { return name = "Cam", s.friendlyName; }
+    HResult activate(std::unique_ptr<CameraSource>& source) override {
+        if (succeeded(s.activate)) source = std::make_unique<FakeSource>();
+        return s.activate;
+    }
+};
+
+struct FakePlatform : CameraPlatform {
+    bool librariesAvailable(std::string& reason) override {
+        reason = "Fake media is not available";
+        return s.mediaLibraries;
+    }
+    HResult initializeThread() override { return s.initializeThread; }
+    void uninitializeThread() override { ++s.uninitializations; }
+    HResult startup() override { return s.startup; }
+    HResult shutdown() override { return ++s.shutdowns, hresult::ok; }
+    HResult listDevices(std::vector<std::unique_ptr<CameraDevice>>& devices, CameraListStep& failedStep) override {
+        if (s.listFails) return failedStep = *s.listFails, hresult::fail;
+        for (int i = 0; i < s.devices; ++i) devices.push_back(std::make_unique<FakeDevice>());
+        return hresult::ok;
+    }
+    HResult createReader(CameraSource&, std::unique_ptr<CameraReader>& reader) override {
+        if (succeeded(s.createReader)) reader = std::make_unique<FakeReader>();
+        return s.createReader;
+    }
+    HResult createWriter(const std::filesystem::path& file, CameraMediaType& type, std::unique_ptr<SinkWriter>& writer,
+                         uint32_t& streamIndex, WebcamWriterStep& failedStep) override {
+        EXPECT_EQ(file, std::filesystem::path("/project") / "webcam.mp4");
+        s.writerInput = static_cast<FakeType&>(type).type;
+        if (s.writerFails) return failedStep = *s.writerFails, hresult::fail;
+        streamIndex = 7;
+        writer = std::make_unique<FakeWriter>();
+        return hresult::ok;
+    }
+};
+
+// Runs the recorder on a fresh script and returns its log messages (without the line prefix).
+std::vector<std::string> run(int32_t webcamIndex = 0, bool running = true) {
+    std::ostringstream out;
+    auto sink = std::make_shared<spdlog::sinks::ostream_sink_st>(out);
+    sink->set_pattern("%v|");
+    RecordingSettings settings;
+    settings.projectDir = "/project";
+    settings.webcamIndex = webcamIndex;
+    settings.logger = std::make_shared<spdlog::logger>("webcam_test", sink);
+    webcamRunning.exchange(running);
+    FakePlatform platform;
+    WebcamRecorder recorder(platform, [] {
+        const int64_t reading = s.readings.empty() ? 0 : s.readings.front();
+        if (!s.readings.empty()) s.readings.pop_front();
+        return reading;
+    });
+    recorder.run(settings);
+    std::vector<std::string> lines;
+    std::string text = out.str();
+    for (size_t start = 0, end; (end = text.find("|\n", start)) != std::string::npos; start = end + 2) {
+        lines.push_back(text.substr(start, end - start));
+    }
+    return lines;
+}
+
+std::vector<std::string> errors(const std::vector<std::string>& lines) {
+    std::vector<std::string> found;
+    for (const std::string& line : lines) {
+        if (line.find("Error") != std::string::npos || line.find("Failed") != std::string::npos ||
+            line.find("failed") != std::string::npos || line.find("No video") != std::string::npos) {
+            found.push_back(line);
+        }
+    }
+    return found;
+}
+
+class WebcamRecorderTest : public ::testing::Test {
+protected:
+    void SetUp() override { s = Script{}; }
+    void TearDown() override { EXPECT_EQ(s.live, 0) << "every platform object is released"; }
+};
+
+TEST_F(WebcamRecorderTest, RecordsTheFirstNativeTypeWithArrivalTimes) {
+    s.reads = {Read::sample, Read::none, Read::sample, Read::sample};
+    s.readings = {5000000, 5400000, 6500000};
+    const std::vector<std::string> lines = run();
+    const std::vector<std::string> expected = {
+        "Native Media Type 0:",
+        "  Subtype: {32595559-0000-0010-8000-00AA00389B71}",
+        "  Resolution: 640x480",
+        "  Frame Rate: 30/1 fps",
+        "Native Media Type 1:",
+        "  Subtype: {47504A4D-0000-0010-8000-00AA00389B71}",
+        "  Resolution: 1280x720",
+        "  Frame Rate: 25/1 fps",
+        "WebcamRecorder:Using YUY2 format.",
+        "WebcamRecorder:Using native format: 640x480 @30 fps\n",
+        "WebcamRecorder:Recording...\n",
+        "WebcamRecorder:Finalising the capture.\n",
+    };
+    EXPECT_EQ(lines, expected);
+    // The first sample is at 0 with no duration; an empty read reads no clock.
+    const std::vector<std::pair<int64_t, int64_t>> times = {{0, 0}, {400000, 400000}, {1500000, 1100000}};
+    EXPECT_EQ(s.written, times);
+    EXPECT_EQ(s.finalizes, 1);
+    EXPECT_LE(s.readTimeout, 1000u) << "a read never holds end() for long";
+    EXPECT_EQ(s.shutdowns, 1);
+    EXPECT_EQ(s.uninitializations, 1);
+}
+
+TEST_F(WebcamRecorderTest, AFirstTypeThatIsMjpgIsHandedOnAsItIs) {
+    s.types = {mjpgHd, yuy2Vga};
+    s.reads = {Read::sample};
+    const std::vector<std::string> lines = run();
+    for (const char* format : {"RGB24", "YUY2", "NV12"}) {
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), std::string("WebcamRecorder:Using ") + format + " format."), 0);
+    }
+    ASSERT_TRUE(s.writerInput);
+    EXPECT_EQ(s.writerInput->subtype, mediaSubtype::mjpg);
+    EXPECT_EQ(s.written.size(), 1u);
+}
+
+TEST_F(WebcamRecorderTest, EachSetUpFailureLogsItsLineAndReleasesEverything) {
+    struct Case {
+        const char* line;
+        void (*arrange)();
+        int32_t index;
+    };
+    const Case cases[] = {
+        {"WebcamRecorder:Fake media is not available; no webcam video is recorded", [] { s.mediaLibraries = false; }, 0},
+        {"WebcamRecorder:COM initialisation failed.", [] { s.initializeThread = hresult::fail; }, 0},
+        {"WebcamRecorder:Media Foundation initialisation failed.", [] { s.startup = hresult::fail; }, 0},
+        {"WebcamRecorder:Error creating video configuration.", [] { s.listFails = CameraListStep::createAttributes; }, 0},
+        {"WebcamRecorder:Error initialising video configuration object.", [] { s.listFails = CameraListStep::setSourceType; }, 0},
+        {"WebcamRecorder:Error enumerating video devices.", [] { s.listFails = CameraListStep::enumerate; }, 0},
+        {"WebcamRecorder:No video device at index 1 (1 found).", [] {}, 1},
+        {"WebcamRecorder:No video device at index -2 (1 found).", [] {}, -2},
+        {"WebcamRecorder:No video device at index 0 (0 found).", [] { s.devices = 0; }, 0},
+        {"WebcamRecorder:Error retrieving video device friendly name.", [] { s.friendlyName = hresult::fail; }, 0},
+        {"WebcamRecorder:Error activating video device.", [] { s.activate = hresult::fail; }, 0},
+        {"WebcamRecorder:Error creating video source reader.", [] { s.createReader = hresult::fail; }, 0},
+        {"WebcamRecorder:Failed to get native media type.", [] { s.typeFailsAt = 0; }, 0},
+        {"WebcamRecorder:Failed to set media type on source reader.", [] { s.setCurrent = hresult::fail; }, 0},
+        {"WebcamRecorder:Failed to get frame size.", [] { s.noFrameSize = true; }, 0},
+        {"WebcamRecorder:Failed to get frame rate.", [] { s.noFrameRate = true; }, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        s = Script{};
+        c.arrange();
+        EXPECT_EQ(errors(run(c.index)), std::vector<std::string>{c.line});
+        EXPECT_EQ(s.live, 0);
+        EXPECT_EQ(s.reads_done, 0);
+        EXPECT_EQ(s.finalizes, 0);
+        // Media Foundation and COM are shut down exactly when their start-up succeeded.
+        const bool comStarted = s.mediaLibraries && succeeded(s.initializeThread);
+        EXPECT_EQ(s.shutdowns, comStarted && succeeded(s.startup) ? 1 : 0);
+        EXPECT_EQ(s.uninitializations, comStarted ? 1 : 0);
+    }
+
+    const std::pair<WebcamWriterStep, const char*> writerCases[] = {
+        {WebcamWriterStep::createAttributes, "WebcamRecorder:Failed to create attributes."},
+        {WebcamWriterStep::enableHardwareTransforms, "WebcamRecorder:Failed to enable hardware transforms."},
+        {WebcamWriterStep::enableLowLatency, "WebcamRecorder:Failed to enable low latency mode."},
+        {WebcamWriterStep::createSinkWriter, "WebcamRecorder:Error creating mp4 sink writer."},
+        {WebcamWriterStep::registerColourConverter, "WebcamRecorder:Error registering colour converter DSP."},
+        {WebcamWriterStep::createOutputType, "WebcamRecorder:Configure encoder failed to create media type for video output sink."},
+        {WebcamWriterStep::copyNativeType, "WebcamRecorder:Error copying media type attributes from native type."},
+        {WebcamWriterStep::setH264Subtype, "WebcamRecorder:Failed to set video writer attribute, video format (H.264)."},
+        {WebcamWriterStep::setBitrate, "WebcamRecorder:Error setting average bit rate."},
+        {WebcamWriterStep::setInterlaceMode, "WebcamRecorder:Error setting interlace mode."},
+        {WebcamWriterStep::setProfile, "WebcamRecorder:Failed to set profile on H264 MFT out type."},
+        {WebcamWriterStep::addStream, "WebcamRecorder:Failed to add the video stream to the sink writer."},
+        {WebcamWriterStep::setInputType, "WebcamRecorder:Error setting the sink writer video input type."},
+        {WebcamWriterStep::beginWriting, "WebcamRecorder:Failed to begin writing on the H.264 sink."},
+    };
+    for (const auto& [step, line] : writerCases) {
+        SCOPED_TRACE(line);
+        s = Script{};
+        s.writerFails = step;
+        EXPECT_EQ(errors(run()), std::vector<std::string>{line});
+        EXPECT_EQ(s.live, 0);
+        EXPECT_EQ(s.reads_done, 0);
+        EXPECT_EQ(s.shutdowns, 1);
+    }
+}
+
+TEST_F(WebcamRecorderTest, AFailedListingEntryEndsTheListingOnly) {
+    s.types = {yuy2Vga, mjpgHd, yuy2Vga};
+    s.typeFailsAt = 1;
+    s.reads = {Read::sample};
+    const std::vector<std::string> lines = run();
+    EXPECT_EQ(errors(lines), std::vector<std::string>{"WebcamRecorder:Failed to get native media type at index 1."});
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Native Media Type 0:"), 1);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Native Media Type 2:"), 0);
+    EXPECT_EQ(s.written.size(), 1u);
+    EXPECT_EQ(s.finalizes, 1);
+}
+
+TEST_F(WebcamRecorderTest, ALoopErrorKeepsWhatWasWritten) {
+    struct Case {
+        const char* line;
+        void (*arrange)();
+        size_t written;
+        int finalizes;
+    };
+    const Case cases[] = {
+        // A camera that goes away after two frames: the file is completed with them.
+        {"WebcamRecorder:Error reading video sample.", [] { s.reads = {Read::sample, Read::sample, Read::fail}; }, 2, 1},
+        // Nothing written: nothing to keep, the writer removes its empty file.
+        {"WebcamRecorder:Error reading video sample.", [] { s.reads = {Read::fail}; }, 0, 0},
+        {"WebcamRecorder:Set video sample time failed.", [] { s.reads = {Read::sample}, s.sampleTimeFails = true; }, 0, 0},
+        {"WebcamRecorder:Write video sample failed.",
+         [] { s.reads = {Read::sample, Read::sample, Read::sample, Read::sample}, s.writeFailsAt = 3; }, 3, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        s = Script{};
+        c.arrange();
+        const std::vector<std::string> lines = run();
+        EXPECT_EQ(errors(lines), std::vector<std::string>{c.line});
+        EXPECT_EQ(s.written.size(), c.written);
+        EXPECT_EQ(s.finalizes, c.finalizes);
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), "WebcamRecorder:Finalising the capture.\n"), 0);
+        EXPECT_EQ(s.live, 0);
+    }
+}
+
+TEST_F(WebcamRecorderTest, AStalledCameraIsReadWithATimeoutUntilTheFlagFalls) {
+    s.reads = std::deque<Read>(20, Read::none);
+    const std::vector<std::string> lines = run();
+    EXPECT_EQ(s.reads_done, 20);
+    EXPECT_TRUE(s.written.empty());
+    EXPECT_LE(s.readTimeout, 1000u);
+    EXPECT_EQ(errors(lines), std::vector<std::string>{});
+    EXPECT_EQ(s.finalizes, 1);
+}
+
+TEST_F(WebcamRecorderTest, EndDuringSetUpFinalisesWithoutReading) {
+    s.finalize = hresult::noSamplesProcessed;
+    const std::vector<std::string> lines = run(0, false);  // webcamRunning is down at the loop's first test
+    const std::vector<std::string> tail(lines.end() - 3, lines.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{"WebcamRecorder:Recording...\n", "WebcamRecorder:Finalising the capture.\n",
+                                              "WebcamRecorder:Error finalising H.264 sink writer."}));
+    EXPECT_EQ(s.reads_done, 0);
+    EXPECT_EQ(s.finalizes, 1);
+}
+
+TEST_F(WebcamRecorderTest, ListCamerasNamesTheDevicesInOrder) {
+    s.devices = 2;
+    FakePlatform platform;
+    CameraList list = listCameras(platform);
+    EXPECT_TRUE(list.ok);
+    EXPECT_EQ(list.names, (std::vector<std::string>{"Cam", "Cam"}));
+    EXPECT_EQ(s.live, 0);
+    s.listFails = CameraListStep::enumerate;
+    list = listCameras(platform);
+    EXPECT_FALSE(list.ok);
+    EXPECT_EQ(s.shutdowns, 2);
+}
+
+TEST(MediaSubtype, GuidTextAndWriterSubtypes) {
+    EXPECT_EQ(guidText(mediaSubtype::rgb24), "{00000014-0000-0010-8000-00AA00389B71}");
+    EXPECT_EQ(guidText(mediaSubtype::nv12), "{3231564E-0000-0010-8000-00AA00389B71}");
+    EXPECT_EQ(writerSubtypeFor(mediaSubtype::mjpg), VideoSubtype::mjpg);
+    EXPECT_EQ(writerSubtypeFor(fourCcGuid(fourCc('B', 'A', '8', '1'))), std::nullopt);  // Bayer
+    EXPECT_EQ(writerSubtypeFor(fourCcGuid(fourCc('P', '0', '1', '0'))), std::nullopt);  // 10-bit
+}
+
+}  // namespace
+}  // namespace webcam_test
