@@ -58,6 +58,11 @@ ma_result WavTrackFile::open(const std::filesystem::path& file) {
     close();
     stream = openForWriting(file);
     if (stream == nullptr) return MA_ERROR;
+    // The PCM waits in `pending` and reaches the file together with the header that counts it,
+    // so the file on disk always agrees with its header; stdio's own buffer would let parts of it
+    // through at block boundaries.
+    std::setvbuf(stream, nullptr, _IONBF, 0);
+    pending.reserve(2 * wavRefreshBytes);
     const ma_encoder_config config =
         ma_encoder_config_init(ma_encoding_format_wav, trackSampleFormat, trackChannels, trackSampleRate);
     const ma_result result = ma_encoder_init(writeProc, seekProc, this, &config, encoderState.get());
@@ -68,7 +73,7 @@ ma_result WavTrackFile::open(const std::filesystem::path& file) {
     }
     dataOffset = std::ftell(stream);
     dataBytes = 0;
-    unrefreshedBytes = 0;
+    pending.clear();
     opened = true;
     return MA_SUCCESS;
 }
@@ -84,26 +89,34 @@ void WavTrackFile::close() {
 
 ma_result WavTrackFile::writeProc(ma_encoder* encoder, const void* data, size_t bytes, size_t* written) {
     auto* self = static_cast<WavTrackFile*>(encoder->pUserData);
-    const size_t done = std::fwrite(data, 1, bytes, self->stream);
-    if (written != nullptr) *written = done;
-    // The header is written before the offset is known; only PCM counts.
-    if (self->dataOffset >= 0) {
-        self->dataBytes += done;
-        self->unrefreshedBytes += done;
-        if (self->unrefreshedBytes >= wavRefreshBytes) self->refreshSizes();
-    }
-    return done == bytes ? MA_SUCCESS : MA_ERROR;
+    if (written != nullptr) *written = bytes;
+    // The header is written before the offset is known; only PCM waits.
+    if (self->dataOffset < 0) return std::fwrite(data, 1, bytes, self->stream) == bytes ? MA_SUCCESS : MA_ERROR;
+    const auto* bytesIn = static_cast<const char*>(data);
+    self->pending.insert(self->pending.end(), bytesIn, bytesIn + bytes);
+    if (self->pending.size() >= wavRefreshBytes) return self->writePending(true) ? MA_SUCCESS : MA_ERROR;
+    return MA_SUCCESS;
+}
+
+bool WavTrackFile::writePending(bool withSizes) {
+    const size_t done = std::fwrite(pending.data(), 1, pending.size(), stream);
+    dataBytes += done;
+    const bool complete = done == pending.size();
+    pending.clear();
+    if (!withSizes) return complete;
+    return writeWavSizes(stream, dataOffset, dataBytes) && complete;
 }
 
 ma_result WavTrackFile::seekProc(ma_encoder* encoder, ma_int64 offset, ma_seek_origin origin) {
     auto* self = static_cast<WavTrackFile*>(encoder->pUserData);
+    // Only the encoder's closing seeks, to write the final sizes after the last PCM; what it
+    // writes from now on goes straight to the file.
+    if (self->dataOffset >= 0) {
+        self->writePending(false);
+        self->dataOffset = -1;
+    }
     const int whence = origin == ma_seek_origin_start ? SEEK_SET : origin == ma_seek_origin_end ? SEEK_END : SEEK_CUR;
     return std::fseek(self->stream, static_cast<long>(offset), whence) == 0 ? MA_SUCCESS : MA_ERROR;
-}
-
-void WavTrackFile::refreshSizes() {
-    unrefreshedBytes = 0;
-    writeWavSizes(stream, dataOffset, dataBytes);
 }
 
 WavMendResult mendWavFile(const std::filesystem::path& file) {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "miniaudio.h"
 
@@ -38,14 +39,16 @@ public:
 private:
     static ma_result writeProc(ma_encoder* encoder, const void* data, size_t bytes, size_t* written);
     static ma_result seekProc(ma_encoder* encoder, ma_int64 offset, ma_seek_origin origin);
-    void refreshSizes();
+    // Appends the waiting PCM, then (with `withSizes`) brings the header's sizes up to date and
+    // flushes; false when the file refused any of it.
+    bool writePending(bool withSizes);
 
     std::unique_ptr<ma_encoder> encoderState;
     std::FILE* stream = nullptr;
     bool opened = false;
     int64_t dataOffset = -1;  // where the PCM starts, once the encoder has written the header
-    uint64_t dataBytes = 0;
-    uint64_t unrefreshedBytes = 0;
+    uint64_t dataBytes = 0;  // in the file
+    std::vector<char> pending;  // PCM not yet in the file
 };
 
 // What mending a WAV file found.

@@ -63,7 +63,7 @@ for (const host of ['node.exe', 'renamed']) {
     assert.equal(run.status, 0, run.stderr);
 
     await t.test('it loads and exports Recorder (start, end, getMics), getStatus and readVideoFrames', () => {
-      assert.deepEqual(r.exports.sort(), ['Recorder', 'getStatus', 'readVideoFrames']);
+      assert.deepEqual(r.exports.sort(), ['Recorder', 'getStatus', 'listCameras', 'readVideoFrames', 'recoverProject']);
       assert.deepEqual(r.prototype, ['constructor', 'end', 'getMics', 'start']);
       assert.equal(r.host, host === 'renamed' ? 'desktracks-host.exe' : 'node.exe');
     });

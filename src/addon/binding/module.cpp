@@ -11,9 +11,9 @@ static Napi::Object Init(Napi::Env env, Napi::Object exports) {
     prepareProcessForRecorderThreads();
     exports.Set("Recorder", Recorder::DefineClass(env));
     exports.Set("getStatus", Napi::Function::New<GetStatus>(env, "getStatus"));
-    exports.Set("recoverProject", Napi::Function::New<RecoverProject>(env, "recoverProject"));
     exports.Set("readVideoFrames", Napi::Function::New<ReadVideoFrames>(env, "readVideoFrames"));
     exports.Set("listCameras", Napi::Function::New(env, ListCameras, "listCameras"));
+    exports.Set("recoverProject", Napi::Function::New<RecoverProject>(env, "recoverProject"));
     return exports;
 }
 

@@ -1,6 +1,8 @@
 #include "addon/binding/recorder.h"
 
 #include "addon/binding/device_list.h"
+#include <memory>
+
 #include "addon/binding/start_options.h"
 #include "audio/capture_device_list.h"
 
@@ -20,6 +22,24 @@ Recorder::~Recorder() {
     finishAndForgetTeardown();
 }
 
+void Recorder::watchTeardown(Napi::Env env) {
+    if (teardownEnv == nullptr && napi_add_env_cleanup_hook(env, endAtTeardown, this) == napi_ok) teardownEnv = env;
+    // The listener reaches the Recorder through a weak reference: a collected Recorder has
+    // already ended its recording, and the listener must not keep it alive.
+    auto self = std::make_shared<Napi::ObjectReference>(Napi::Weak(Value()));
+    const Napi::Function listener = Napi::Function::New(env, [self](const Napi::CallbackInfo&) {
+        if (self->IsEmpty()) return;
+        const Napi::Object object = self->Value();
+        if (!object.IsEmpty()) Unwrap(object)->finishAndForgetTeardown();
+    }, "endRecordingAtExit");
+    const Napi::Value process = env.Global().Get("process");
+    if (!process.IsObject()) return;
+    const Napi::Value once = process.As<Napi::Object>().Get("once");
+    if (!once.IsFunction()) return;
+    once.As<Napi::Function>().Call(process, {Napi::String::New(env, "exit"), listener});
+    exitListener = Napi::Persistent(listener);
+}
+
 void Recorder::endAtTeardown(void* recorder) {
     auto* self = static_cast<Recorder*>(recorder);
     self->teardownEnv = nullptr;  // the hook runs once and is gone
@@ -32,6 +52,18 @@ void Recorder::finishAndForgetTeardown() {
         napi_remove_env_cleanup_hook(teardownEnv, endAtTeardown, this);
         teardownEnv = nullptr;
     }
+}
+
+Napi::Value Recorder::End(const Napi::CallbackInfo& info) {
+    finishAndForgetTeardown();
+    if (!exitListener.IsEmpty()) {
+        // A host that records many times must not collect one listener per recording.
+        const Napi::Value process = info.Env().Global().Get("process");
+        const Napi::Value remove = process.IsObject() ? process.As<Napi::Object>().Get("removeListener") : info.Env().Undefined();
+        if (remove.IsFunction()) remove.As<Napi::Function>().Call(process, {Napi::String::New(info.Env(), "exit"), exitListener.Value()});
+        exitListener.Reset();
+    }
+    return info.Env().Undefined();
 }
 
 Napi::Value Recorder::Start(const Napi::CallbackInfo& info) {
@@ -53,13 +85,8 @@ Napi::Value Recorder::Start(const Napi::CallbackInfo& info) {
         Napi::Error::New(env, e.what()).ThrowAsJavaScriptException();
         return env.Undefined();
     }
-    if (teardownEnv == nullptr && napi_add_env_cleanup_hook(env, endAtTeardown, this) == napi_ok) teardownEnv = env;
+    watchTeardown(env);
     return env.Undefined();
-}
-
-Napi::Value Recorder::End(const Napi::CallbackInfo& info) {
-    finishAndForgetTeardown();
-    return info.Env().Undefined();
 }
 
 Napi::Value Recorder::GetMics(const Napi::CallbackInfo& info) {
