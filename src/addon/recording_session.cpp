@@ -131,10 +131,16 @@ void RecordingSession::joinUpToInput() {
 bool RecordingSession::writeMeta(std::FILE* out) const {
     const std::string meta = buildMetaJson(settings);
     const std::filesystem::path metaPath = settings.projectDir / "meta.json";
+    std::string reason;
+    if (!writeTextFile(metaPath, meta, &reason)) {
+        // The path on standard output says the recording is complete; it is not.
+        settings.logger->error("meta.json could not be written: {}", reason);
+        return false;
+    }
     const std::string line = quotedPathLine(metaPath);
     std::fwrite(line.data(), 1, line.size(), out);
     std::fflush(out);
-    return writeTextFile(metaPath, meta);
+    return true;
 }
 
 void RecordingSession::finish(std::FILE* out) noexcept {

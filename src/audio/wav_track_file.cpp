@@ -1,6 +1,7 @@
 #include "audio/wav_track_file.h"
 
 #include <array>
+#include <cerrno>
 #include <cstring>
 #include <system_error>
 
@@ -56,6 +57,7 @@ WavTrackFile::~WavTrackFile() { close(); }
 
 ma_result WavTrackFile::open(const std::filesystem::path& file) {
     close();
+    fileName = file.filename().u8string();
     stream = openForWriting(file);
     if (stream == nullptr) return MA_ERROR;
     // The PCM waits in `pending` and reaches the file together with the header that counts it,
@@ -74,6 +76,8 @@ ma_result WavTrackFile::open(const std::filesystem::path& file) {
     dataOffset = std::ftell(stream);
     dataBytes = 0;
     pending.clear();
+    writeError.clear();
+    direct = false;
     opened = true;
     return MA_SUCCESS;
 }
@@ -81,9 +85,11 @@ ma_result WavTrackFile::open(const std::filesystem::path& file) {
 void WavTrackFile::close() {
     if (!opened) return;
     ma_encoder_uninit(encoderState.get());
+    // The encoder's sizes count what it was given; after a failure the file holds less.
+    if (!writeError.empty()) writeWavSizes(stream, dataOffset, dataBytes);
     std::fclose(stream);
     stream = nullptr;
-    dataOffset = -1;
+    direct = true;
     opened = false;
 }
 
@@ -91,7 +97,9 @@ ma_result WavTrackFile::writeProc(ma_encoder* encoder, const void* data, size_t 
     auto* self = static_cast<WavTrackFile*>(encoder->pUserData);
     if (written != nullptr) *written = bytes;
     // The header is written before the offset is known; only PCM waits.
-    if (self->dataOffset < 0) return std::fwrite(data, 1, bytes, self->stream) == bytes ? MA_SUCCESS : MA_ERROR;
+    if (self->direct) return std::fwrite(data, 1, bytes, self->stream) == bytes ? MA_SUCCESS : MA_ERROR;
+    // After a failed write the file stays as it was, valid up to the failure.
+    if (!self->writeError.empty()) return MA_ERROR;
     const auto* bytesIn = static_cast<const char*>(data);
     self->pending.insert(self->pending.end(), bytesIn, bytesIn + bytes);
     if (self->pending.size() >= wavRefreshBytes) return self->writePending(true) ? MA_SUCCESS : MA_ERROR;
@@ -99,21 +107,27 @@ ma_result WavTrackFile::writeProc(ma_encoder* encoder, const void* data, size_t 
 }
 
 bool WavTrackFile::writePending(bool withSizes) {
-    const size_t done = std::fwrite(pending.data(), 1, pending.size(), stream);
+    if (!writeError.empty()) return false;
+    errno = 0;
+    // Whole samples only, so that a short write leaves the data a whole number of them.
+    const size_t done = std::fwrite(pending.data(), 1, pending.size(), stream) / trackBlockAlign * trackBlockAlign;
     dataBytes += done;
     const bool complete = done == pending.size();
     pending.clear();
-    if (!withSizes) return complete;
-    return writeWavSizes(stream, dataOffset, dataBytes) && complete;
+    const bool sized = !withSizes || writeWavSizes(stream, dataOffset, dataBytes);
+    if (complete && sized) return true;
+    writeError = errno != 0 ? std::strerror(errno) : "write failed";
+    writeWavSizes(stream, dataOffset, dataBytes);
+    return false;
 }
 
 ma_result WavTrackFile::seekProc(ma_encoder* encoder, ma_int64 offset, ma_seek_origin origin) {
     auto* self = static_cast<WavTrackFile*>(encoder->pUserData);
     // Only the encoder's closing seeks, to write the final sizes after the last PCM; what it
     // writes from now on goes straight to the file.
-    if (self->dataOffset >= 0) {
+    if (!self->direct) {
         self->writePending(false);
-        self->dataOffset = -1;
+        self->direct = true;
     }
     const int whence = origin == ma_seek_origin_start ? SEEK_SET : origin == ma_seek_origin_end ? SEEK_END : SEEK_CUR;
     return std::fseek(self->stream, static_cast<long>(offset), whence) == 0 ? MA_SUCCESS : MA_ERROR;

@@ -33,6 +33,10 @@ public:
     void close();
 
     bool isOpen() const { return opened; }
+    // The file's name, for log lines.
+    const std::string& name() const { return fileName; }
+    // Why the file stopped growing (the system's reason), empty while every write succeeded.
+    const std::string& failure() const { return writeError; }
     // Stable for the owner's lifetime: the device keeps it as its user data.
     ma_encoder* encoder() { return encoderState.get(); }
 
@@ -47,8 +51,11 @@ private:
     std::FILE* stream = nullptr;
     bool opened = false;
     int64_t dataOffset = -1;  // where the PCM starts, once the encoder has written the header
+    bool direct = true;       // writes go straight to the file: the header, and the closing sizes
     uint64_t dataBytes = 0;  // in the file
     std::vector<char> pending;  // PCM not yet in the file
+    std::string writeError;
+    std::string fileName;
 };
 
 // What mending a WAV file found.

@@ -33,7 +33,9 @@ std::string cursorInfoJson(const CursorShapes& shapes) {
     return info.dump(4);
 }
 
-void writeCursorInfo(const std::filesystem::path& path) { writeTextFile(path, cursorInfoJson(cursorShapes)); }
+bool writeCursorInfo(const std::filesystem::path& path, std::string& reason) {
+    return writeTextFile(path, cursorInfoJson(cursorShapes), &reason);
+}
 
 void clearCursorShapes() {
     cursorShapes.clear();

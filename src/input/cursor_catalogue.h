@@ -17,8 +17,8 @@ void captureCursorShapes();
 // Name of the cursor shape on screen now: a standard name or "Unknown".
 const char* currentCursorName();
 
-// Writes cursor_info.json from the measured shapes; a file that cannot be opened is skipped.
-void writeCursorInfo(const std::filesystem::path& path);
+// Writes cursor_info.json from the measured shapes; false, with the reason, when it cannot.
+bool writeCursorInfo(const std::filesystem::path& path, std::string& reason);
 
 // Forgets the measured shapes (and lets go of the display) once the file is written.
 void clearCursorShapes();

@@ -50,9 +50,15 @@ void recordInput(const RecordingSettings& settings, const InputHookLibrary* libr
     }
     inputHook.returned();
 
-    writeTextFile(settings.projectDir / "positions.json", recordListJson(positionRecords));
-    writeTextFile(settings.projectDir / "clicks.json", recordListJson(clickRecords));
-    writeCursorInfo(settings.projectDir / "cursor_info.json");
+    std::string reason;
+    const auto logUnwritten = [&](const char* name) {
+        if (settings.logger) settings.logger->error("input: {} could not be written ({})", name, reason);
+    };
+    if (!writeTextFile(settings.projectDir / "positions.json", recordListJson(positionRecords), &reason)) {
+        logUnwritten("positions.json");
+    }
+    if (!writeTextFile(settings.projectDir / "clicks.json", recordListJson(clickRecords), &reason)) logUnwritten("clicks.json");
+    if (!writeCursorInfo(settings.projectDir / "cursor_info.json", reason)) logUnwritten("cursor_info.json");
 
     resetInputRecords();
     clearCursorShapes();

@@ -130,6 +130,34 @@ test('environment teardown ends the recording as end() would', async (t) => {
   }
 });
 
+test('disk full: every file valid up to the failure, one error line per file', (t) => {
+  const projectDir = tempDir();
+  try {
+    execFileSync('mount', ['-t', 'tmpfs', '-o', 'size=300k', 'tmpfs', projectDir], { stdio: 'ignore' });
+  } catch {
+    t.skip('mounting a tmpfs needs root');
+    return;
+  }
+  t.after(() => execFileSync('umount', [projectDir]));
+  const recorder = new Recorder();
+  const result = runNode(`globalThis.recorder = new Recorder(); recorder.start(${JSON.stringify({ projectDir, ...allTracks })});
+    setTimeout(() => { recorder.end(); console.log(JSON.stringify(require(${JSON.stringify(repoRoot)}).getStatus().failures)); }, 6000);`);
+  assert.equal(result.status, 0, result.stderr);
+  const lines = result.stdout.trim().split('\n');
+  const failures = JSON.parse(lines.pop()).map((f) => f.message);
+  if (!fs.existsSync(path.join(projectDir, 'meta.json'))) assert.deepEqual(lines, [], 'no meta.json path for a meta.json not written');
+  for (const wav of wavs) {
+    assert.ok(failures.some((m) => m.includes(`${wav} could not be written to the end (No space left on device)`)), failures.join('\n'));
+    assert.ok(readWav(path.join(projectDir, wav)).durationMs > 500);
+  }
+  for (const name of jsonFiles) {
+    const file = path.join(projectDir, name);
+    if (fs.existsSync(file)) JSON.parse(fs.readFileSync(file, 'utf8'));  // complete or absent
+  }
+  assert.ok(probeVideo(path.join(projectDir, 'output.mp4')).seconds > 0.5);
+  assert.match(fs.readFileSync(path.join(projectDir, 'recorder.log'), 'utf8'), /No space left on device/);
+});
+
 test('recover on a finished recording changes nothing', () => {
   const projectDir = tempDir();
   const recorder = new Recorder();
