@@ -9,20 +9,13 @@ namespace {
 
 constexpr uint32_t trackBlockAlign = trackChannels * 2;
 
-std::FILE* openForWriting(const std::filesystem::path& file) {
+// Creates (or truncates) the file, or with `update` opens an existing one; both read and write.
+// The wide name keeps Windows paths that the ANSI code page cannot spell.
+std::FILE* openFile(const std::filesystem::path& file, bool update) {
 #ifdef _WIN32
-    // The wide name keeps Windows paths that the ANSI code page cannot spell.
-    return _wfopen(file.c_str(), L"w+b");
+    return _wfopen(file.c_str(), update ? L"r+b" : L"w+b");
 #else
-    return std::fopen(file.c_str(), "w+b");
-#endif
-}
-
-std::FILE* openForUpdate(const std::filesystem::path& file) {
-#ifdef _WIN32
-    return _wfopen(file.c_str(), L"r+b");
-#else
-    return std::fopen(file.c_str(), "r+b");
+    return std::fopen(file.c_str(), update ? "r+b" : "w+b");
 #endif
 }
 
@@ -58,7 +51,7 @@ WavTrackFile::~WavTrackFile() { close(); }
 ma_result WavTrackFile::open(const std::filesystem::path& file) {
     close();
     fileName = file.filename().u8string();
-    stream = openForWriting(file);
+    stream = openFile(file, false);
     if (stream == nullptr) return MA_ERROR;
     // The PCM waits in `pending` and reaches the file together with the header that counts it,
     // so the file on disk always agrees with its header; stdio's own buffer would let parts of it
@@ -141,7 +134,7 @@ WavMendResult mendWavFile(const std::filesystem::path& file) {
         result.problem = error.message();
         return result;
     }
-    std::FILE* stream = openForUpdate(file);
+    std::FILE* stream = openFile(file, true);
     if (stream == nullptr) {
         result.problem = std::strerror(errno);
         return result;
