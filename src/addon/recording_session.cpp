@@ -1,7 +1,6 @@
 #include "addon/recording_session.h"
 
 #include <atomic>
-#include <fstream>
 #include <system_error>
 #include <type_traits>
 

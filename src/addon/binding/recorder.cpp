@@ -1,8 +1,8 @@
 #include "addon/binding/recorder.h"
 
-#include "addon/binding/device_list.h"
 #include <memory>
 
+#include "addon/binding/device_list.h"
 #include "addon/binding/start_options.h"
 #include "audio/capture_device_list.h"
 
