@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -21,5 +22,6 @@ bool mp4HasTopLevelBox(const std::filesystem::path& file, const char* type);
 
 // Rewrites a fragmented file as an ordinary one in place (through a sibling file that replaces it
 // only when complete), keeping every complete sample with its time. An ordinary file is left
-// untouched.
-VideoFinishResult finishVideoFile(const std::filesystem::path& file);
+// untouched. The last fragment does not keep its last sample's own duration (it reads back as one
+// frame at the nominal rate); the writer, which knows it, passes `lastSampleDuration` (100 ns).
+VideoFinishResult finishVideoFile(const std::filesystem::path& file, int64_t lastSampleDuration = 0);

@@ -269,6 +269,7 @@ HResult FfmpegSinkWriter::writeFiltered(AVPacket* encoded) {
         if (error < 0) return fromAvError(error);
         av_packet_rescale_ts(packet.get(), codec->time_base, stream->time_base);
         packet->stream_index = stream->index;
+        lastDuration = av_rescale_q(packet->duration, stream->time_base, hundredNanoseconds);
         error = av_interleaved_write_frame(format.get(), packet.get());
         if (error < 0) return fromAvError(error);
     }
@@ -299,7 +300,7 @@ HResult FfmpegSinkWriter::finalize() {
     codec.reset();
     rateFilter.reset();
     // Even after a failure the fragments written so far become an ordinary file when they can.
-    const VideoFinishResult finished = finishVideoFile(file);
+    const VideoFinishResult finished = finishVideoFile(file, lastDuration);
     if (!failed(result) && finished.outcome == VideoFinishResult::Outcome::failed) result = hresult::fail;
     return result;
 }

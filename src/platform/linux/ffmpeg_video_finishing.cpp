@@ -23,7 +23,7 @@ std::string avErrorText(int error) {
 
 // Copies every readable packet of the first video stream of `from` into an ordinary MPEG-4 file
 // `to`, with the same time base, so sample times stay as they were. Returns the seconds copied.
-VideoFinishResult copyToOrdinary(const std::filesystem::path& from, const std::filesystem::path& to) {
+VideoFinishResult copyToOrdinary(const std::filesystem::path& from, const std::filesystem::path& to, int64_t lastSampleDuration) {
     VideoFinishResult result;
     AVFormatContext* opened = nullptr;
     int error = avformat_open_input(&opened, from.c_str(), nullptr, nullptr);
@@ -61,20 +61,36 @@ VideoFinishResult copyToOrdinary(const std::filesystem::path& from, const std::f
         return result;
     }
 
+    // One packet is held back, so that the last one can take the writer's duration.
     std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
+    std::unique_ptr<AVPacket, PacketDeleter> held(av_packet_alloc());
+    if (!packet || !held) {
+        result.problem = "out of memory";
+        return result;
+    }
+    bool holding = false;
     int64_t end = 0;
+    const auto writeHeld = [&] {
+        end = std::max(end, held->pts + held->duration);
+        error = av_write_frame(output.get(), held.get());
+        holding = false;
+    };
     // A torn last fragment ends the reading; everything before it is kept.
-    while (packet && av_read_frame(input.get(), packet.get()) >= 0) {
+    while (error >= 0 && av_read_frame(input.get(), packet.get()) >= 0) {
         if (packet->flags & AV_PKT_FLAG_CORRUPT) break;  // cut short by the end of the file
         if (packet->stream_index == videoIndex) {
+            if (holding) writeHeld();
             av_packet_rescale_ts(packet.get(), source->time_base, target->time_base);
-            end = std::max(end, packet->pts + packet->duration);
             packet->stream_index = 0;
             packet->pos = -1;
-            error = av_write_frame(output.get(), packet.get());
-            if (error < 0) break;
+            av_packet_move_ref(held.get(), packet.get());
+            holding = true;
         }
         av_packet_unref(packet.get());
+    }
+    if (holding && error >= 0) {
+        if (lastSampleDuration > 0) held->duration = av_rescale_q(lastSampleDuration, AVRational{1, 10000000}, target->time_base);
+        writeHeld();
     }
     if (error >= 0) error = av_write_trailer(output.get());
     if (error >= 0) error = avio_closep(&output->pb);
@@ -89,7 +105,7 @@ VideoFinishResult copyToOrdinary(const std::filesystem::path& from, const std::f
 
 }  // namespace
 
-VideoFinishResult finishVideoFile(const std::filesystem::path& file) {
+VideoFinishResult finishVideoFile(const std::filesystem::path& file, int64_t lastSampleDuration) {
     // The demuxer reports long pauses between screen samples as discontinuities; they are the
     // samples' real times, and only errors are worth the host's standard error.
     if (av_log_get_level() > AV_LOG_ERROR) av_log_set_level(AV_LOG_ERROR);
@@ -104,7 +120,7 @@ VideoFinishResult finishVideoFile(const std::filesystem::path& file) {
     }
     std::filesystem::path finishing = file;
     finishing += ".finishing";
-    result = copyToOrdinary(file, finishing);
+    result = copyToOrdinary(file, finishing, lastSampleDuration);
     std::error_code error;
     if (result.outcome == VideoFinishResult::Outcome::finished) {
         std::filesystem::rename(finishing, file, error);

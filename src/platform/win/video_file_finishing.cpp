@@ -1,7 +1,7 @@
 #include "platform/video_file_finishing.h"
 
 // The Media Foundation writer writes ordinary files; a fragmented one comes from the Linux build.
-VideoFinishResult finishVideoFile(const std::filesystem::path& file) {
+VideoFinishResult finishVideoFile(const std::filesystem::path& file, int64_t) {
     VideoFinishResult result;
     if (mp4HasTopLevelBox(file, "moof")) {
         result.problem = "fragmented MPEG-4 files are finished by the Linux build only";
