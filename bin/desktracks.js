@@ -15,6 +15,7 @@ Commands:
   record [dir]     record until Ctrl-C (or --seconds) into dir
   devices          list the microphones and cameras with their indexes
   inspect <dir>    check every file of a recording and draw <dir>/overview.png
+  recover <dir>    finish a recording whose process was killed or crashed
 
 Run "desktracks <command> --help" for a command's options.`,
   record: `Usage: desktracks record [dir] [options]
@@ -54,6 +55,16 @@ Options:
   --no-picture   do not write overview.png
   --json         print the result as JSON instead of a table
   -h, --help     this help`,
+  recover: `Usage: desktracks recover <dir> [--json]
+
+Finishes the recording in dir after its process died: output.mp4 and webcam.mp4 become ordinary
+MP4 files, the WAV headers are mended, positions.json, clicks.json, cursor_info.json and
+meta.json are rebuilt from journal.jsonl. Prints what it did per file; a finished recording is
+left unchanged. Exits with 1 when a file could not be recovered.
+
+Options:
+  --json       print the result as JSON
+  -h, --help   this help`,
 };
 
 const { UsageError } = require('../lib/usage-error');
@@ -67,6 +78,7 @@ const optionSpecs = {
   },
   devices: { json: { type: 'boolean' }, help: { type: 'boolean', short: 'h' } },
   inspect: { 'no-picture': { type: 'boolean' }, json: { type: 'boolean' }, help: { type: 'boolean', short: 'h' } },
+  recover: { json: { type: 'boolean' }, help: { type: 'boolean', short: 'h' } },
 };
 
 function parse(command, args) {
@@ -124,6 +136,17 @@ function inspect(values, positionals) {
     for (const r of result.rows.filter((row) => row.status !== 'ok')) process.stderr.write(`desktracks: ${r.file} is ${r.status}: ${r.detail}\n`);
   }
   return result.ok ? 0 : 1;
+}
+
+function recoverCommand(values, positionals) {
+  if (positionals.length !== 1) throw new UsageError('recover takes exactly one recording folder');
+  const fs = require('fs');
+  const dir = path.resolve(positionals[0]);
+  if (!fs.existsSync(dir) || !fs.statSync(dir).isDirectory()) throw new UsageError(`${dir} is not a folder`);
+  const { recover, formatRecovery } = require('../lib/recover');
+  const entries = recover(dir);
+  console.log(values.json ? JSON.stringify(entries, null, 2) : formatRecovery(entries));
+  return entries.every((e) => e.status !== 'failed') ? 0 : 1;
 }
 
 async function recordCommand(values, positionals) {
@@ -195,6 +218,7 @@ async function main(argv) {
   }
   if (command === 'devices') return printDevices(values);
   if (command === 'inspect') return inspect(values, positionals);
+  if (command === 'recover') return recoverCommand(values, positionals);
   return recordCommand(values, positionals);
 }
 

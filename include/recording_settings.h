@@ -7,6 +7,7 @@
 namespace spdlog {
 class logger;
 }
+class RecordingJournal;
 
 // Capture rectangle in desktop pixels of output 0; right and bottom are exclusive.
 // It is in force only when right and bottom are both non-zero.
@@ -20,13 +21,14 @@ struct CaptureArea {
 };
 
 // Everything one recording is made from. Every recorder thread receives its own copy;
-// copying adds a holder to the shared recording logger.
+// copying adds a holder to the shared recording logger and journal.
 struct RecordingSettings {
     std::filesystem::path projectDir;
     int32_t micIndex = -1;
     int32_t systemAudioIndex = -1;
     CaptureArea area;
     std::shared_ptr<spdlog::logger> logger;
+    std::shared_ptr<RecordingJournal> journal;  // null when it could not be created
     int32_t fps = 30;
     int32_t bitrate = 18000000;
     int32_t webcamIndex = -1;

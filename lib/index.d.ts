@@ -161,3 +161,23 @@ export interface TrackEntry {
 export interface TracksFile {
   tracks: TrackEntry[];
 }
+
+/** What `recover` did to one file of the project directory. */
+export interface RecoveredFile {
+  /** Name inside the directory, e.g. "output.mp4". */
+  file: string;
+  /** "unchanged": already finished; "recovered": mended or rebuilt; "failed": see `detail`. */
+  status: 'unchanged' | 'recovered' | 'failed';
+  /** Seconds of media the file holds now (videos and WAVs). */
+  seconds?: number;
+  detail: string;
+}
+
+/**
+ * Finishes a recording whose process died (killed, crashed, powered off): the fragmented videos
+ * become ordinary MP4 files, the WAV headers match their data, positions.json, clicks.json,
+ * cursor_info.json and meta.json are rebuilt from the journal. Running it on a finished
+ * recording changes nothing. Throws a TypeError for a non-string or a path with a NUL character,
+ * an Error when `dir` is not a directory.
+ */
+export function recover(dir: string): RecoveredFile[];

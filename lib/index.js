@@ -2,10 +2,13 @@
 
 const { loadAddon } = require('./load-addon');
 
+const { recover } = require('./recover');
+
 const addon = loadAddon();
 
 module.exports = {
   Recorder: addon.Recorder,
   getStatus: addon.getStatus,
   listCameras: addon.listCameras,
+  recover,
 };

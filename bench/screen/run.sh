@@ -12,7 +12,7 @@ work=$(mktemp -d /tmp/desktracks-screen-bench.XXXXXX)
 
 [ -f "$build/libdesktracks_core.a" ] || { cmake -S "$root" -B "$build" >/dev/null && cmake --build "$build" -j2 --target desktracks_core; }
 g++ -std=c++17 -O2 -I"$root/include" -I"$root/src" "$root/bench/screen/screen_bench.cpp" "$build/libdesktracks_core.a" \
-  $(pkg-config --cflags --libs spdlog fmt libavcodec libavformat libavutil x11 xext xfixes xdamage xrandr) -lyuv -lpthread \
+  $(pkg-config --cflags --libs spdlog fmt libavcodec libavformat libavutil libswscale x11 xext xfixes xdamage xrandr) -lyuv -lpthread \
   -o "$work/screen_bench"
 
 eval "$("$root/scripts/test-services.sh" start --scene)"

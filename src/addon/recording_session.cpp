@@ -1,7 +1,6 @@
 #include "addon/recording_session.h"
 
 #include <atomic>
-#include <fstream>
 #include <system_error>
 #include <type_traits>
 
@@ -15,6 +14,8 @@
 #include "audio/playback_recorder.h"
 #include "audio/silent_player.h"
 #include "input/input_recorder.h"
+#include "input/text_file.h"
+#include "recording_journal.h"
 #include "run_flags.h"
 #include "screen/screen_recorder.h"
 #include "utf8_path.h"
@@ -68,6 +69,16 @@ void RecordingSession::begin() {
         throw RecordingError("Cannot open the recording log \"" + utf8FromPath(logPath) + "\": " + e.what());
     }
 
+    // Every line reaches the file at once: lines are few, and a killed process keeps them all.
+    settings.logger->flush_on(spdlog::level::trace);
+    settings.journal = RecordingJournal::create(settings.projectDir);
+    if (!settings.journal) settings.logger->error("{} cannot be created; a killed recording cannot be recovered", journalFileName);
+    MetaFigures known;
+    known.fps = static_cast<uint32_t>(settings.fps > 0 ? settings.fps : 30);
+    known.micIndex = settings.micIndex;
+    known.systemAudioIndex = settings.systemAudioIndex;
+    journalMeta(settings, known);
+
     beginLiveStatus(*settings.logger);
     setAllRunFlags(true);
     recording = true;
@@ -100,6 +111,7 @@ void RecordingSession::begin() {
             joinIfRunning(webcamThread);
             spdlog::drop(loggerName);
             settings.logger.reset();
+            settings.journal.reset();
             endLiveStatus();
             recording = false;
             processRecording.exchange(false);
@@ -116,14 +128,19 @@ void RecordingSession::joinUpToInput() {
     if (inputThread.joinable()) entries.joinInput(inputThread);
 }
 
-void RecordingSession::writeMeta(std::FILE* out) const {
+bool RecordingSession::writeMeta(std::FILE* out) const {
     const std::string meta = buildMetaJson(settings);
     const std::filesystem::path metaPath = settings.projectDir / "meta.json";
+    std::string reason;
+    if (!writeTextFile(metaPath, meta, &reason)) {
+        // The path on standard output says the recording is complete; it is not.
+        settings.logger->error("meta.json could not be written: {}", reason);
+        return false;
+    }
     const std::string line = quotedPathLine(metaPath);
     std::fwrite(line.data(), 1, line.size(), out);
     std::fflush(out);
-    std::ofstream file(metaPath, std::ios::binary | std::ios::trunc);
-    if (file) file << meta;
+    return true;
 }
 
 void RecordingSession::writeTracks() const {
@@ -146,7 +163,14 @@ void RecordingSession::finish(std::FILE* out) noexcept {
 
     try {
         writeTracks();
-        writeMeta(out);
+        // The journal goes once every file it could rebuild is complete.
+        const std::filesystem::path& dir = settings.projectDir;
+        const bool complete = writeMeta(out) && std::filesystem::exists(dir / "positions.json") &&
+                              std::filesystem::exists(dir / "clicks.json") &&
+                              std::filesystem::exists(dir / "cursor_info.json");
+        settings.journal.reset();
+        std::error_code ignored;
+        if (complete) std::filesystem::remove(dir / journalFileName, ignored);
     } catch (const std::exception& e) {
         // Out of memory, say: the recording is ended all the same.
         settings.logger->error("meta.json could not be written: {}", e.what());

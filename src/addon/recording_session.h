@@ -51,14 +51,16 @@ public:
     void begin();
 
     // Stops every recorder, waits for their files, writes meta.json, prints its quoted path to
-    // `out` and makes the session ready for the next recording. Does nothing when idle; never
+    // `out` (only when it was written) and makes the session ready for the next recording. Does nothing when idle; never
     // throws, so a collected Recorder can call it from its destructor.
     void finish(std::FILE* out = stdout) noexcept;
 
 private:
     // Joins the recorders in their fixed order, up to and including the input thread.
     void joinUpToInput();
-    void writeMeta(std::FILE* out) const;
+    // Writes meta.json and prints its quoted path to `out`; logs an error and prints nothing when
+    // it cannot be written.
+    bool writeMeta(std::FILE* out) const;
     // tracks.json: every started track's place on the wall clock and how it went.
     void writeTracks() const;
 

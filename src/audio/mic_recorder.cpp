@@ -42,5 +42,5 @@ void runMicRecorder(RecordingSettings settings) {
         log.error("mic: Failed to initialize capture device.");
         return;
     }
-    recordUntilLowered(device, file, micRunning, log, "mic: Failed to start device.");
+    recordUntilLowered(device, file, micRunning, log, "mic: Failed to start device.", "mic:");
 }

@@ -33,5 +33,5 @@ void runPlaybackRecorder(RecordingSettings settings) {
         log.error("playbackRecorder: Failed to initialize loopback device.");
         return;
     }
-    recordUntilLowered(device, file, playbackRunning, log, "playbackRecorder: Failed to start device.");
+    recordUntilLowered(device, file, playbackRunning, log, "playbackRecorder: Failed to start device.", "playbackRecorder:");
 }

@@ -27,7 +27,7 @@ ma_device_config trackCaptureConfig(ma_device_type type, const ma_device_id* dev
 }
 
 void recordUntilLowered(AudioDevice& device, WavTrackFile& file, const std::atomic<bool>& running,
-                        spdlog::logger& log, const char* startFailedLine) {
+                        spdlog::logger& log, const char* startFailedLine, const char* logPrefix) {
     if (device.start() != MA_SUCCESS) {
         device.close();
         log.error(startFailedLine);
@@ -38,4 +38,8 @@ void recordUntilLowered(AudioDevice& device, WavTrackFile& file, const std::atom
     waitWhileRaised(running, runFlagPoll);
     device.close();
     file.close();
+    if (!file.failure().empty()) {
+        log.error("{} {} could not be written to the end ({}); it holds the audio up to the failure", logPrefix,
+                  file.name(), file.failure());
+    }
 }

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "input/text_file.h"
+#include "recording_journal.h"
 
 namespace {
 
@@ -32,9 +33,22 @@ std::string cursorInfoJson(const CursorShapes& shapes) {
     return info.dump(4);
 }
 
-void writeCursorInfo(const std::filesystem::path& path) { writeTextFile(path, cursorInfoJson(cursorShapes)); }
+bool writeCursorInfo(const std::filesystem::path& path, std::string& reason) {
+    return writeTextFile(path, cursorInfoJson(cursorShapes), &reason);
+}
 
 void clearCursorShapes() {
     cursorShapes.clear();
     cursorSource.reset();
+}
+
+void journalCursorShapes(RecordingJournal& journal) {
+    const nlohmann::json line = {{"kind", "cursors"}, {"shapes", nlohmann::json::parse(cursorInfoJson(cursorShapes))}};
+    journal.append(line.dump());
+}
+
+std::string cursorInfoFromJournal(const std::string& journal) {
+    const std::vector<nlohmann::json> lines = journalEntries(journal, "cursors");
+    if (lines.empty()) return {};
+    return lines.back().at("shapes").dump(4);
 }

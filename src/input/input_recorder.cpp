@@ -43,6 +43,8 @@ void runHook(const RecordingSettings& settings, const InputHookLibrary& library)
 void recordInput(const RecordingSettings& settings, const InputHookLibrary* library, const std::string& loadError) {
     setTrackDevice("input", "libuiohook global input hook");
     captureCursorShapes();
+    if (settings.journal) journalCursorShapes(*settings.journal);
+    inputJournal = settings.journal;
     if (library == nullptr) {
         logHookFailure(settings, loadError);
     } else if (inputRunning.load()) {
@@ -53,9 +55,15 @@ void recordInput(const RecordingSettings& settings, const InputHookLibrary* libr
     const int64_t hookStart = recordingStatus.inputTiming.startTicks.load();
     if (hookStart != 0) markTrackEnd(recordingStatus.inputTiming, wallClockTicks() - hookStart);
 
-    writeTextFile(settings.projectDir / "positions.json", recordListJson(positionRecords));
-    writeTextFile(settings.projectDir / "clicks.json", recordListJson(clickRecords));
-    writeCursorInfo(settings.projectDir / "cursor_info.json");
+    std::string reason;
+    const auto logUnwritten = [&](const char* name) {
+        if (settings.logger) settings.logger->error("input: {} could not be written ({})", name, reason);
+    };
+    if (!writeTextFile(settings.projectDir / "positions.json", recordListJson(positionRecords), &reason)) {
+        logUnwritten("positions.json");
+    }
+    if (!writeTextFile(settings.projectDir / "clicks.json", recordListJson(clickRecords), &reason)) logUnwritten("clicks.json");
+    if (!writeCursorInfo(settings.projectDir / "cursor_info.json", reason)) logUnwritten("cursor_info.json");
 
     resetInputRecords();
     clearCursorShapes();

@@ -4,6 +4,7 @@
 
 #include "input/cursor_catalogue.h"
 #include "input/hook_lifecycle.h"
+#include "recording_journal.h"
 #include "recording_status.h"
 #include "run_flags.h"
 #include "wall_clock.h"
@@ -11,6 +12,7 @@
 std::vector<InputRecord> positionRecords;
 std::vector<InputRecord> clickRecords;
 int64_t lastEventTime = 0;
+std::shared_ptr<RecordingJournal> inputJournal;
 
 namespace {
 
@@ -18,6 +20,17 @@ struct EventKind {
     std::vector<InputRecord>* list;
     int32_t type;
 };
+
+nlohmann::json recordObject(const InputRecord& record) {
+    return {{"button", record.button}, {"cursorName", record.cursorName}, {"time", record.time},
+            {"type", record.type},     {"x", record.x},                   {"y", record.y}};
+}
+
+InputRecord recordFromObject(const nlohmann::json& object) {
+    return {object.value("x", 0),    object.value("y", 0),
+            object.value("type", 0), object.value("button", 0),
+            object.value("cursorName", std::string(unknownCursorName)), object.value("time", int64_t{0})};
+}
 
 // The four mouse kinds that make records; every other event is ignored.
 bool mouseEventKind(int eventType, EventKind& kind) {
@@ -61,19 +74,32 @@ void handleInputEvent(const uiohook_event& event, int64_t now) {
     kind.list->push_back({static_cast<int32_t>(event.data.mouse.x), static_cast<int32_t>(event.data.mouse.y),
                           kind.type, static_cast<int32_t>(event.data.mouse.button), currentCursorName(), now});
     countInputEvent();
+    if (inputJournal) {
+        nlohmann::json line = recordObject(kind.list->back());
+        line["kind"] = kind.list == &positionRecords ? "position" : "click";
+        inputJournal->append(line.dump());
+    }
 }
 
 void resetInputRecords() {
     std::vector<InputRecord>().swap(positionRecords);
     std::vector<InputRecord>().swap(clickRecords);
     lastEventTime = 0;
+    inputJournal.reset();
 }
 
 std::string recordListJson(const std::vector<InputRecord>& records) {
     nlohmann::json list = nlohmann::json::array();
     for (const InputRecord& record : records) {
-        list.push_back({{"button", record.button}, {"cursorName", record.cursorName}, {"time", record.time},
-                        {"type", record.type},     {"x", record.x},                   {"y", record.y}});
+        list.push_back(recordObject(record));
     }
     return list.dump(4);
+}
+
+InputJournalFiles inputFilesFromJournal(const std::string& journal) {
+    std::vector<InputRecord> positions;
+    std::vector<InputRecord> clicks;
+    for (const nlohmann::json& entry : journalEntries(journal, "position")) positions.push_back(recordFromObject(entry));
+    for (const nlohmann::json& entry : journalEntries(journal, "click")) clicks.push_back(recordFromObject(entry));
+    return {recordListJson(positions), recordListJson(clicks), positions.size(), clicks.size()};
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,8 @@ struct InputRecord {
     int64_t time;  // wall-clock ms since 1970-01-01 UTC when the event was handled
 };
 
+class RecordingJournal;
+
 // Moves and drags closer than this to the last move or drag that passed are dropped; presses and
 // releases always pass.
 constexpr int64_t inputGateMillis = 10;
@@ -25,6 +28,7 @@ constexpr int64_t inputGateMillis = 10;
 extern std::vector<InputRecord> positionRecords;  // moves and drags
 extern std::vector<InputRecord> clickRecords;     // presses and releases
 extern int64_t lastEventTime;  // of the last move or drag that passed the gate
+extern std::shared_ptr<RecordingJournal> inputJournal;  // where kept records also go, when set
 
 // libuiohook's dispatch procedure: every event of the desktop arrives here.
 void inputDispatchProc(uiohook_event* const event);
@@ -32,9 +36,18 @@ void inputDispatchProc(uiohook_event* const event);
 // The dispatch procedure's work for an event handled at `now` (wall-clock ms).
 void handleInputEvent(const uiohook_event& event, int64_t now);
 
-// Empties both lists and reopens the gate for the next recording.
+// Empties both lists, lets go of the journal and reopens the gate for the next recording.
 void resetInputRecords();
 
 // positions.json / clicks.json text: one object per record with sorted keys, indent 4, "[]"
 // for an empty list.
 std::string recordListJson(const std::vector<InputRecord>& records);
+
+// positions.json and clicks.json rebuilt from a journal's text, with their record counts.
+struct InputJournalFiles {
+    std::string positions;
+    std::string clicks;
+    size_t positionCount = 0;
+    size_t clickCount = 0;
+};
+InputJournalFiles inputFilesFromJournal(const std::string& journal);

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "recording_status.h"
+#include "recording_journal.h"
 #include "run_flags.h"
 #include "screen/screen_log.h"
 #include "screen_figures.h"
@@ -210,10 +211,11 @@ ScreenRecorder::Acquired ScreenRecorder::acquireFrame(std::unique_ptr<DesktopRes
     return Acquired::frame;
 }
 
-void ScreenRecorder::noteFirstSample(int64_t wallTicks) {
+void ScreenRecorder::noteFirstSample(int64_t wallTicks, const RecordingSettings& settings) {
     // Only a sample in the file starts the recording.
     recordingStartTime = wallTicks / 10000;
     markTrackStart(recordingStatus.screenTiming, wallTicks);
+    journalMeta(settings);
 }
 
 ScreenRecorder::LoopEnd ScreenRecorder::captureLoop(SinkWriter& writer, uint32_t streamIndex, const RecordingSettings& settings) {
@@ -256,7 +258,7 @@ ScreenRecorder::LoopEnd ScreenRecorder::captureLoop(SinkWriter& writer, uint32_t
                 log.info("screenRecorder: WriteFrame failed");
                 return LoopEnd::failed;
             }
-            if (samplesWritten == 1) noteFirstSample(firstSampleWallTicks);
+            if (samplesWritten == 1) noteFirstSample(firstSampleWallTicks, settings);
             // Where the file ends: the writer gives each sample its duration, the first one a
             // nominal interval.
             markTrackEnd(recordingStatus.screenTiming, sampleTime + (sampleDuration > 0 ? sampleDuration : ticksPerSecond / VIDEO_FPS));
@@ -312,7 +314,7 @@ ScreenRecorder::LoopEnd ScreenRecorder::constantRateLoop(SinkWriter& writer, uin
                 return LoopEnd::failed;
             }
             frameAcquired = false;
-            if (samplesWritten == 1) noteFirstSample(firstSampleWallTicks);
+            if (samplesWritten == 1) noteFirstSample(firstSampleWallTicks, settings);
             ++nextTick;
             markTrackEnd(recordingStatus.screenTiming, tickTime(nextTick));
         } while (nextTick <= due);

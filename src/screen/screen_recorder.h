@@ -43,7 +43,7 @@ private:
     LoopEnd constantRateLoop(SinkWriter& writer, uint32_t streamIndex, const RecordingSettings& settings);
     // Recovers a lost duplication itself.
     Acquired acquireFrame(std::unique_ptr<DesktopResource>& resource, const RecordingSettings& settings);
-    void noteFirstSample(int64_t wallTicks);
+    void noteFirstSample(int64_t wallTicks, const RecordingSettings& settings);
     bool captureFrame(DesktopResource* resource);
     void releaseResources(const RecordingSettings& settings);
     HResult initializeSinkWriter(std::unique_ptr<SinkWriter>& writer, uint32_t& streamIndex, const RecordingSettings& settings);

@@ -17,10 +17,10 @@ const record = (recorder, options) => {
 };
 
 test('module surface', async (t) => {
-  await t.test('exports Recorder beside the module-level status, frame reader and camera list', () => {
+  await t.test('exports Recorder beside the module-level status, frame reader, camera list and recovery', () => {
     assert.deepEqual(Object.keys(require(path.join(repoRoot, 'build', 'Release', 'desktracks.node'))),
-      ['Recorder', 'getStatus', 'readVideoFrames', 'listCameras']);
-    assert.deepEqual(Object.keys(require('../..')), ['Recorder', 'getStatus', 'listCameras']);
+      ['Recorder', 'getStatus', 'readVideoFrames', 'listCameras', 'recoverProject']);
+    assert.deepEqual(Object.keys(require('../..')), ['Recorder', 'getStatus', 'listCameras', 'recover']);
     assert.equal(typeof Recorder, 'function');
   });
 

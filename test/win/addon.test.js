@@ -62,8 +62,8 @@ for (const host of ['node.exe', 'renamed']) {
     const r = run.results;
     assert.equal(run.status, 0, run.stderr);
 
-    await t.test('it loads and exports Recorder (start, end, getMics), getStatus, listCameras and readVideoFrames', () => {
-      assert.deepEqual(r.exports.sort(), ['Recorder', 'getStatus', 'listCameras', 'readVideoFrames']);
+    await t.test('it loads and exports Recorder (start, end, getMics), getStatus, listCameras, readVideoFrames and recoverProject', () => {
+      assert.deepEqual(r.exports.sort(), ['Recorder', 'getStatus', 'listCameras', 'readVideoFrames', 'recoverProject']);
       assert.deepEqual(r.prototype, ['constructor', 'end', 'getMics', 'start']);
       assert.equal(r.host, host === 'renamed' ? 'desktracks-host.exe' : 'node.exe');
     });

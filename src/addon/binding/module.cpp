@@ -3,6 +3,7 @@
 #include "addon/binding/device_list.h"
 #include "addon/binding/live_status_binding.h"
 #include "addon/binding/recorder.h"
+#include "addon/binding/recovery_binding.h"
 #include "addon/binding/video_frames_binding.h"
 #include "platform/process_setup.h"
 
@@ -12,6 +13,7 @@ static Napi::Object Init(Napi::Env env, Napi::Object exports) {
     exports.Set("getStatus", Napi::Function::New<GetStatus>(env, "getStatus"));
     exports.Set("readVideoFrames", Napi::Function::New<ReadVideoFrames>(env, "readVideoFrames"));
     exports.Set("listCameras", Napi::Function::New(env, ListCameras, "listCameras"));
+    exports.Set("recoverProject", Napi::Function::New<RecoverProject>(env, "recoverProject"));
     return exports;
 }
 

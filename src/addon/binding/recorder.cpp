@@ -1,5 +1,7 @@
 #include "addon/binding/recorder.h"
 
+#include <memory>
+
 #include "addon/binding/device_list.h"
 #include "addon/binding/start_options.h"
 #include "audio/capture_device_list.h"
@@ -17,7 +19,51 @@ Recorder::Recorder(const Napi::CallbackInfo& info) : ObjectWrap<Recorder>(info) 
 
 Recorder::~Recorder() {
     // Collected while recording: complete the files as end() would rather than lose them.
+    finishAndForgetTeardown();
+}
+
+void Recorder::watchTeardown(Napi::Env env) {
+    if (teardownEnv == nullptr && napi_add_env_cleanup_hook(env, endAtTeardown, this) == napi_ok) teardownEnv = env;
+    // The listener reaches the Recorder through a weak reference: a collected Recorder has
+    // already ended its recording, and the listener must not keep it alive.
+    auto self = std::make_shared<Napi::ObjectReference>(Napi::Weak(Value()));
+    const Napi::Function listener = Napi::Function::New(env, [self](const Napi::CallbackInfo&) {
+        if (self->IsEmpty()) return;
+        const Napi::Object object = self->Value();
+        if (!object.IsEmpty()) Unwrap(object)->finishAndForgetTeardown();
+    }, "endRecordingAtExit");
+    const Napi::Value process = env.Global().Get("process");
+    if (!process.IsObject()) return;
+    const Napi::Value once = process.As<Napi::Object>().Get("once");
+    if (!once.IsFunction()) return;
+    once.As<Napi::Function>().Call(process, {Napi::String::New(env, "exit"), listener});
+    exitListener = Napi::Persistent(listener);
+}
+
+void Recorder::endAtTeardown(void* recorder) {
+    auto* self = static_cast<Recorder*>(recorder);
+    self->teardownEnv = nullptr;  // the hook runs once and is gone
+    self->session.finish();
+}
+
+void Recorder::finishAndForgetTeardown() {
     session.finish();
+    if (teardownEnv != nullptr) {
+        napi_remove_env_cleanup_hook(teardownEnv, endAtTeardown, this);
+        teardownEnv = nullptr;
+    }
+}
+
+Napi::Value Recorder::End(const Napi::CallbackInfo& info) {
+    finishAndForgetTeardown();
+    if (!exitListener.IsEmpty()) {
+        // A host that records many times must not collect one listener per recording.
+        const Napi::Value process = info.Env().Global().Get("process");
+        const Napi::Value remove = process.IsObject() ? process.As<Napi::Object>().Get("removeListener") : info.Env().Undefined();
+        if (remove.IsFunction()) remove.As<Napi::Function>().Call(process, {Napi::String::New(info.Env(), "exit"), exitListener.Value()});
+        exitListener.Reset();
+    }
+    return info.Env().Undefined();
 }
 
 Napi::Value Recorder::Start(const Napi::CallbackInfo& info) {
@@ -37,13 +83,10 @@ Napi::Value Recorder::Start(const Napi::CallbackInfo& info) {
         session.begin();
     } catch (const RecordingError& e) {
         Napi::Error::New(env, e.what()).ThrowAsJavaScriptException();
+        return env.Undefined();
     }
+    watchTeardown(env);
     return env.Undefined();
-}
-
-Napi::Value Recorder::End(const Napi::CallbackInfo& info) {
-    session.finish();
-    return info.Env().Undefined();
 }
 
 Napi::Value Recorder::GetMics(const Napi::CallbackInfo& info) {

@@ -49,7 +49,15 @@ bool readStartOptions(const Napi::Object& options, RecordingSettings& settings) 
     if (options.Has("area") && !readArea(options.Env(), options.Get("area"), settings.area)) return false;
     if (options.Has("projectDir")) {
         const Napi::Value value = options.Get("projectDir");
-        if (value.IsString()) settings.projectDir = pathFromUtf8(value.As<Napi::String>().Utf8Value());
+        if (value.IsString()) {
+            const std::string text = value.As<Napi::String>().Utf8Value();
+            // The operating system would see only the part before it: another folder.
+            if (text.find('\0') != std::string::npos) {
+                Napi::TypeError::New(options.Env(), "projectDir must not contain a NUL character").ThrowAsJavaScriptException();
+                return false;
+            }
+            settings.projectDir = pathFromUtf8(text);
+        }
     }
     readInt32(options, "micIndex", settings.micIndex);
     readInt32(options, "systemAudioIndex", settings.systemAudioIndex);

@@ -1,5 +1,7 @@
 #include "platform/linux/ffmpeg_sink_writer.h"
 
+#include "platform/video_file_finishing.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavcodec/bsf.h>
@@ -146,7 +148,14 @@ HResult FfmpegSinkWriter::openEncoderAndFile() {
     error = avio_open(&format->pb, file.string().c_str(), AVIO_FLAG_WRITE);
     if (error < 0) return fromAvError(error);
     fileOpen = true;
-    error = avformat_write_header(format.get(), nullptr);
+    // Written in fragments of at most a second, each reaching the file when it closes, so a process
+    // that dies loses only the last one; finalize makes the file ordinary.
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "movflags", "frag_keyframe+empty_moov+default_base_moof", 0);
+    av_dict_set(&options, "frag_duration", "1000000", 0);
+    format->flush_packets = 1;
+    error = avformat_write_header(format.get(), &options);
+    av_dict_free(&options);
     if (error < 0) return fromAvError(error);
     return hresult::ok;
 }
@@ -260,6 +269,7 @@ HResult FfmpegSinkWriter::writeFiltered(AVPacket* encoded) {
         if (error < 0) return fromAvError(error);
         av_packet_rescale_ts(packet.get(), codec->time_base, stream->time_base);
         packet->stream_index = stream->index;
+        lastDuration = av_rescale_q(packet->duration, stream->time_base, hundredNanoseconds);
         error = av_interleaved_write_frame(format.get(), packet.get());
         if (error < 0) return fromAvError(error);
     }
@@ -289,6 +299,9 @@ HResult FfmpegSinkWriter::finalize() {
     format.reset();
     codec.reset();
     rateFilter.reset();
+    // Even after a failure the fragments written so far become an ordinary file when they can.
+    const VideoFinishResult finished = finishVideoFile(file, lastDuration);
+    if (!failed(result) && finished.outcome == VideoFinishResult::Outcome::failed) result = hresult::fail;
     return result;
 }
 

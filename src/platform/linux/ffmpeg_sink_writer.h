@@ -84,6 +84,7 @@ private:
     AVStream* stream = nullptr;
     bool fileOpen = false;
     int64_t lastPts = -1;
+    int64_t lastDuration = 0;  // of the last packet in the file, 100 ns
     std::deque<std::pair<int64_t, int64_t>> durations;  // pts and duration of frames in the encoder
     uint64_t samplesQueued = 0;
 
