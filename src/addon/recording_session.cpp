@@ -146,8 +146,10 @@ bool RecordingSession::writeMeta(std::FILE* out) const {
 void RecordingSession::writeTracks() const {
     const std::string tracks =
         buildTracksJson(startedTracks(settings, entries.webcam != nullptr), readRecordingStatus().failures);
-    std::ofstream file(settings.projectDir / "tracks.json", std::ios::binary | std::ios::trunc);
-    if (file) file << tracks;
+    std::string reason;
+    if (!writeTextFile(settings.projectDir / "tracks.json", tracks, &reason)) {
+        settings.logger->error("tracks.json could not be written: {}", reason);
+    }
 }
 
 void RecordingSession::finish(std::FILE* out) noexcept {
