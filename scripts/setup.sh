@@ -14,7 +14,7 @@ mkdir -p "$third"
 
 log() { printf '[setup] %s\n' "$*"; }
 
-as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
+. "$root/scripts/packages.sh"
 
 packages=(
   build-essential cmake pkg-config ca-certificates
@@ -33,16 +33,7 @@ if [ "$windows_lane" = 1 ]; then
   packages+=(wine wine64 libgl1 libgl1-mesa-dri libxcursor1 libxrandr2 libxi6 libxrender1 libxcomposite1 libxinerama1 libxxf86vm1)
 fi
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ "${#missing[@]}" -gt 0 ]; then
-  log "installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  as_root apt-get update -qq
-  as_root apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+install_missing setup "${packages[@]}"
 
 # Header-only libraries from Debian 13 (trixie), with an apt configuration of our own.
 if [ ! -f "$third/trixie/usr/include/miniaudio.h" ] || [ ! -f "$third/trixie/usr/include/nlohmann/json.hpp" ]; then

@@ -10,18 +10,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cache="$root/build/guest"
 mkdir -p "$cache"
 
-as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
-
-missing=()
-for p in qemu-system-x86 qemu-system-data busybox-static v4l-utils; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ "${#missing[@]}" -gt 0 ]; then
-  echo "[guest] installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  as_root apt-get update -qq
-  as_root apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+. "$root/scripts/packages.sh"
+install_missing guest qemu-system-x86 qemu-system-data busybox-static v4l-utils
 
 # The stock kernel and its modules, unpacked (nothing is installed into /boot).
 find_kernel_package() { apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-[0-9]/ {print $2; exit}'; }

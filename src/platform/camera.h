@@ -81,22 +81,8 @@ enum class WebcamWriterStep {
 constexpr uint32_t webcamBitRate = 12000000;
 constexpr uint32_t h264MainProfile = 77;
 
-class CameraPlatform {
+class CameraPlatform : public MediaRuntime {
 public:
-    virtual ~CameraPlatform() = default;
-    // Whether the libraries behind this platform can be loaded (Windows N editions lack Media
-    // Foundation); `reason` says why not. Asked before any other call.
-    virtual bool librariesAvailable(std::string& reason) {
-        static_cast<void>(reason);
-        return true;
-    }
-    // The calling thread's COM apartment and Media Foundation; pairs of calls on one thread. A
-    // thread whose apartment was already initialised counts as success.
-    virtual HResult initializeThread() = 0;
-    virtual void uninitializeThread() = 0;
-    virtual HResult startup() = 0;
-    virtual HResult shutdown() = 0;
-
     // Video capture devices in the platform's stable order. On failure failedStep names the step.
     virtual HResult listDevices(std::vector<std::unique_ptr<CameraDevice>>& devices, CameraListStep& failedStep) = 0;
     // A reader on the source, stream 0 selected.

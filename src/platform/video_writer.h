@@ -60,20 +60,27 @@ public:
     virtual HResult finalize() = 0;
 };
 
-class MediaPlatform {
+// What every media thread (screen, webcam) sets up first: the libraries, the calling thread's COM
+// apartment and Media Foundation.
+class MediaRuntime {
 public:
-    virtual ~MediaPlatform() = default;
+    virtual ~MediaRuntime() = default;
     // Whether the libraries behind this platform can be loaded (Windows N editions lack Media
     // Foundation); `reason` says why not. Asked before any other call.
     virtual bool librariesAvailable(std::string& reason) {
         static_cast<void>(reason);
         return true;
     }
-    // The calling thread's COM apartment and Media Foundation; pairs of calls on one thread.
+    // Pairs of calls on one thread. A thread whose apartment was already initialised counts as
+    // success.
     virtual HResult initializeThread() = 0;
     virtual void uninitializeThread() = 0;
     virtual HResult startup() = 0;
     virtual HResult shutdown() = 0;
+};
+
+class MediaPlatform : public MediaRuntime {
+public:
     virtual HResult createSinkWriter(const std::filesystem::path& file, const SinkWriterAttributes& attributes,
                                      std::unique_ptr<SinkWriter>& writer) = 0;
     // A sample of `length` bytes taken from the image; bytes beyond the image are black. The
