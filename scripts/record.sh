@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The main job: sets up, builds, records a few seconds of the desktop into a project directory
-# with the desktracks command, then inspects it (a table of every file and overview.png). Without
-# $DISPLAY it starts its own Xvfb and PulseAudio with a moving test scene, so it also works on a
-# bare server.
+# with the desktracks command, which ends with a table of every file, then draws overview.png.
+# Without $DISPLAY it starts its own Xvfb and PulseAudio with a moving test scene, so it also
+# works on a bare server.
 #   bash scripts/record.sh [projectDir] [seconds]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -27,4 +27,6 @@ else
   echo "no camera found: no webcam track"
 fi
 node bin/desktracks.js record "$project" --seconds "${2:-5}" "${webcam[@]}"
-node bin/desktracks.js inspect "$project"
+# record already printed the files table; only the picture is left to draw.
+node -e 'const { inspectRecording } = require("./lib/inspect");
+console.log(`overview: ${require("./lib/overview").writeOverview(inspectRecording(process.argv[1])).file}`);' "$project"
