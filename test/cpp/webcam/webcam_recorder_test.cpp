@@ -148,8 +148,8 @@ struct FakePlatform : CameraPlatform {
     }
 };
 
-// Runs the recorder on the script and returns its log messages.
-std::vector<std::string> run(int32_t webcamIndex = 0, bool running = true) {
+// Runs the recorder on the script and returns its log.
+test_support::CapturedLog run(int32_t webcamIndex = 0, bool running = true) {
     test_support::CapturedLog log;
     RecordingSettings settings;
     settings.projectDir = "/project";
@@ -158,21 +158,7 @@ std::vector<std::string> run(int32_t webcamIndex = 0, bool running = true) {
     webcamRunning.exchange(running);
     FakePlatform platform;
     WebcamRecorder(platform, [] { return next(s.readings, int64_t{0}); }).run(settings);
-    return log.messages();
-}
-
-// The messages that report a failure.
-std::vector<std::string> errors(const std::vector<std::string>& lines) {
-    std::vector<std::string> found;
-    for (const std::string& line : lines) {
-        for (const char* word : {"Error", "Failed", "failed", "No video", "not available"}) {
-            if (line.find(word) != std::string::npos) {
-                found.push_back(line);
-                break;
-            }
-        }
-    }
-    return found;
+    return log;
 }
 
 class WebcamRecorderTest : public ::testing::Test {
@@ -184,7 +170,7 @@ protected:
 TEST_F(WebcamRecorderTest, RecordsTheFirstNativeTypeWithArrivalTimes) {
     s.reads = {Read::sample, Read::none, Read::sample, Read::sample};
     s.readings = {5000000, 5400000, 6500000};
-    const std::vector<std::string> lines = run();
+    const std::vector<std::string> lines = run().messages();
     const std::vector<std::string> expected = {
         "Native Media Type 0:",
         "  Subtype: {32595559-0000-0010-8000-00AA00389B71}",
@@ -212,10 +198,8 @@ TEST_F(WebcamRecorderTest, RecordsTheFirstNativeTypeWithArrivalTimes) {
 TEST_F(WebcamRecorderTest, AFirstTypeThatIsMjpgIsHandedOnAsItIs) {
     s.types = {mjpgHd, yuy2Vga};
     s.reads = {Read::sample};
-    const std::vector<std::string> lines = run();
-    for (const char* format : {"RGB24", "YUY2", "NV12"}) {
-        EXPECT_EQ(std::count(lines.begin(), lines.end(), std::string("WebcamRecorder:Using ") + format + " format."), 0);
-    }
+    const test_support::CapturedLog log = run();
+    for (const char* format : {"RGB24", "YUY2", "NV12"}) EXPECT_EQ(log.count(std::string("WebcamRecorder:Using ") + format + " format."), 0);
     ASSERT_TRUE(s.writerInput);
     EXPECT_EQ(s.writerInput->subtype, mediaSubtype::mjpg);
     EXPECT_EQ(s.written.size(), 1u);
@@ -266,7 +250,7 @@ TEST_F(WebcamRecorderTest, EachSetUpFailureLogsItsLineAndReleasesEverything) {
         SCOPED_TRACE(c.line);
         s = Script{};
         c.arrange();
-        EXPECT_EQ(errors(run(c.index)), std::vector<std::string>{c.line});
+        EXPECT_EQ(run(c.index).errors(), std::vector<std::string>{c.line});
         EXPECT_EQ(s.live, 0);
         EXPECT_EQ(s.reads_done, 0);
         EXPECT_EQ(s.finalizes, 0);
@@ -281,10 +265,10 @@ TEST_F(WebcamRecorderTest, AFailedListingEntryEndsTheListingOnly) {
     s.types = {yuy2Vga, mjpgHd, yuy2Vga};
     s.typeFailsAt = 1;
     s.reads = {Read::sample};
-    const std::vector<std::string> lines = run();
-    EXPECT_EQ(errors(lines), std::vector<std::string>{"WebcamRecorder:Failed to get native media type at index 1."});
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Native Media Type 0:"), 1);
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Native Media Type 2:"), 0);
+    const test_support::CapturedLog log = run();
+    EXPECT_EQ(log.errors(), std::vector<std::string>{"WebcamRecorder:Failed to get native media type at index 1."});
+    EXPECT_EQ(log.count("Native Media Type 0:"), 1);
+    EXPECT_EQ(log.count("Native Media Type 2:"), 0);
     EXPECT_EQ(s.written.size(), 1u);
     EXPECT_EQ(s.finalizes, 1);
 }
@@ -309,28 +293,27 @@ TEST_F(WebcamRecorderTest, ALoopErrorKeepsWhatWasWritten) {
         SCOPED_TRACE(c.line);
         s = Script{};
         c.arrange();
-        const std::vector<std::string> lines = run();
-        EXPECT_EQ(errors(lines), std::vector<std::string>{c.line});
+        const test_support::CapturedLog log = run();
+        EXPECT_EQ(log.errors(), std::vector<std::string>{c.line});
         EXPECT_EQ(s.written.size(), c.written);
         EXPECT_EQ(s.finalizes, c.finalizes);
-        EXPECT_EQ(std::count(lines.begin(), lines.end(), "WebcamRecorder:Finalising the capture.\n"), 0);
+        EXPECT_EQ(log.count("WebcamRecorder:Finalising the capture.\n"), 0);
         EXPECT_EQ(s.live, 0);
     }
 }
 
 TEST_F(WebcamRecorderTest, AStalledCameraIsReadWithATimeoutUntilTheFlagFalls) {
     s.reads = std::deque<Read>(20, Read::none);
-    const std::vector<std::string> lines = run();
+    EXPECT_EQ(run().errors(), std::vector<std::string>{});
     EXPECT_EQ(s.reads_done, 20);
     EXPECT_TRUE(s.written.empty());
     EXPECT_LE(s.readTimeout, 1000u);
-    EXPECT_EQ(errors(lines), std::vector<std::string>{});
     EXPECT_EQ(s.finalizes, 1);
 }
 
 TEST_F(WebcamRecorderTest, EndDuringSetUpFinalisesWithoutReading) {
     s.finalize = hresult::noSamplesProcessed;
-    const std::vector<std::string> lines = run(0, false);  // webcamRunning is down at the loop's first test
+    const std::vector<std::string> lines = run(0, false).messages();  // webcamRunning is down at the loop's first test
     const std::vector<std::string> tail(lines.end() - 3, lines.end());
     EXPECT_EQ(tail, (std::vector<std::string>{"WebcamRecorder:Recording...\n", "WebcamRecorder:Finalising the capture.\n",
                                               "WebcamRecorder:Error finalising H.264 sink writer."}));
