@@ -30,20 +30,22 @@ struct Rgb {
 const Rgb left{200, 200, 40}, right{40, 60, 200};
 Rgb at(int x) { return x < width / 2 ? left : right; }
 
-// The test picture in a camera layout, converted from RGB by FFmpeg (`output` names the layout,
-// BT.601 limited range for YUV). YV12 is I420 with its chroma planes swapped.
-std::vector<uint8_t> frame(const std::string& output, bool swapChroma, const fs::path& dir) {
+// Writes the test picture in each camera layout, dir/<name>, converted from RGB by one FFmpeg run
+// (`output` names the layout; BT.601 limited range for YUV).
+template <class Layouts>
+void writeLayouts(const fs::path& dir, const Layouts& layouts) {
     std::vector<uint8_t> rgb;
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) rgb.insert(rgb.end(), {uint8_t(at(x).r), uint8_t(at(x).g), uint8_t(at(x).b)});
     std::ofstream(dir / "in.rgb", std::ios::binary).write(reinterpret_cast<const char*>(rgb.data()), rgb.size());
-    commandOutput("ffmpeg -v error -y -f rawvideo -pix_fmt rgb24 -s 64x48 -i '" + (dir / "in.rgb").string() + "' -frames:v 1 " +
-                  output + " '" + (dir / "out").string() + "'");
-    std::ifstream in(dir / "out", std::ios::binary);
-    std::vector<uint8_t> out{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    const size_t luma = width * height, chroma = luma / 4;
-    if (swapChroma) std::swap_ranges(out.begin() + luma, out.begin() + luma + chroma, out.begin() + luma + chroma);
-    return out;
+    std::string outputs;
+    for (const auto& [name, subtype, output] : layouts) outputs += std::string(" -frames:v 1 ") + output + " '" + (dir / name).string() + "'";
+    commandOutput("ffmpeg -v error -y -f rawvideo -pix_fmt rgb24 -s 64x48 -i '" + (dir / "in.rgb").string() + "'" + outputs);
+}
+
+std::vector<uint8_t> readFile(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 struct CameraType : CameraMediaType {
@@ -72,6 +74,7 @@ TEST(CameraWriter, EncodesEveryCameraLayoutToH264MainWithTheSampleTimes) {
         {"RGB3", mediaSubtype::rawRgb24, "-pix_fmt rgb24 -f rawvideo"},
         {"MJPG", mediaSubtype::mjpg, "-q:v 2 -f mjpeg"},
     };
+    writeLayouts(dir, layouts);
     for (const auto& [name, subtype, output] : layouts) {
         SCOPED_TRACE(name);
         const fs::path file = dir / (std::string(name) + ".mp4");
@@ -81,7 +84,11 @@ TEST(CameraWriter, EncodesEveryCameraLayoutToH264MainWithTheSampleTimes) {
         WebcamWriterStep step = WebcamWriterStep::createAttributes;
         ASSERT_EQ(camera->createWriter(file, type, writer, stream, step), hresult::ok);
 
-        const auto image = std::make_shared<std::vector<uint8_t>>(frame(output, subtype == mediaSubtype::yv12, dir));
+        const auto image = std::make_shared<std::vector<uint8_t>>(readFile(dir / name));
+        if (subtype == mediaSubtype::yv12) {  // I420 with its chroma planes swapped
+            const auto u = image->begin() + width * height, v = u + width * height / 4;
+            std::swap_ranges(u, v, v);
+        }
         ASSERT_FALSE(image->empty());
         int64_t previous = 0;
         for (int64_t time : {0, 333333, 500000, 1234567, 2000000}) {
