@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/captured_log.h"
+#include "common/scripted.h"
 #include "platform/video_capture.h"
 #include "platform/video_writer.h"
 #include "run_flags.h"
@@ -16,6 +17,8 @@
 
 namespace screen_test {
 namespace {
+
+using test_support::next;
 
 constexpr HResult deviceRemoved = static_cast<HResult>(0x887A0005u);
 
@@ -49,15 +52,6 @@ struct Script {
 };
 
 Script s;  // the running test's
-
-// The queue's next entry, or `otherwise` once it is empty.
-template <class T>
-T next(std::deque<T>& queue, T otherwise) {
-    if (queue.empty()) return otherwise;
-    T value = queue.front();
-    queue.pop_front();
-    return value;
-}
 
 // A texture, and the desktop frame that hands one out.
 struct Texture : VideoTexture, DesktopResource {

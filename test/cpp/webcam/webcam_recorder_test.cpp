@@ -7,12 +7,15 @@
 #include <vector>
 
 #include "common/captured_log.h"
+#include "common/scripted.h"
 #include "platform/camera.h"
 #include "run_flags.h"
 #include "webcam/webcam_recorder.h"
 
 namespace webcam_test {
 namespace {
+
+using test_support::next;
 
 struct Type {
     MediaGuid subtype;
@@ -48,15 +51,6 @@ struct Script {
     std::vector<std::pair<int64_t, int64_t>> written;  // time, duration
 };
 Script s;
-
-// The queue's next entry, or `otherwise` once it is empty.
-template <class T>
-T next(std::deque<T>& queue, T otherwise) {
-    if (queue.empty()) return otherwise;
-    T value = queue.front();
-    queue.pop_front();
-    return value;
-}
 
 struct Counted {
     Counted() { ++s.live; }
