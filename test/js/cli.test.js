@@ -7,7 +7,7 @@ const assert = require('node:assert/strict');
 const fs = require('fs');
 const path = require('path');
 const { spawn, spawnSync, execFileSync } = require('child_process');
-const { tempDir, repoRoot } = require('./helpers/project');
+const { tempDir, repoRoot, readJson } = require('./helpers/project');
 const { useTestServices } = require('./helpers/services');
 const { playTone } = require('./helpers/sound');
 
@@ -59,28 +59,30 @@ test('usage', async (t) => {
   });
 });
 
-/** Records with the flags given, a tone in the microphone, and mouse moves and a click. */
-function recordScene(args) {
+/** Starts `desktracks record` into a fresh folder; stdout and stderr gather as it runs. */
+function spawnRecord(args) {
   const dir = path.join(tempDir(), 'take');
+  const child = spawn(process.execPath, [bin, 'record', dir, ...args], { stdio: ['ignore', 'pipe', 'pipe'] });
+  const take = { dir, child, stdout: '', stderr: '', exit: new Promise((resolve) => child.on('exit', resolve)) };
+  child.stdout.on('data', (d) => { take.stdout += d; });
+  child.stderr.on('data', (d) => { take.stderr += d; });
+  return take;
+}
+
+/** Records with the flags given, a tone in the microphone, and mouse moves and a click. */
+async function recordScene(args) {
   const stopTone = playTone('micsrc', 440, 16000, 1);
   xdotool('mousemove', 100, 100);
-  const child = spawn(process.execPath, [bin, 'record', dir, ...args], { stdio: ['ignore', 'pipe', 'pipe'] });
-  let stdout = '';
-  let stderr = '';
-  child.stdout.on('data', (d) => { stdout += d; });
-  child.stderr.on('data', (d) => { stderr += d; });
-  return new Promise((resolve) => {
-    const moves = setInterval(() => {
-      const i = Math.floor(Math.random() * 400);
-      xdotool('mousemove', 100 + i, 120 + (i % 300));
-    }, 120);
-    setTimeout(() => xdotool('click', 1), 1200);
-    child.on('exit', (code, signal) => {
-      clearInterval(moves);
-      stopTone();
-      resolve({ dir, code, signal, stdout, stderr, child });
-    });
-  });
+  const take = spawnRecord(args);
+  const moves = setInterval(() => {
+    const i = Math.floor(Math.random() * 400);
+    xdotool('mousemove', 100 + i, 120 + (i % 300));
+  }, 120);
+  setTimeout(() => xdotool('click', 1), 1200);
+  take.code = await take.exit;
+  clearInterval(moves);
+  stopTone();
+  return take;
 }
 
 test('record and inspect', async (t) => {
@@ -89,14 +91,14 @@ test('record and inspect', async (t) => {
 
   await t.test('record --seconds with every kind of flag writes the tracks asked for', () => {
     assert.equal(take.code, 0, take.stderr);
-    const meta = JSON.parse(fs.readFileSync(path.join(take.dir, 'meta.json'), 'utf8'));
+    const meta = readJson(take.dir, 'meta.json');
     assert.deepEqual([meta.width, meta.height, meta.fps, meta.systemAudioIndex, meta.rx], [640, 480, 20, -1, [0, 0, 640, 480]]);
     assert.ok(fs.existsSync(path.join(take.dir, 'mivox.wav')));
     assert.equal(fs.existsSync(path.join(take.dir, 'output.wav')), false);
     assert.match(take.stdout, new RegExp(`written to ${take.dir}:\\nfile +track +status`));
     assert.match(take.stdout, /\noutput\.mp4 +screen +ok +h264 640x480 +[23]\.\d\d s/);
     // --constant-rate: 20 samples a second, each 50 ms.
-    const screen = JSON.parse(fs.readFileSync(path.join(take.dir, 'tracks.json'), 'utf8')).tracks[0];
+    const screen = readJson(take.dir, 'tracks.json').tracks[0];
     assert.equal(screen.duration, screen.count * 50);
   });
 
@@ -118,42 +120,31 @@ test('record and inspect', async (t) => {
     assert.match(table.stdout, /^file +track +status +format +duration +start +size +detail\n/);
     assert.match(table.stdout, /\nmivox\.wav +microphone +ok +PCM 16-bit 1 ch 16000 Hz +[23]\.\d\d s +[+-]0\.\d{3} s/);
     // tracks.json dates the microphone: its start is no estimate.
-    const tracks = JSON.parse(fs.readFileSync(path.join(take.dir, 'tracks.json'), 'utf8')).tracks;
-    const micRow = inspection.rows.find((r) => r.file === 'mivox.wav');
-    assert.equal(micRow.startMs, tracks.find((e) => e.kind === 'microphone').start - JSON.parse(fs.readFileSync(path.join(take.dir, 'meta.json'))).time);
+    const micStart = readJson(take.dir, 'tracks.json').tracks.find((e) => e.kind === 'microphone').start;
+    assert.equal(inspection.rows.find((r) => r.file === 'mivox.wav').startMs, micStart - readJson(take.dir, 'meta.json').time);
 
     const { loadImage, createCanvas } = require('@napi-rs/canvas');
     const overview = inspection.overview;
     const image = await loadImage(fs.readFileSync(overview.file));
     assert.deepEqual([image.width, image.height], [overview.width, overview.height]);
-    const canvas = createCanvas(image.width, image.height);
-    const g = canvas.getContext('2d');
+    const g = createCanvas(image.width, image.height).getContext('2d');
     g.drawImage(image, 0, 0);
-    const pixel = (x, y) => Array.from(g.getImageData(Math.round(x), Math.round(y), 1, 1).data.slice(0, 3));
+    // How many of the points are drawn in a colour that `is` accepts.
+    const drawn = (points, is) => points.filter(([x, y]) => is(...g.getImageData(Math.round(x), Math.round(y), 1, 1).data)).length;
 
     // The tone: most columns of the microphone row have a bar far above and below its middle.
     const mic = overview.regions.microphone;
-    const screenMs = inspection.rows.find((r) => r.file === 'output.mp4').durationMs;
-    let loud = 0;
-    const columns = 40;
-    for (let i = 0; i < columns; i++) {
-      const x = mic.x + (mic.width * (i + 0.5)) / columns;
-      const [r, gr, b] = pixel(x, mic.y + mic.height * 0.4);
-      if (gr > 150 && r < 200 && b < 200) loud += 1;
-    }
-    assert.ok(loud > columns * 0.6, `tone drawn in ${loud} of ${columns} columns (${screenMs} ms of screen)`);
+    const columns = Array.from({ length: 40 }, (_, i) => [mic.x + (mic.width * (i + 0.5)) / 40, mic.y + mic.height * 0.4]);
+    const loud = drawn(columns, (r, gr, b) => gr > 150 && r < 200 && b < 200);
+    assert.ok(loud > 40 * 0.6, `tone drawn in ${loud} of 40 columns`);
 
     // The trail: the middle of most recorded moves is drawn in the trail's colours.
-    const moves = JSON.parse(fs.readFileSync(path.join(take.dir, 'positions.json'), 'utf8'));
+    const moves = readJson(take.dir, 'positions.json');
     const trail = overview.regions.trail;
-    let drawn = 0;
-    for (let i = 1; i < moves.length; i++) {
-      const x = trail.x + (((moves[i - 1].x + moves[i].x) / 2) / 640) * trail.width;
-      const y = trail.y + (((moves[i - 1].y + moves[i].y) / 2) / 480) * trail.height;
-      const [r, gr, b] = pixel(x, y);
-      if (Math.max(r, b) > 150 && gr < 170) drawn += 1;
-    }
-    assert.ok(moves.length >= 5 && drawn >= (moves.length - 1) * 0.7, `${drawn} of ${moves.length - 1} moves drawn`);
+    const middles = moves.slice(1).map((m, i) => [trail.x + ((moves[i].x + m.x) / 2 / 640) * trail.width,
+      trail.y + ((moves[i].y + m.y) / 2 / 480) * trail.height]);
+    const onTrail = drawn(middles, (r, gr, b) => Math.max(r, b) > 150 && gr < 170);
+    assert.ok(moves.length >= 5 && onTrail >= middles.length * 0.7, `${onTrail} of ${middles.length} moves drawn`);
   });
 
   await t.test('inspect names a broken file and exits with 1', () => {
@@ -179,40 +170,31 @@ test('record and inspect', async (t) => {
   });
 });
 
+/** Starts `desktracks record` and resolves once it has said that it is recording. */
+async function startRecording(args) {
+  const take = spawnRecord(args);
+  while (!/recording into/.test(take.stderr) && take.child.exitCode === null) await new Promise((resolve) => setTimeout(resolve, 20));
+  return take;
+}
+
 test('Ctrl-C ends the recording with every file complete; a second one says it is finishing', async () => {
-  const child = spawn(process.execPath, [bin, 'record', path.join(tempDir(), 'take')], { stdio: ['ignore', 'pipe', 'pipe'] });
-  let stderr = '';
-  let stdout = '';
-  child.stdout.on('data', (d) => { stdout += d; });
-  const begun = new Promise((resolve) => child.stderr.on('data', (d) => {
-    stderr += d;
-    if (/recording into/.test(stderr)) resolve();
-  }));
-  await begun;
+  const take = await startRecording([]);
   await new Promise((resolve) => setTimeout(resolve, 1000));
-  child.kill('SIGINT');
+  take.child.kill('SIGINT');
   await new Promise((resolve) => setTimeout(resolve, 20));
-  child.kill('SIGINT');
-  const code = await new Promise((resolve) => child.on('exit', resolve));
-  assert.equal(code, 0, stderr);
-  assert.match(stderr, /SIGINT: stopping\n/);
-  assert.match(stderr, /still finishing the files so that nothing is lost; please wait/);
-  const dir = /written to (.+):/.exec(stdout)[1];
-  const inspected = run(['inspect', dir, '--no-picture']);
+  take.child.kill('SIGINT');
+  assert.equal(await take.exit, 0, take.stderr);
+  assert.match(take.stderr, /SIGINT: stopping\n/);
+  assert.match(take.stderr, /still finishing the files so that nothing is lost; please wait/);
+  const inspected = run(['inspect', /written to (.+):/.exec(take.stdout)[1], '--no-picture']);
   assert.equal(inspected.status, 0, inspected.stdout);
   assert.match(inspected.stdout, /\noutput\.mp4 +screen +ok +h264 1920x1080 +[01]\.\d\d s/);
 });
 
 test('SIGTERM ends the recording the same way', async () => {
-  const child = spawn(process.execPath, [bin, 'record', path.join(tempDir(), 'take'), '--no-mic', '--no-system-audio'],
-    { stdio: ['ignore', 'ignore', 'pipe'] });
-  let stderr = '';
-  await new Promise((resolve) => child.stderr.on('data', (d) => {
-    stderr += d;
-    if (/recording into/.test(stderr)) resolve();
-  }));
+  const take = await startRecording(['--no-mic', '--no-system-audio']);
   await new Promise((resolve) => setTimeout(resolve, 500));
-  child.kill('SIGTERM');
-  assert.equal(await new Promise((resolve) => child.on('exit', resolve)), 0, stderr);
-  assert.match(stderr, /SIGTERM: stopping\n/);
+  take.child.kill('SIGTERM');
+  assert.equal(await take.exit, 0, take.stderr);
+  assert.match(take.stderr, /SIGTERM: stopping\n/);
 });

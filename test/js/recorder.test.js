@@ -15,28 +15,16 @@ const record = (recorder, options) => {
   recorder.start(options);
   recorder.end();
 };
+const endLines = (dir) => logMessages(dir).filter((m) => ['end', 'write end'].includes(m));
 
-test('module surface', async (t) => {
-  await t.test('exports Recorder beside the module-level status, frame reader, camera list and recovery', () => {
-    assert.deepEqual(Object.keys(require(path.join(repoRoot, 'build', 'Release', 'desktracks.node'))),
-      ['Recorder', 'getStatus', 'readVideoFrames', 'listCameras', 'recoverProject']);
-    assert.deepEqual(Object.keys(require('../..')), ['Recorder', 'getStatus', 'listCameras', 'recover']);
-    assert.equal(typeof Recorder, 'function');
-  });
-
-  await t.test('the prototype has exactly start, end and getMics', () => {
-    assert.deepEqual(Object.getOwnPropertyNames(Recorder.prototype).sort(), ['constructor', 'end', 'getMics', 'start']);
-  });
-
-  await t.test('calling the class without new throws', () => {
-    assert.throws(() => Recorder(), { name: 'TypeError', message: "Class constructors cannot be invoked without 'new'" });
-  });
-
-  await t.test('methods refuse a foreign this', () => {
-    const recorder = new Recorder();
-    assert.throws(() => recorder.end.call({}));
-    assert.throws(() => recorder.start.call(42, {}));
-  });
+test('module surface: the exports, exactly three methods, no call without new or on a foreign this', () => {
+  assert.deepEqual(Object.keys(require(path.join(repoRoot, 'build', 'Release', 'desktracks.node'))),
+    ['Recorder', 'getStatus', 'readVideoFrames', 'listCameras', 'recoverProject']);
+  assert.deepEqual(Object.keys(require('../..')), ['Recorder', 'getStatus', 'listCameras', 'recover']);
+  assert.deepEqual(Object.getOwnPropertyNames(Recorder.prototype).sort(), ['constructor', 'end', 'getMics', 'start']);
+  assert.throws(() => Recorder(), { name: 'TypeError', message: "Class constructors cannot be invoked without 'new'" });
+  assert.throws(() => new Recorder().end.call({}));
+  assert.throws(() => new Recorder().start.call(42, {}));
 });
 
 test('start rejects malformed options', async (t) => {
@@ -45,30 +33,19 @@ test('start rejects malformed options', async (t) => {
   process.chdir(dir);
   t.after(() => process.chdir(cwd));
 
-  await t.test('the first argument must be an object', () => {
-    const recorder = new Recorder();
-    for (const args of [[], [null], [42], ['dir']]) {
-      assert.throws(() => recorder.start(...args), { name: 'TypeError', message: 'Expected an object as the first argument' });
-    }
-    assert.equal(fs.existsSync(path.join(dir, 'recorder.log')), false);
-  });
-
-  await t.test('area must be an array of four numbers', () => {
+  await t.test('each TypeError starts nothing; area elements read before the bad one stay, as an area not in force', () => {
     const recorder = new Recorder();
     const projectDir = tempDir();
-    assert.throws(() => recorder.start({ projectDir, area: '0,0,10,10' }), { name: 'TypeError', message: 'Area must be an array' });
-    assert.throws(() => recorder.start({ projectDir, area: [1, 2, 3] }), {
-      name: 'TypeError',
-      message: 'Area array must have exactly four elements',
-    });
-    assert.throws(() => recorder.start({ projectDir, area: [10, 20, 'x', 40] }), {
-      name: 'TypeError',
-      message: 'Area array should contain only numbers',
-    });
-    assert.equal(fs.existsSync(path.join(projectDir, 'recorder.log')), false, 'nothing started');
-    // The elements checked before the bad one stay stored: [10, 20, 0, 0], an area not in force,
-    // so the whole output is recorded.
-    record(recorder, { projectDir });
+    const cases = [
+      ...[[], [null], [42], ['dir']].map((args) => [args, 'Expected an object as the first argument']),
+      [[{ projectDir, area: '0,0,10,10' }], 'Area must be an array'],
+      [[{ projectDir, area: [1, 2, 3] }], 'Area array must have exactly four elements'],
+      [[{ projectDir, area: [10, 20, 'x', 40] }], 'Area array should contain only numbers'],
+    ];
+    for (const [args, message] of cases) assert.throws(() => recorder.start(...args), { name: 'TypeError', message });
+    assert.deepEqual([fs.existsSync(path.join(dir, 'recorder.log')), fs.existsSync(path.join(projectDir, 'recorder.log'))],
+      [false, false], 'nothing started');
+    record(recorder, { projectDir }); // [10, 20, 0, 0] is stored: the whole output is recorded
     assert.deepEqual(readMeta(projectDir).rx, [0, 0, 0, 0]);
   });
 
@@ -83,102 +60,49 @@ test('start rejects malformed options', async (t) => {
     assert.deepEqual(readMeta(projectDir).rx, [0, 0, 0, 0]); // the area recorded
   });
 
-  await t.test('values of the wrong type are ignored', () => {
+  await t.test('a throwing getter surfaces as that exception and starts nothing; an empty object records into the current directory', () => {
     const recorder = new Recorder();
-    const projectDir = tempDir();
-    record(recorder, { projectDir });
-    record(recorder, { projectDir: 42, micIndex: '0', systemAudioIndex: null, fps: '60' });
-    const meta = readMeta(projectDir);
-    assert.equal(meta.micIndex, -1);
-    assert.equal(meta.systemAudioIndex, -1);
-    assert.equal(logMessages(projectDir).filter((m) => m === 'write end').length, 2, 'projectDir kept');
-  });
-
-  await t.test('a throwing getter surfaces as that exception and starts nothing', () => {
-    const recorder = new Recorder();
-    const projectDir = tempDir();
-    const options = { projectDir };
-    Object.defineProperty(options, 'fps', {
-      get() {
-        throw new RangeError('no fps today');
-      },
-    });
+    const options = { projectDir: tempDir() };
+    Object.defineProperty(options, 'fps', { get() { throw new RangeError('no fps today'); } });
     assert.throws(() => recorder.start(options), { name: 'RangeError', message: 'no fps today' });
-    assert.equal(fs.existsSync(path.join(projectDir, 'recorder.log')), false);
-    record(recorder, { projectDir }); // and the process can still record
-    assert.ok(fs.existsSync(path.join(projectDir, 'meta.json')));
-  });
-
-  await t.test('an empty options object records into the current directory', () => {
-    const recorder = new Recorder();
-    record(recorder, {});
+    assert.equal(fs.existsSync(path.join(options.projectDir, 'recorder.log')), false);
+    record(recorder, {}); // the same recorder still records, into the projectDir read before the throw
+    assert.ok(fs.existsSync(path.join(options.projectDir, 'meta.json')));
+    record(new Recorder(), {});
     const meta = readMeta(dir);
     assert.deepEqual([meta.micIndex, meta.systemAudioIndex, meta.rx], [-1, -1, [0, 0, 0, 0]]);
-    assert.ok(fs.existsSync(path.join(dir, 'recorder.log')));
   });
 });
 
-test('settings between recordings', async (t) => {
-  await t.test('area, micIndex and systemAudioIndex reset; projectDir, fps and bitrate are kept', () => {
-    const recorder = new Recorder();
-    const projectDir = tempDir();
-    record(recorder, { projectDir, area: [0, 0, 320, 240], micIndex: 0, systemAudioIndex: 0, fps: 24 });
-    let meta = readMeta(projectDir);
-    assert.deepEqual([meta.micIndex, meta.systemAudioIndex, meta.rx], [0, 0, [0, 0, 320, 240]]);
-    record(recorder, {});
-    meta = readMeta(projectDir);
-    assert.deepEqual([meta.micIndex, meta.systemAudioIndex, meta.rx], [-1, -1, [0, 0, 0, 0]]);
-    assert.equal(meta.fps, 24);
-  });
-
-  await t.test('the log is appended to, missing directories are created, end logs its three lines', () => {
-    const recorder = new Recorder();
-    const projectDir = path.join(tempDir(), 'a', 'b', 'c');
-    record(recorder, { projectDir });
-    record(recorder, { projectDir });
-    const ends = logMessages(projectDir).filter((m) => ['end', 'write end'].includes(m));
-    assert.deepEqual(ends, ['end', 'end', 'write end', 'end', 'end', 'write end']);
-    assert.match(readLog(projectDir), /^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}\] \[basic_logger\] \[info\] /m);
-  });
+test('between recordings area, micIndex and systemAudioIndex reset, projectDir, fps and bitrate stay, values of the wrong type are ignored, the log is appended', () => {
+  const recorder = new Recorder();
+  const projectDir = path.join(tempDir(), 'a', 'b', 'c'); // missing folders are created
+  record(recorder, { projectDir, area: [0, 0, 320, 240], micIndex: 0, systemAudioIndex: 0, fps: 24 });
+  let meta = readMeta(projectDir);
+  assert.deepEqual([meta.micIndex, meta.systemAudioIndex, meta.rx], [0, 0, [0, 0, 320, 240]]);
+  record(recorder, { projectDir: 42, micIndex: '0', systemAudioIndex: null, fps: '60' });
+  meta = readMeta(projectDir);
+  assert.deepEqual([meta.micIndex, meta.systemAudioIndex, meta.rx, meta.fps], [-1, -1, [0, 0, 0, 0], 24]);
+  assert.deepEqual(endLines(projectDir), ['end', 'end', 'write end', 'end', 'end', 'write end']);
+  assert.match(readLog(projectDir), /^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}\] \[basic_logger\] \[info\] /m);
 });
 
-test('meta.json and the standard-output line', async (t) => {
-  await t.test('eleven sorted keys, indent 4, 18 lines, no final newline', () => {
-    const projectDir = tempDir();
-    record(new Recorder(), { projectDir, area: [1, 2, 3, 4] });
-    const text = fs.readFileSync(path.join(projectDir, 'meta.json'), 'utf8');
-    const lines = text.split('\n');
-    assert.equal(lines.length, 18);
-    assert.equal(text.endsWith('}'), true);
-    const keys = [...text.matchAll(/^ {4}"([A-Za-z]+)":/gm)].map((m) => m[1]);
-    assert.deepEqual(keys, ['fps', 'height', 'micChannels', 'micIndex', 'micSimpleRate', 'playbackChannels',
-      'playbackSimpleRate', 'rx', 'systemAudioIndex', 'time', 'width']);
-    assert.equal(lines.slice(8, 14).join('\n'), '    "rx": [\n        1,\n        2,\n        3,\n        4\n    ],');
-    const meta = JSON.parse(text);
-    assert.deepEqual([meta.micChannels, meta.micSimpleRate, meta.playbackChannels, meta.playbackSimpleRate], [1, 16000, 1, 16000]);
-  });
-
-  await t.test('end prints the quoted meta.json path once, escaping backslashes and quotes', () => {
-    const projectDir = path.join(tempDir(), 'we\\ird "name"');
-    const child = runNode(`const r = new Recorder(); r.start({ projectDir: ${JSON.stringify(projectDir)} }); r.end(); r.end();`);
-    assert.equal(child.status, 0, child.stderr);
-    const expected = JSON.stringify(path.join(projectDir, 'meta.json'));
-    assert.equal(child.stdout, `${expected}\n`);
-  });
+test('meta.json: eleven sorted keys, indent 4, no final newline; end prints its quoted path once, an idle end nothing', () => {
+  const projectDir = path.join(tempDir(), 'we\\ird "name"');
+  const child = runNode(`const r = new Recorder(); r.end(); r.start({ projectDir: ${JSON.stringify(projectDir)} }); r.end(); r.end();`);
+  assert.equal(child.status, 0, child.stderr);
+  assert.equal(child.stdout, `${JSON.stringify(path.join(projectDir, 'meta.json'))}\n`);
+  const text = fs.readFileSync(path.join(projectDir, 'meta.json'), 'utf8');
+  assert.equal(text, JSON.stringify(JSON.parse(text), null, 4));
+  assert.deepEqual(Object.keys(JSON.parse(text)), ['fps', 'height', 'micChannels', 'micIndex', 'micSimpleRate',
+    'playbackChannels', 'playbackSimpleRate', 'rx', 'systemAudioIndex', 'time', 'width']);
 });
 
-test('getMics', async (t) => {
-  await t.test('lists capture devices with gap-free indexes, the same twice', () => {
-    const recorder = new Recorder();
-    const first = recorder.getMics();
-    assert.ok(Array.isArray(first));
-    first.forEach((mic, i) => {
-      assert.deepEqual(Object.keys(mic), ['index', 'name']);
-      assert.equal(mic.index, i);
-      assert.equal(typeof mic.name, 'string');
-    });
-    assert.deepEqual(recorder.getMics(), first);
-  });
+test('getMics lists capture devices with gap-free indexes, the same twice', () => {
+  const recorder = new Recorder();
+  const mics = recorder.getMics();
+  assert.deepEqual(mics, mics.map((mic, index) => ({ index, name: String(mic.name) })));
+  assert.deepEqual(recorder.getMics(), mics);
 });
 
 test('guards that keep the host alive', async (t) => {
@@ -196,22 +120,12 @@ test('guards that keep the host alive', async (t) => {
     assert.deepEqual(readMeta(projectDir).rx, [0, 0, 64, 48]);
   });
 
-  await t.test('end on an idle recorder does nothing', () => {
-    const recorder = new Recorder();
-    assert.equal(recorder.end(), undefined);
-    assert.equal(recorder.end(), undefined);
-  });
-
   await t.test('a log that cannot be opened is an Error naming the path; nothing is left running', () => {
     const base = tempDir();
     fs.writeFileSync(path.join(base, 'file'), '');
     const projectDir = path.join(base, 'file', 'project');
     const recorder = new Recorder();
-    assert.throws(() => recorder.start({ projectDir }), (err) => {
-      assert.equal(err.name, 'Error');
-      assert.ok(err.message.includes(path.join(projectDir, 'recorder.log')), err.message);
-      return true;
-    });
+    assert.throws(() => recorder.start({ projectDir }), (err) => err.name === 'Error' && err.message.includes(path.join(projectDir, 'recorder.log')));
     const good = tempDir();
     record(recorder, { projectDir: good });
     assert.ok(fs.existsSync(path.join(good, 'meta.json')));
@@ -226,6 +140,6 @@ test('guards that keep the host alive', async (t) => {
     );
     assert.equal(child.status, 0, child.stderr);
     assert.ok(fs.existsSync(path.join(projectDir, 'meta.json')));
-    assert.deepEqual(logMessages(projectDir).filter((m) => ['end', 'write end'].includes(m)), ['end', 'end', 'write end']);
+    assert.deepEqual(endLines(projectDir), ['end', 'end', 'write end']);
   });
 });

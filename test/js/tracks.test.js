@@ -6,16 +6,17 @@ const assert = require('node:assert/strict');
 const fs = require('fs');
 const path = require('path');
 const { spawn, execFileSync, spawnSync } = require('child_process');
-const { Recorder } = require('../..');
+const { Recorder, listCameras } = require('../..');
 const { readWav } = require('../../lib/wav-file');
-const { tempDir, readMeta, logMessages, runNode } = require('./helpers/project');
+const { tempDir, readJson, readMeta, logMessages, runNode } = require('./helpers/project');
 const { useTestServices } = require('./helpers/services');
+const { tone } = require('./helpers/sound');
 
 useTestServices();
 
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 const wallNow = () => performance.timeOrigin + performance.now();
-const readTracks = (dir) => JSON.parse(fs.readFileSync(path.join(dir, 'tracks.json'), 'utf8')).tracks;
+const readTracks = (dir) => readJson(dir, 'tracks.json').tracks;
 const byKind = (tracks) => Object.fromEntries(tracks.map((t) => [t.kind, t]));
 
 // Frame times (ms) of a video and the grey level of one pixel in each frame.
@@ -33,12 +34,6 @@ function lowLatencyPlayer(sink) {
     { stdio: ['pipe', 'ignore', 'ignore'] });
   player.stdin.on('error', () => {});
   return player;
-}
-
-function tone(ms) {
-  const pcm = Buffer.alloc(16 * ms * 2);
-  for (let i = 0; i < 16 * ms; i++) pcm.writeInt16LE(Math.round(12000 * Math.sin((2 * Math.PI * 440 * i) / 16000)), i * 2);
-  return pcm;
 }
 
 const virtualMic = () => new Recorder().getMics().find((m) => m.name === 'VirtualMic').index;
@@ -71,6 +66,7 @@ test('a full recording: every track on the wall clock, figures that match its fi
   const tracks = readTracks(projectDir);
   const kinds = byKind(tracks);
   const meta = readMeta(projectDir);
+  const frames = videoFrames(path.join(projectDir, 'output.mp4'), 100, 100);
 
   await t.test('one entry per started track, each recorded', () => {
     assert.deepEqual(tracks.map((e) => [e.kind, e.file, e.status, e.reason]), [
@@ -81,18 +77,14 @@ test('a full recording: every track on the wall clock, figures that match its fi
   });
 
   await t.test('counts and durations are those of the files', () => {
-    const frames = videoFrames(path.join(projectDir, 'output.mp4'), 100, 100);
-    assert.equal(kinds.screen.count, frames.length);
-    assert.equal(kinds.screen.unit, 'samples');
+    assert.deepEqual([kinds.screen.count, kinds.screen.unit], [frames.length, 'samples']);
     for (const kind of ['microphone', 'systemAudio']) {
       const wav = readWav(path.join(projectDir, kinds[kind].file));
-      assert.equal(kinds[kind].count, wav.frames, kind);
-      assert.equal(kinds[kind].duration, wav.durationMs, kind);
+      assert.deepEqual([kinds[kind].count, kinds[kind].duration], [wav.frames, wav.durationMs], kind);
       assert.ok(kinds[kind].lost < 16000, `${kind} lost ${kinds[kind].lost} frames`);
     }
-    const positions = JSON.parse(fs.readFileSync(path.join(projectDir, 'positions.json'), 'utf8'));
-    const clicks = JSON.parse(fs.readFileSync(path.join(projectDir, 'clicks.json'), 'utf8'));
-    assert.equal(kinds.input.count, positions.length + clicks.length);
+    const positions = readJson(projectDir, 'positions.json');
+    assert.equal(kinds.input.count, positions.length + readJson(projectDir, 'clicks.json').length);
     assert.ok(positions.length >= 3 && positions[0].time >= kinds.input.start - 1, JSON.stringify(kinds.input));
     // The screen's start is meta.json's time with its fraction.
     assert.ok(kinds.screen.start - meta.time >= 0 && kinds.screen.start - meta.time < 1, `${kinds.screen.start} ${meta.time}`);
@@ -109,7 +101,6 @@ test('a full recording: every track on the wall clock, figures that match its fi
       st.diagnostic(`${kind}: tone ${error.toFixed(1)} ms from its moment`);
       assert.ok(Math.abs(error) < 60, `${kind}: the tone sits ${error.toFixed(1)} ms from its moment`);
     }
-    const frames = videoFrames(path.join(projectDir, 'output.mp4'), 100, 100);
     const flash = frames.find((f) => f.level > 128);
     assert.ok(flash, 'no flash in the video');
     const seen = kinds.screen.start + flash.t;
@@ -119,10 +110,12 @@ test('a full recording: every track on the wall clock, figures that match its fi
   });
 });
 
-test('failed tracks have their entries: device missing, hook unavailable, screen set-up failure', () => {
+test('failed tracks have their entries and leave the others recording: device missing, hook unavailable, screen set-up failure', () => {
   const projectDir = tempDir();
+  const webcamIndex = listCameras().length;
   // Without a display neither the screen nor the input hook can start.
-  const run = runNode(`const r = new Recorder(); r.start({ projectDir: ${JSON.stringify(projectDir)}, micIndex: 99 });
+  const run = runNode(`const r = new Recorder();
+    r.start({ projectDir: ${JSON.stringify(projectDir)}, micIndex: 99, webcamIndex: ${webcamIndex}, systemAudioIndex: 0 });
     setTimeout(() => r.end(), 800);`, { env: { DISPLAY: '' } });
   assert.equal(run.status, 0, run.stderr);
   const tracks = readTracks(projectDir);
@@ -130,9 +123,16 @@ test('failed tracks have their entries: device missing, hook unavailable, screen
   const lineOf = (prefix) => lines.find((l) => l.startsWith(prefix) && !/VIDEO_|^screenRecorder: All resources/.test(l));
   assert.deepEqual(tracks.map((e) => [e.kind, e.status, e.reason, e.start, e.count]), [
     ['screen', 'failed', lineOf('screenRecorder: createDevice failed'), null, 0],
+    ['webcam', 'failed', `WebcamRecorder:No video device at index ${webcamIndex} (${webcamIndex} found).`, null, 0],
     ['microphone', 'failed', lineOf('mic: '), null, 0],
+    ['systemAudio', 'recorded', '', tracks[3].start, tracks[3].count],
     ['input', 'failed', lineOf('input: '), null, 0]]);
-  assert.match(tracks[1].reason, /^mic: No capture device at micIndex 99/);
-  assert.match(tracks[2].reason, /the input hook could not start/);
-  assert.equal(readMeta(projectDir).time, 0);
+  assert.match(tracks[2].reason, /^mic: No capture device at micIndex 99/);
+  assert.match(tracks[4].reason, /^input: the input hook could not start \(cannot open the X display/);
+  assert.ok(tracks[3].count > 8000, 'the system audio records');
+  assert.deepEqual(lines.filter((l) => l.startsWith('WebcamRecorder:')), [tracks[1].reason]);
+  assert.equal(fs.existsSync(path.join(projectDir, 'webcam.mp4')), false);
+  assert.deepEqual([readJson(projectDir, 'positions.json'), readJson(projectDir, 'clicks.json')], [[], []]);
+  const meta = readMeta(projectDir);
+  assert.deepEqual([meta.time, meta.webcamIndex], [0, undefined]);
 });

@@ -10,36 +10,14 @@ const assert = require('node:assert/strict');
 const fs = require('fs');
 const os = require('os');
 const path = require('path');
-const { spawn } = require('child_process');
+const { readWav } = require('../../lib/wav-file');
+const { playTone } = require('../js/helpers/sound');
+const { readJson } = require('../js/helpers/project');
 const { startWindowsNode, runWindowsNode, waitForSignal, signalWindows, winPath, logLines } = require('./helpers/wine');
 
-/** The samples of a 16-bit mono 16000 Hz WAV file; throws on any other format. */
-function wavSamples(file) {
-  const b = fs.readFileSync(file);
-  assert.equal(b.toString('latin1', 0, 4), 'RIFF');
-  let at = 12;
-  let samples;
-  while (at + 8 <= b.length) {
-    const id = b.toString('latin1', at, at + 4);
-    const size = b.readUInt32LE(at + 4);
-    if (id === 'fmt ') {
-      assert.deepEqual([b.readUInt16LE(at + 8), b.readUInt16LE(at + 10), b.readUInt32LE(at + 12), b.readUInt16LE(at + 22)], [1, 1, 16000, 16]);
-    } else if (id === 'data') {
-      samples = new Int16Array(b.buffer.slice(b.byteOffset + at + 8, b.byteOffset + at + 8 + size));
-    }
-    at += 8 + size + (size & 1);
-  }
-  return samples;
-}
-
-/** Plays a 440 Hz tone into the virtual microphone's source for `seconds`. */
-function playTone(seconds) {
-  const tone = Buffer.alloc(16000 * 2 * seconds);
-  for (let i = 0; i < tone.length / 2; i++) tone.writeInt16LE(Math.round(12000 * Math.sin((2 * Math.PI * 440 * i) / 16000)), i * 2);
-  const player = spawn('pacat', ['-p', '-d', 'micsrc', '--rate=16000', '--channels=1', '--format=s16le'], { stdio: ['pipe', 'ignore', 'inherit'] });
-  player.stdin.end(tone);
-  return new Promise((resolve) => player.on('exit', resolve));
-}
+const pause = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+// The samples of mivox.wav, which must be a complete 16-bit mono 16000 Hz track.
+const micSamples = (project) => readWav(path.join(project, 'mivox.wav'), { withSamples: true }).samples;
 
 test('a recording with every track asked for', async (t) => {
   const project = fs.mkdtempSync(path.join(os.tmpdir(), 'desktracks-win-'));
@@ -54,36 +32,25 @@ test('a recording with every track asked for', async (t) => {
     recorder.end();
   `);
   await waitForSignal(windows.syncDir, 'recording');
-  await playTone(3);
+  const stopTone = playTone('micsrc', 440, 16000, 1);
+  await pause(3000);
+  stopTone();
   signalWindows(windows.syncDir, 'stop');
   const run = await windows.done;
   assert.equal(run.status, 0, run.stderr);
   const log = logLines(project);
 
-  await t.test('getMics lists the PulseAudio sources through WASAPI', () => {
-    assert.ok(run.results.mics.some((mic) => mic.name.includes('VirtualMic')), JSON.stringify(run.results.mics));
-    run.results.mics.forEach((mic, i) => assert.equal(mic.index, i));
-  });
-
-  await t.test('the microphone track holds the tone played into the virtual microphone', () => {
-    const samples = wavSamples(path.join(project, 'mivox.wav'));
-    assert.ok(samples.length > 16000, `${samples.length} samples`);
+  await t.test('getMics lists the PulseAudio sources through WASAPI; the microphone track holds the tone played into one', () => {
+    const { mics } = run.results;
+    assert.ok(mics.some((mic) => mic.name.includes('VirtualMic')) && mics.every((mic, i) => mic.index === i), JSON.stringify(mics));
+    const samples = micSamples(project);
     const loud = samples.filter((s) => Math.abs(s) > 4000).length;
-    assert.ok(loud > 4000, `${loud} loud samples`);
+    assert.ok(samples.length > 16000 && loud > 4000, `${loud} loud of ${samples.length} samples`);
   });
 
   await t.test('the keep-alive runs its whole WASAPI sequence', () => {
-    const silent = log.filter((line) => line.includes('silent: '));
-    assert.deepEqual(silent, [
-      'info silent: GetDefaultAudioEndpoint success',
-      'info silent: Activate success',
-      'info silent: Initialize success',
-      'info silent: GetService success',
-      'info silent: GetBuffer success',
-      'info silent: ReleaseBuffer success',
-      'info silent: Start success',
-      'info silent: AudioCapture_Start success',
-    ]);
+    const steps = ['GetDefaultAudioEndpoint', 'Activate', 'Initialize', 'GetService', 'GetBuffer', 'ReleaseBuffer', 'Start', 'AudioCapture_Start'];
+    assert.deepEqual(log.filter((line) => line.includes('silent: ')), steps.map((step) => `info silent: ${step} success`));
   });
 
   await t.test('the loopback recorder fails with its own line (Wine has no WASAPI loopback)', () => {
@@ -104,19 +71,12 @@ test('a recording with every track asked for', async (t) => {
     assert.equal(fs.existsSync(path.join(project, 'output.mp4')), false);
   });
 
-  await t.test('user32 measures the standard cursors into cursor_info.json', () => {
-    const info = JSON.parse(fs.readFileSync(path.join(project, 'cursor_info.json'), 'utf8'));
-    for (const name of ['Arrow', 'IBeam', 'Hand', 'Wait']) {
-      assert.ok(info[name], `${name} in ${Object.keys(info)}`);
-      assert.ok(info[name].width > 0 && info[name].height > 0, name);
-    }
-  });
-
-  await t.test('the input track and meta.json are written as usual', () => {
-    for (const file of ['positions.json', 'clicks.json']) assert.ok(Array.isArray(JSON.parse(fs.readFileSync(path.join(project, file), 'utf8'))), file);
-    const meta = JSON.parse(fs.readFileSync(path.join(project, 'meta.json'), 'utf8'));
-    assert.equal(meta.systemAudioIndex, 0);
-    assert.ok(meta.micIndex >= 0);
+  await t.test('user32 measures the standard cursors into cursor_info.json; the input track and meta.json are written as usual', () => {
+    const info = readJson(project, 'cursor_info.json');
+    for (const name of ['Arrow', 'IBeam', 'Hand', 'Wait']) assert.ok(info[name]?.width > 0 && info[name].height > 0, `${name} in ${JSON.stringify(info)}`);
+    for (const file of ['positions.json', 'clicks.json']) assert.ok(Array.isArray(readJson(project, file)), file);
+    const meta = readJson(project, 'meta.json');
+    assert.ok(meta.systemAudioIndex === 0 && meta.micIndex >= 0, JSON.stringify(meta));
     assert.equal(log.at(-1), 'info write end');
   });
 });
@@ -140,6 +100,6 @@ test('without Media Foundation the add-on loads, records audio and input, and th
   assert.deepEqual(screen.slice(2), [
     'error screenRecorder: Media Foundation is not available (MFPlat.DLL cannot be loaded, error 126); no screen video is recorded',
   ]);
-  assert.ok(wavSamples(path.join(project, 'mivox.wav')).length > 8000);
+  assert.ok(micSamples(project).length > 8000);
   for (const file of ['positions.json', 'clicks.json', 'cursor_info.json', 'meta.json']) assert.ok(fs.existsSync(path.join(project, file)), file);
 });

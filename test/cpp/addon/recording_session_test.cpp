@@ -119,18 +119,6 @@ TEST_F(RecordingSessionTest, ARefusedThreadLeavesNothingRunning) {
     session.finish(sink);
 }
 
-TEST_F(RecordingSessionTest, OnlyOneRecordingPerProcess) {
-    RecordingSession first(fakeEntries()), second(fakeEntries());
-    first.settings.projectDir = dir;
-    second.settings.projectDir = dir / "other";
-    first.begin();
-    EXPECT_THROW(second.begin(), RecordingError);
-    EXPECT_TRUE(screenRunning.load()) << "the running recording is untouched";
-    first.finish(sink);
-    second.begin();
-    second.finish(sink);
-}
-
 TEST(MetaJson, WritesTheScreenFiguresAndSettings) {
     VIDEO_FPS = 60;
     VIDEO_WIDTH = 640;
@@ -145,10 +133,6 @@ TEST(MetaJson, WritesTheScreenFiguresAndSettings) {
               "    \"micSimpleRate\": 16000,\n    \"playbackChannels\": 1,\n    \"playbackSimpleRate\": 16000,\n"
               "    \"rx\": [\n        100,\n        50,\n        740,\n        530\n    ],\n"
               "    \"systemAudioIndex\": -1,\n    \"time\": 1700000000123,\n    \"width\": 640\n}");
-}
-
-TEST(MetaJson, QuotedPathEscapesBackslashesAndQuotes) {
-    EXPECT_EQ(quotedPathLine(std::filesystem::path("C:\\rec\\a\"b\\meta.json")), "\"C:\\\\rec\\\\a\\\"b\\\\meta.json\"\n");
 }
 
 }  // namespace session_test

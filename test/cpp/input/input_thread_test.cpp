@@ -6,6 +6,8 @@
 #include <spdlog/sinks/ostream_sink.h>
 #include <spdlog/spdlog.h>
 
+#include <unistd.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -14,8 +16,6 @@
 #include <fstream>
 #include <future>
 #include <sstream>
-
-#include <unistd.h>
 
 #include "input/input_recorder.h"
 #include "run_flags.h"
@@ -87,11 +87,7 @@ protected:
             std::_Exit(1);
         }
     }
-    std::string file(const char* name) {
-        std::stringstream text;
-        text << std::ifstream(settings.projectDir / name).rdbuf();
-        return text.str();
-    }
+    std::string file(const char* name) { return (std::stringstream() << std::ifstream(settings.projectDir / name).rdbuf()).str(); }
 
     RecordingSettings settings;
     std::ostringstream log;

@@ -1,16 +1,13 @@
 #include <gtest/gtest.h>
-#include <spdlog/pattern_formatter.h>
-#include <spdlog/sinks/ostream_sink.h>
-#include <spdlog/spdlog.h>
 
-#include <algorithm>
 #include <deque>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "common/captured_log.h"
+#include "common/scripted.h"
 #include "platform/video_capture.h"
 #include "platform/video_writer.h"
 #include "run_flags.h"
@@ -20,6 +17,8 @@
 
 namespace screen_test {
 namespace {
+
+using test_support::next;
 
 constexpr HResult deviceRemoved = static_cast<HResult>(0x887A0005u);
 
@@ -66,13 +65,9 @@ struct Duplication : DesktopDuplication {
     DuplicationMode mode() override { return {4, 3, pixelFormatB8G8R8A8}; }
     HResult acquireNextFrame(uint32_t, std::unique_ptr<DesktopResource>& resource) override {
         ++s.acquireCalls;
-        const HResult result = s.acquires.empty() ? hresult::waitTimeout : s.acquires.front();
-        if (!s.acquires.empty()) s.acquires.pop_front();
+        const HResult result = next(s.acquires, hresult::waitTimeout);
         if (s.acquires.empty()) screenRunning.exchange(false);
-        if (result == hresult::ok) {
-            resource = std::make_unique<Texture>();
-            ++s.framesHeld;
-        }
+        if (result == hresult::ok) resource = std::make_unique<Texture>(), ++s.framesHeld;
         return result;
     }
     HResult releaseFrame() override { return --s.framesHeld < 0 ? hresult::fail : hresult::ok; }
@@ -81,26 +76,16 @@ struct Duplication : DesktopDuplication {
 struct Device : VideoDevice {
     HResult duplicateOutput0(std::unique_ptr<DesktopDuplication>& duplication, DuplicationStep& failedStep) override {
         ++s.duplicateCalls;
-        if (!s.duplications.empty()) {
-            const auto [result, step] = s.duplications.front();
-            s.duplications.pop_front();
-            failedStep = step;
-            if (failed(result)) return result;
-        }
-        if (s.liveDuplications > 0) {
-            failedStep = DuplicationStep::duplicateOutput;
-            return hresult::invalidArgument;
-        }
+        const auto [result, step] = next(s.duplications, {hresult::ok, DuplicationStep::duplicateOutput});
+        failedStep = step;
+        if (failed(result)) return result;
+        if (s.liveDuplications > 0) return failedStep = DuplicationStep::duplicateOutput, hresult::invalidArgument;
         duplication = std::make_unique<Duplication>();
         return hresult::ok;
     }
     HResult createTexture(TextureKind kind, const DuplicationMode&, std::unique_ptr<VideoTexture>& texture) override {
         const int k = kind == TextureKind::gdiRenderTarget ? 0 : 1;
-        HResult result = s.textureResults[k];
-        if (k == 0 && !s.gdiTextures.empty()) {
-            result = s.gdiTextures.front();
-            s.gdiTextures.pop_front();
-        }
+        const HResult result = k == 0 ? next(s.gdiTextures, s.textureResults[0]) : s.textureResults[1];
         if (!failed(result) && !s.textureNull[k]) texture = std::make_unique<Texture>();
         return result;
     }
@@ -113,8 +98,7 @@ struct Context : VideoContext {
         pixels[0] = uint8_t(++s.copies);
     }
     HResult map(VideoTexture& texture, MappedImage& image) override {
-        image.data = static_cast<Texture&>(texture).pixels.data();
-        image.rowPitch = 16;
+        image.data = static_cast<Texture&>(texture).pixels.data(), image.rowPitch = 16;
         return hresult::ok;
     }
     void unmap(VideoTexture&) override {}
@@ -131,8 +115,7 @@ struct Adapter : VideoAdapter {
 struct Factory : VideoFactory {
     HResult enumAdapters(uint32_t index, std::unique_ptr<VideoAdapter>& adapter) override {
         if (int(index) >= s.adapters) return hresult::notFound;
-        adapter = std::make_unique<Adapter>();
-        return hresult::ok;
+        return adapter = std::make_unique<Adapter>(), hresult::ok;
     }
     bool supportsGpuPreference() override { return true; }
     HResult enumAdapterByHighPerformance(uint32_t index, std::unique_ptr<VideoAdapter>& adapter) override {
@@ -147,20 +130,13 @@ struct Writer : SinkWriter {
     HResult beginWriting() override { return hresult::ok; }
     HResult writeSample(uint32_t, std::unique_ptr<VideoSample> sample) override {
         if (int(s.samples.size()) + 1 == s.failWriteAt) return hresult::fail;
-        s.samples.push_back(static_cast<Sample&>(*sample));
-        return hresult::ok;
+        return s.samples.push_back(static_cast<Sample&>(*sample)), hresult::ok;
     }
-    HResult finalize() override {
-        ++s.finalizeCalls;
-        return s.samples.empty() ? hresult::noSamplesProcessed : hresult::ok;
-    }
+    HResult finalize() override { return ++s.finalizeCalls, s.samples.empty() ? hresult::noSamplesProcessed : hresult::ok; }
 };
 
 struct Platform : VideoCapturePlatform, MediaPlatform {
-    bool librariesAvailable(std::string& reason) override {
-        reason = "Fake media is not available";
-        return s.mediaLibraries;
-    }
+    bool librariesAvailable(std::string& reason) override { return reason = "Fake media is not available", s.mediaLibraries; }
     HResult createFactory(std::unique_ptr<VideoFactory>& factory) override {
         ++s.factoryCalls;
         if (!failed(s.createFactory)) factory = std::make_unique<Factory>();
@@ -169,9 +145,7 @@ struct Platform : VideoCapturePlatform, MediaPlatform {
     HResult createDevice(VideoAdapter&, std::unique_ptr<VideoDevice>& device, std::unique_ptr<VideoContext>& context,
                          uint32_t& featureLevel) override {
         if (failed(s.createDevice)) return s.createDevice;
-        device = std::make_unique<Device>();
-        context = std::make_unique<Context>();
-        featureLevel = 0xB100;
+        device = std::make_unique<Device>(), context = std::make_unique<Context>(), featureLevel = 0xB100;
         return hresult::ok;
     }
     std::string messageText(HResult) override { return "Fake failure text.\r\n"; }
@@ -186,22 +160,17 @@ struct Platform : VideoCapturePlatform, MediaPlatform {
         EXPECT_EQ(length, image->size());
         auto created = std::make_unique<Sample>();
         created->image = image;
-        sample = std::move(created);
-        return hresult::ok;
+        return sample = std::move(created), hresult::ok;
     }
 };
 
 // The monotonic clock advances by the given steps, one per reading.
 struct Clock : ScreenClock {
-    int64_t wall = 17000000123456789;
-    int64_t steady = 5000;
+    int64_t wall = 17000000123456789, steady = 5000;
     std::deque<int64_t> steps;
     std::vector<uint32_t> sleeps;
     int64_t wallTicks() override { return wall; }
-    int64_t steadyTicks() override {
-        if (!steps.empty()) steady += steps.front(), steps.pop_front();
-        return steady;
-    }
+    int64_t steadyTicks() override { return steady += next(steps, int64_t{0}); }
     void sleepMillis(uint32_t millis) override { sleeps.push_back(millis); }
 };
 
@@ -213,13 +182,11 @@ protected:
     void SetUp() override { reset(); }
 
     void reset() {
-        logText.str("");
         s = Script{};
         clock = Clock{};
+        log = test_support::CapturedLog{};
         settings = RecordingSettings{};
-        settings.logger = std::make_shared<spdlog::logger>("screen_test", std::make_shared<spdlog::sinks::ostream_sink_mt>(logText));
-        // "\n" line ends on Windows too, where spdlog's default is "\r\n".
-        settings.logger->set_formatter(std::make_unique<spdlog::pattern_formatter>("%v", spdlog::pattern_time_type::local, "\n"));
+        settings.logger = log.logger;
         settings.projectDir = "/nonexistent-project";
         screenRunning.exchange(true);
         screenRecording.exchange(true);
@@ -230,20 +197,10 @@ protected:
         Platform platform;
         ScreenRecorder(platform, platform, clock).run(settings);
     }
+    std::vector<std::string> lines() const { return log.messages(); }
+    int count(const std::string& line) const { return log.count(line); }
 
-    std::vector<std::string> lines() const {
-        std::vector<std::string> result;
-        std::istringstream in(logText.str());
-        for (std::string line; std::getline(in, line);) result.push_back(line);
-        return result;
-    }
-
-    int count(const std::string& line) const {
-        const std::vector<std::string> all = lines();
-        return int(std::count(all.begin(), all.end(), line));
-    }
-
-    std::ostringstream logText;
+    test_support::CapturedLog log;
     RecordingSettings settings;
     Clock clock;
 };
@@ -258,45 +215,49 @@ TEST_F(ScreenRecorderRun, SampleTimesFollowTheClockAndAnUnchangedDesktopRepeatsT
     EXPECT_EQ(s.outputType.averageBitrate, 4000000u);
     EXPECT_EQ(s.outputType.width, 4u);
     EXPECT_EQ(recordingStartTime, 1700000012345);
-    ASSERT_EQ(s.samples.size(), 4u);
-    const int64_t times[] = {0, 200000, 350000, 680000}, durations[] = {0, 200000, 150000, 330000};
-    const int copies[] = {1, 1, 2, 2};
-    for (size_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(s.samples[i].time, times[i]) << i;
-        EXPECT_EQ(s.samples[i].duration, durations[i]) << i;
-        EXPECT_EQ(copyShown(s.samples[i]), copies[i]) << i;
-    }
+    // Time, duration and desktop copy of each sample.
+    std::vector<std::tuple<int64_t, int64_t, int>> written;
+    for (const Sample& sample : s.samples) written.emplace_back(sample.time, sample.duration, copyShown(sample));
+    EXPECT_EQ(written, (std::vector<std::tuple<int64_t, int64_t, int>>{{0, 0, 1}, {200000, 200000, 1}, {350000, 150000, 2}, {680000, 330000, 2}}));
     EXPECT_EQ(s.framesHeld, 0);
     EXPECT_EQ(s.finalizeCalls, 1);
     EXPECT_EQ(count("screenRecorder: Finalize success"), 1);
 }
 
-TEST_F(ScreenRecorderRun, LostDuplicationIsRecreated) {
-    s.acquires = {hresult::ok, hresult::accessLost, hresult::ok};
-    s.duplications = {{hresult::ok, {}}, {deviceRemoved, DuplicationStep::duplicateOutput}};
-    clock.steps = {0, 2500000, 100};
-    run();
-    EXPECT_EQ(count("screenRecorder: AcquireNextFrame DXGI_ERROR_ACCESS_LOST"), 1);
-    EXPECT_EQ(count("screenRecorder: DuplicateOutput failed"), 1);
-    EXPECT_EQ(count("screenRecorder: Operation failed. HRESULT: 0x887A0005, Message: Fake failure text.\r"), 1);
-    EXPECT_EQ(clock.sleeps, std::vector<uint32_t>{250});
-    EXPECT_EQ(s.duplicateCalls, 3);
-    ASSERT_EQ(s.samples.size(), 3u);
-    EXPECT_EQ(s.samples[1].duration, 2500000);  // the pause shows as one long sample
-    EXPECT_EQ(copyShown(s.samples[1]), 1);
-    EXPECT_EQ(count("screenRecorder: Finalize success"), 1);
-}
-
-TEST_F(ScreenRecorderRun, ARecoveryThatFailedAtATextureLetsTheNextAttemptDuplicateAgain) {
-    s.acquires = {hresult::ok, hresult::accessLost, hresult::ok};
-    s.gdiTextures = {hresult::ok, hresult::outOfMemory};  // the first recovery duplicates, then fails here
-    run();
-    EXPECT_EQ(count("screenRecorder: CreateTexture2D failed"), 1);
-    EXPECT_EQ(count("screenRecorder: DuplicateOutput failed"), 0) << "the failed attempt's duplication was still held";
-    EXPECT_EQ(s.duplicateCalls, 3);
-    EXPECT_EQ(clock.sleeps, std::vector<uint32_t>{250});
-    EXPECT_EQ(s.samples.size(), 3u);
-    EXPECT_EQ(count("screenRecorder: Finalize success"), 1);
+// A lost duplication is recreated after a pause, which shows as one long sample. A recovery
+// that fails after duplicating must give that duplication back, or every later attempt is refused.
+TEST_F(ScreenRecorderRun, ALostDuplicationIsRecreatedAfterAFailedAttempt) {
+    struct Case {
+        const char* what;
+        std::function<void()> arrange;
+        std::vector<std::string> lines;  // each logged once
+        const char* absent;
+    } const cases[] = {
+        {"the first attempt's DuplicateOutput fails",
+         [] { s.duplications = {{hresult::ok, {}}, {deviceRemoved, DuplicationStep::duplicateOutput}}; },
+         {"screenRecorder: DuplicateOutput failed",
+          "screenRecorder: Operation failed. HRESULT: 0x887A0005, Message: Fake failure text.\r\n"},
+         "screenRecorder: CreateTexture2D failed"},
+        {"the first attempt duplicates, then a texture fails", [] { s.gdiTextures = {hresult::ok, hresult::outOfMemory}; },
+         {"screenRecorder: CreateTexture2D failed"}, "screenRecorder: DuplicateOutput failed"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        reset();
+        s.acquires = {hresult::ok, hresult::accessLost, hresult::ok};
+        clock.steps = {0, 2500000, 100};
+        c.arrange();
+        run();
+        for (const std::string& line : c.lines) EXPECT_EQ(count(line), 1) << line;
+        EXPECT_EQ(count(c.absent), 0);
+        EXPECT_EQ(count("screenRecorder: AcquireNextFrame DXGI_ERROR_ACCESS_LOST"), 1);
+        EXPECT_EQ(clock.sleeps, std::vector<uint32_t>{250});
+        EXPECT_EQ(s.duplicateCalls, 3);
+        ASSERT_EQ(s.samples.size(), 3u);
+        EXPECT_EQ(s.samples[1].duration, 2500000);
+        EXPECT_EQ(copyShown(s.samples[1]), 1);
+        EXPECT_EQ(count("screenRecorder: Finalize success"), 1);
+    }
 }
 
 TEST_F(ScreenRecorderRun, TenFailedRecoveriesEndTheLoopButKeepTheFile) {
@@ -385,20 +346,12 @@ TEST_F(ScreenRecorderRun, LoopIsSkippedWhenTheFlagIsAlreadyDown) {
     EXPECT_EQ(count("screenRecorder: InitializeSinkWriter success"), 1);
 }
 
-TEST_F(ScreenRecorderRun, WithoutTheMediaLibrariesOneLineSaysWhyAndNothingIsSetUp) {
-    s.mediaLibraries = false;
-    run();
-    const std::vector<std::string> all = lines();
-    ASSERT_FALSE(all.empty());
-    EXPECT_EQ(all.back(), "screenRecorder: Fake media is not available; no screen video is recorded");
-    EXPECT_EQ(s.factoryCalls, 0);
-    EXPECT_FALSE(s.writerCreated);
-}
-
 TEST_F(ScreenRecorderRun, SetUpFailuresEndTheThreadBeforeAnyWriter) {
     using Step = DuplicationStep;
     const auto duplication = [](HResult result, Step step) { return [=] { s.duplications = {{result, step}}; }; };
+    // Each set-up failure and the last lines it leaves.
     const std::vector<std::pair<std::function<void()>, std::vector<std::string>>> cases = {
+        {[] { s.mediaLibraries = false; }, {"screenRecorder: Fake media is not available; no screen video is recorded"}},
         {[] { s.createFactory = hresult::fail; },
          {"Failed to create DXGIFactory1. HRESULT: 0x80004005", "screenRecorder: createDevice failed"}},
         {[] { s.adapters = 0; }, {"No suitable adapter found.", "screenRecorder: createDevice failed"}},
@@ -418,10 +371,11 @@ TEST_F(ScreenRecorderRun, SetUpFailuresEndTheThreadBeforeAnyWriter) {
         reset();
         cases[i].first();
         run();
-        const std::vector<std::string> all = lines();
-        ASSERT_GE(all.size(), 2u) << "case " << i;
-        EXPECT_EQ(std::vector<std::string>(all.end() - 2, all.end()), cases[i].second) << "case " << i;
+        const std::vector<std::string> all = lines(), & tail = cases[i].second;
+        ASSERT_GE(all.size(), tail.size()) << "case " << i;
+        EXPECT_EQ(std::vector<std::string>(all.end() - tail.size(), all.end()), tail) << "case " << i;
         EXPECT_FALSE(s.writerCreated) << "case " << i;
+        EXPECT_EQ(s.factoryCalls == 0, !s.mediaLibraries) << "case " << i;  // nothing is set up without the libraries
     }
 }
 

@@ -2,12 +2,13 @@
 
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/camera.h"
@@ -29,58 +30,22 @@ struct Rgb {
 const Rgb left{200, 200, 40}, right{40, 60, 200};
 Rgb at(int x) { return x < width / 2 ? left : right; }
 
-uint8_t clamp(double value) { return static_cast<uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value + 0.5); }
-uint8_t lumaOf(Rgb c) { return clamp(16 + 0.257 * c.r + 0.504 * c.g + 0.098 * c.b); }
-uint8_t blueOf(Rgb c) { return clamp(128 - 0.148 * c.r - 0.291 * c.g + 0.439 * c.b); }
-uint8_t redOf(Rgb c) { return clamp(128 + 0.439 * c.r - 0.368 * c.g - 0.071 * c.b); }
+// Writes the test picture in each camera layout, dir/<name>, converted from RGB by one FFmpeg run
+// (`output` names the layout; BT.601 limited range for YUV).
+template <class Layouts>
+void writeLayouts(const fs::path& dir, const Layouts& layouts) {
+    std::vector<uint8_t> rgb;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) rgb.insert(rgb.end(), {uint8_t(at(x).r), uint8_t(at(x).g), uint8_t(at(x).b)});
+    std::ofstream(dir / "in.rgb", std::ios::binary).write(reinterpret_cast<const char*>(rgb.data()), rgb.size());
+    std::string outputs;
+    for (const auto& [name, subtype, output] : layouts) outputs += std::string(" -frames:v 1 ") + output + " '" + (dir / name).string() + "'";
+    commandOutput("ffmpeg -v error -y -f rawvideo -pix_fmt rgb24 -s 64x48 -i '" + (dir / "in.rgb").string() + "'" + outputs);
+}
 
-// The test picture in a camera layout (BT.601 limited range for YUV).
-std::vector<uint8_t> frame(const MediaGuid& subtype, const fs::path& dir) {
-    std::vector<uint8_t> out;
-    auto planarChroma = [&](bool uFirst) {
-        for (int pass = 0; pass < 2; ++pass) {
-            const bool u = (pass == 0) == uFirst;
-            for (int y = 0; y < height / 2; ++y)
-                for (int x = 0; x < width / 2; ++x) out.push_back(u ? blueOf(at(2 * x)) : redOf(at(2 * x)));
-        }
-    };
-    auto luma = [&] {
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x) out.push_back(lumaOf(at(x)));
-    };
-    if (subtype == mediaSubtype::yuy2 || subtype == mediaSubtype::uyvy) {
-        const bool yFirst = subtype == mediaSubtype::yuy2;
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; x += 2) {
-                const Rgb c = at(x);
-                const uint8_t bytes[4] = {lumaOf(c), blueOf(c), lumaOf(c), redOf(c)};
-                const uint8_t swapped[4] = {blueOf(c), lumaOf(c), redOf(c), lumaOf(c)};
-                out.insert(out.end(), yFirst ? bytes : swapped, (yFirst ? bytes : swapped) + 4);
-            }
-    } else if (subtype == mediaSubtype::nv12) {
-        luma();
-        for (int y = 0; y < height / 2; ++y)
-            for (int x = 0; x < width; x += 2) out.insert(out.end(), {blueOf(at(x)), redOf(at(x))});
-    } else if (subtype == mediaSubtype::i420 || subtype == mediaSubtype::yv12) {
-        luma();
-        planarChroma(subtype == mediaSubtype::i420);
-    } else {
-        std::vector<uint8_t> rgb;
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x) rgb.insert(rgb.end(), {uint8_t(at(x).r), uint8_t(at(x).g), uint8_t(at(x).b)});
-        if (subtype == mediaSubtype::rawRgb24) return rgb;
-        if (subtype == mediaSubtype::rgb24) {
-            for (size_t i = 0; i < rgb.size(); i += 3) std::swap(rgb[i], rgb[i + 2]);
-            return rgb;
-        }
-        // MJPG: one JPEG image made by FFmpeg's own encoder.
-        std::ofstream(dir / "in.rgb", std::ios::binary).write(reinterpret_cast<const char*>(rgb.data()), rgb.size());
-        commandOutput("ffmpeg -v error -y -f rawvideo -pix_fmt rgb24 -s 64x48 -i '" + (dir / "in.rgb").string() +
-            "' -frames:v 1 -q:v 2 -f mjpeg '" + (dir / "in.jpg").string() + "'");
-        std::ifstream jpeg(dir / "in.jpg", std::ios::binary);
-        out.assign(std::istreambuf_iterator<char>(jpeg), std::istreambuf_iterator<char>());
-    }
-    return out;
+std::vector<uint8_t> readFile(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 struct CameraType : CameraMediaType {
@@ -99,12 +64,18 @@ TEST(CameraWriter, EncodesEveryCameraLayoutToH264MainWithTheSampleTimes) {
     fs::create_directories(dir);
     const std::unique_ptr<CameraPlatform> camera = createCameraPlatform();
     const std::unique_ptr<MediaPlatform> media = createMediaPlatform();
-    const std::pair<const char*, MediaGuid> layouts[] = {
-        {"YUY2", mediaSubtype::yuy2}, {"UYVY", mediaSubtype::uyvy},         {"NV12", mediaSubtype::nv12},
-        {"I420", mediaSubtype::i420}, {"YV12", mediaSubtype::yv12},         {"RGB24", mediaSubtype::rgb24},
-        {"RGB3", mediaSubtype::rawRgb24}, {"MJPG", mediaSubtype::mjpg},
+    const std::tuple<const char*, MediaGuid, const char*> layouts[] = {
+        {"YUY2", mediaSubtype::yuy2, "-pix_fmt yuyv422 -f rawvideo"},
+        {"UYVY", mediaSubtype::uyvy, "-pix_fmt uyvy422 -f rawvideo"},
+        {"NV12", mediaSubtype::nv12, "-pix_fmt nv12 -f rawvideo"},
+        {"I420", mediaSubtype::i420, "-pix_fmt yuv420p -f rawvideo"},
+        {"YV12", mediaSubtype::yv12, "-pix_fmt yuv420p -f rawvideo"},
+        {"RGB24", mediaSubtype::rgb24, "-pix_fmt bgr24 -f rawvideo"},  // bytes B, G, R
+        {"RGB3", mediaSubtype::rawRgb24, "-pix_fmt rgb24 -f rawvideo"},
+        {"MJPG", mediaSubtype::mjpg, "-q:v 2 -f mjpeg"},
     };
-    for (const auto& [name, subtype] : layouts) {
+    writeLayouts(dir, layouts);
+    for (const auto& [name, subtype, output] : layouts) {
         SCOPED_TRACE(name);
         const fs::path file = dir / (std::string(name) + ".mp4");
         CameraType type(subtype);
@@ -113,7 +84,11 @@ TEST(CameraWriter, EncodesEveryCameraLayoutToH264MainWithTheSampleTimes) {
         WebcamWriterStep step = WebcamWriterStep::createAttributes;
         ASSERT_EQ(camera->createWriter(file, type, writer, stream, step), hresult::ok);
 
-        const auto image = std::make_shared<std::vector<uint8_t>>(frame(subtype, dir));
+        const auto image = std::make_shared<std::vector<uint8_t>>(readFile(dir / name));
+        if (subtype == mediaSubtype::yv12) {  // I420 with its chroma planes swapped
+            const auto u = image->begin() + width * height, v = u + width * height / 4;
+            std::swap_ranges(u, v, v);
+        }
         ASSERT_FALSE(image->empty());
         int64_t previous = 0;
         for (int64_t time : {0, 333333, 500000, 1234567, 2000000}) {
@@ -130,13 +105,9 @@ TEST(CameraWriter, EncodesEveryCameraLayoutToH264MainWithTheSampleTimes) {
         const std::string quoted = " '" + file.string() + "'";
         const std::string probe = "ffprobe -v error -select_streams v -of csv=p=0" + quoted + " -show_entries ";
         EXPECT_EQ(commandOutput(probe + "stream=codec_name,profile,width,height"), "h264,Main,64,48\n");
-        std::vector<double> times;
         const std::string listed = commandOutput(probe + "packet=pts_time");
-        for (const char* at = listed.c_str(); *at != '\0';) {
-            char* next = nullptr;
-            times.push_back(std::strtod(at, &next));
-            at = next + (*next != '\0');
-        }
+        std::istringstream in(listed);
+        const std::vector<double> times{std::istream_iterator<double>(in), std::istream_iterator<double>()};
         const std::vector<double> expected = {0, 0.0333333, 0.05, 0.1234567, 0.2};
         ASSERT_EQ(times.size(), expected.size()) << listed;
         for (size_t i = 0; i < times.size(); ++i) EXPECT_NEAR(times[i], expected[i], 0.0001) << listed;

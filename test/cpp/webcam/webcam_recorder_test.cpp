@@ -1,21 +1,21 @@
 #include <gtest/gtest.h>
-#include <spdlog/pattern_formatter.h>
-#include <spdlog/sinks/ostream_sink.h>
-#include <spdlog/spdlog.h>
 
 #include <algorithm>
 #include <deque>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "common/captured_log.h"
+#include "common/scripted.h"
 #include "platform/camera.h"
 #include "run_flags.h"
 #include "webcam/webcam_recorder.h"
 
 namespace webcam_test {
 namespace {
+
+using test_support::next;
 
 struct Type {
     MediaGuid subtype;
@@ -61,12 +61,10 @@ struct FakeType : CameraMediaType, Counted {
     explicit FakeType(Type type) : type(type) {}
     HResult subtype(MediaGuid& value) override { return value = type.subtype, hresult::ok; }
     HResult frameSize(uint32_t& width, uint32_t& height) override {
-        width = type.width, height = type.height;
-        return s.noFrameSize ? hresult::fail : hresult::ok;
+        return width = type.width, height = type.height, s.noFrameSize ? hresult::fail : hresult::ok;
     }
     HResult frameRate(uint32_t& numerator, uint32_t& denominator) override {
-        numerator = type.rateNumerator, denominator = type.rateDenominator;
-        return s.noFrameRate ? hresult::fail : hresult::ok;
+        return numerator = type.rateNumerator, denominator = type.rateDenominator, s.noFrameRate ? hresult::fail : hresult::ok;
     }
     Type type;
 };
@@ -88,8 +86,7 @@ struct FakeReader : CameraReader, Counted {
     HResult readSample(uint32_t timeoutMillis, std::unique_ptr<VideoSample>& sample) override {
         ++s.reads_done;
         s.readTimeout = timeoutMillis;
-        const Read read = s.reads.empty() ? Read::none : s.reads.front();
-        if (!s.reads.empty()) s.reads.pop_front();
+        const Read read = next(s.reads, Read::none);
         if (s.reads.empty()) webcamRunning.exchange(false);
         if (read == Read::fail) return hresult::videoDeviceRemoved;
         if (read == Read::sample) sample = std::make_unique<FakeSample>();
@@ -103,8 +100,7 @@ struct FakeWriter : SinkWriter, Counted {
     HResult beginWriting() override { return hresult::notImplemented; }
     HResult writeSample(uint32_t streamIndex, std::unique_ptr<VideoSample> sample) override {
         EXPECT_EQ(streamIndex, 7u);
-        auto* fake = dynamic_cast<FakeSample*>(sample.get());
-        s.written.emplace_back(fake->time, fake->duration);
+        s.written.emplace_back(static_cast<FakeSample&>(*sample).time, static_cast<FakeSample&>(*sample).duration);
         return int(s.written.size()) == s.writeFailsAt ? hresult::fail : hresult::ok;
     }
     HResult finalize() override { return ++s.finalizes, s.finalize; }
@@ -121,10 +117,7 @@ struct FakeDevice : CameraDevice, Counted {
 };
 
 struct FakePlatform : CameraPlatform {
-    bool librariesAvailable(std::string& reason) override {
-        reason = "Fake media is not available";
-        return s.mediaLibraries;
-    }
+    bool librariesAvailable(std::string& reason) override { return reason = "Fake media is not available", s.mediaLibraries; }
     HResult initializeThread() override { return s.initializeThread; }
     void uninitializeThread() override { ++s.uninitializations; }
     HResult startup() override { return s.startup; }
@@ -149,42 +142,17 @@ struct FakePlatform : CameraPlatform {
     }
 };
 
-// Runs the recorder on a fresh script and returns its log messages (without the line prefix).
-std::vector<std::string> run(int32_t webcamIndex = 0, bool running = true) {
-    std::ostringstream out;
-    auto sink = std::make_shared<spdlog::sinks::ostream_sink_st>(out);
-    // "\n" line ends on Windows too, where spdlog's default is "\r\n".
-    sink->set_formatter(std::make_unique<spdlog::pattern_formatter>("%v|", spdlog::pattern_time_type::local, "\n"));
+// Runs the recorder on the script and returns its log.
+test_support::CapturedLog run(int32_t webcamIndex = 0, bool running = true) {
+    test_support::CapturedLog log;
     RecordingSettings settings;
     settings.projectDir = "/project";
     settings.webcamIndex = webcamIndex;
-    settings.logger = std::make_shared<spdlog::logger>("webcam_test", sink);
+    settings.logger = log.logger;
     webcamRunning.exchange(running);
     FakePlatform platform;
-    WebcamRecorder recorder(platform, [] {
-        const int64_t reading = s.readings.empty() ? 0 : s.readings.front();
-        if (!s.readings.empty()) s.readings.pop_front();
-        return reading;
-    });
-    recorder.run(settings);
-    std::vector<std::string> lines;
-    std::string text = out.str();
-    for (size_t start = 0, end; (end = text.find("|\n", start)) != std::string::npos; start = end + 2) {
-        lines.push_back(text.substr(start, end - start));
-    }
-    return lines;
-}
-
-std::vector<std::string> errors(const std::vector<std::string>& lines) {
-    std::vector<std::string> found;
-    for (const std::string& line : lines) {
-        if (line.find("Error") != std::string::npos || line.find("Failed") != std::string::npos ||
-            line.find("failed") != std::string::npos || line.find("No video") != std::string::npos ||
-            line.find("not available") != std::string::npos) {
-            found.push_back(line);
-        }
-    }
-    return found;
+    WebcamRecorder(platform, [] { return next(s.readings, int64_t{0}); }).run(settings);
+    return log;
 }
 
 class WebcamRecorderTest : public ::testing::Test {
@@ -196,7 +164,7 @@ protected:
 TEST_F(WebcamRecorderTest, RecordsTheFirstNativeTypeWithArrivalTimes) {
     s.reads = {Read::sample, Read::none, Read::sample, Read::sample};
     s.readings = {5000000, 5400000, 6500000};
-    const std::vector<std::string> lines = run();
+    const std::vector<std::string> lines = run().messages();
     const std::vector<std::string> expected = {
         "Native Media Type 0:",
         "  Subtype: {32595559-0000-0010-8000-00AA00389B71}",
@@ -224,10 +192,8 @@ TEST_F(WebcamRecorderTest, RecordsTheFirstNativeTypeWithArrivalTimes) {
 TEST_F(WebcamRecorderTest, AFirstTypeThatIsMjpgIsHandedOnAsItIs) {
     s.types = {mjpgHd, yuy2Vga};
     s.reads = {Read::sample};
-    const std::vector<std::string> lines = run();
-    for (const char* format : {"RGB24", "YUY2", "NV12"}) {
-        EXPECT_EQ(std::count(lines.begin(), lines.end(), std::string("WebcamRecorder:Using ") + format + " format."), 0);
-    }
+    const test_support::CapturedLog log = run();
+    for (const char* format : {"RGB24", "YUY2", "NV12"}) EXPECT_EQ(log.count(std::string("WebcamRecorder:Using ") + format + " format."), 0);
     ASSERT_TRUE(s.writerInput);
     EXPECT_EQ(s.writerInput->subtype, mediaSubtype::mjpg);
     EXPECT_EQ(s.written.size(), 1u);
@@ -256,12 +222,29 @@ TEST_F(WebcamRecorderTest, EachSetUpFailureLogsItsLineAndReleasesEverything) {
         {"WebcamRecorder:Failed to set media type on source reader.", [] { s.setCurrent = hresult::fail; }, 0},
         {"WebcamRecorder:Failed to get frame size.", [] { s.noFrameSize = true; }, 0},
         {"WebcamRecorder:Failed to get frame rate.", [] { s.noFrameRate = true; }, 0},
+        // The camera writer's steps.
+        {"WebcamRecorder:Failed to create attributes.", [] { s.writerFails = WebcamWriterStep::createAttributes; }, 0},
+        {"WebcamRecorder:Failed to enable hardware transforms.", [] { s.writerFails = WebcamWriterStep::enableHardwareTransforms; }, 0},
+        {"WebcamRecorder:Failed to enable low latency mode.", [] { s.writerFails = WebcamWriterStep::enableLowLatency; }, 0},
+        {"WebcamRecorder:Error creating mp4 sink writer.", [] { s.writerFails = WebcamWriterStep::createSinkWriter; }, 0},
+        {"WebcamRecorder:Error registering colour converter DSP.", [] { s.writerFails = WebcamWriterStep::registerColourConverter; }, 0},
+        {"WebcamRecorder:Configure encoder failed to create media type for video output sink.",
+         [] { s.writerFails = WebcamWriterStep::createOutputType; }, 0},
+        {"WebcamRecorder:Error copying media type attributes from native type.", [] { s.writerFails = WebcamWriterStep::copyNativeType; }, 0},
+        {"WebcamRecorder:Failed to set video writer attribute, video format (H.264).",
+         [] { s.writerFails = WebcamWriterStep::setH264Subtype; }, 0},
+        {"WebcamRecorder:Error setting average bit rate.", [] { s.writerFails = WebcamWriterStep::setBitrate; }, 0},
+        {"WebcamRecorder:Error setting interlace mode.", [] { s.writerFails = WebcamWriterStep::setInterlaceMode; }, 0},
+        {"WebcamRecorder:Failed to set profile on H264 MFT out type.", [] { s.writerFails = WebcamWriterStep::setProfile; }, 0},
+        {"WebcamRecorder:Failed to add the video stream to the sink writer.", [] { s.writerFails = WebcamWriterStep::addStream; }, 0},
+        {"WebcamRecorder:Error setting the sink writer video input type.", [] { s.writerFails = WebcamWriterStep::setInputType; }, 0},
+        {"WebcamRecorder:Failed to begin writing on the H.264 sink.", [] { s.writerFails = WebcamWriterStep::beginWriting; }, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
         s = Script{};
         c.arrange();
-        EXPECT_EQ(errors(run(c.index)), std::vector<std::string>{c.line});
+        EXPECT_EQ(run(c.index).errors(), std::vector<std::string>{c.line});
         EXPECT_EQ(s.live, 0);
         EXPECT_EQ(s.reads_done, 0);
         EXPECT_EQ(s.finalizes, 0);
@@ -270,42 +253,16 @@ TEST_F(WebcamRecorderTest, EachSetUpFailureLogsItsLineAndReleasesEverything) {
         EXPECT_EQ(s.shutdowns, comStarted && succeeded(s.startup) ? 1 : 0);
         EXPECT_EQ(s.uninitializations, comStarted ? 1 : 0);
     }
-
-    const std::pair<WebcamWriterStep, const char*> writerCases[] = {
-        {WebcamWriterStep::createAttributes, "WebcamRecorder:Failed to create attributes."},
-        {WebcamWriterStep::enableHardwareTransforms, "WebcamRecorder:Failed to enable hardware transforms."},
-        {WebcamWriterStep::enableLowLatency, "WebcamRecorder:Failed to enable low latency mode."},
-        {WebcamWriterStep::createSinkWriter, "WebcamRecorder:Error creating mp4 sink writer."},
-        {WebcamWriterStep::registerColourConverter, "WebcamRecorder:Error registering colour converter DSP."},
-        {WebcamWriterStep::createOutputType, "WebcamRecorder:Configure encoder failed to create media type for video output sink."},
-        {WebcamWriterStep::copyNativeType, "WebcamRecorder:Error copying media type attributes from native type."},
-        {WebcamWriterStep::setH264Subtype, "WebcamRecorder:Failed to set video writer attribute, video format (H.264)."},
-        {WebcamWriterStep::setBitrate, "WebcamRecorder:Error setting average bit rate."},
-        {WebcamWriterStep::setInterlaceMode, "WebcamRecorder:Error setting interlace mode."},
-        {WebcamWriterStep::setProfile, "WebcamRecorder:Failed to set profile on H264 MFT out type."},
-        {WebcamWriterStep::addStream, "WebcamRecorder:Failed to add the video stream to the sink writer."},
-        {WebcamWriterStep::setInputType, "WebcamRecorder:Error setting the sink writer video input type."},
-        {WebcamWriterStep::beginWriting, "WebcamRecorder:Failed to begin writing on the H.264 sink."},
-    };
-    for (const auto& [step, line] : writerCases) {
-        SCOPED_TRACE(line);
-        s = Script{};
-        s.writerFails = step;
-        EXPECT_EQ(errors(run()), std::vector<std::string>{line});
-        EXPECT_EQ(s.live, 0);
-        EXPECT_EQ(s.reads_done, 0);
-        EXPECT_EQ(s.shutdowns, 1);
-    }
 }
 
 TEST_F(WebcamRecorderTest, AFailedListingEntryEndsTheListingOnly) {
     s.types = {yuy2Vga, mjpgHd, yuy2Vga};
     s.typeFailsAt = 1;
     s.reads = {Read::sample};
-    const std::vector<std::string> lines = run();
-    EXPECT_EQ(errors(lines), std::vector<std::string>{"WebcamRecorder:Failed to get native media type at index 1."});
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Native Media Type 0:"), 1);
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Native Media Type 2:"), 0);
+    const test_support::CapturedLog log = run();
+    EXPECT_EQ(log.errors(), std::vector<std::string>{"WebcamRecorder:Failed to get native media type at index 1."});
+    EXPECT_EQ(log.count("Native Media Type 0:"), 1);
+    EXPECT_EQ(log.count("Native Media Type 2:"), 0);
     EXPECT_EQ(s.written.size(), 1u);
     EXPECT_EQ(s.finalizes, 1);
 }
@@ -330,28 +287,27 @@ TEST_F(WebcamRecorderTest, ALoopErrorKeepsWhatWasWritten) {
         SCOPED_TRACE(c.line);
         s = Script{};
         c.arrange();
-        const std::vector<std::string> lines = run();
-        EXPECT_EQ(errors(lines), std::vector<std::string>{c.line});
+        const test_support::CapturedLog log = run();
+        EXPECT_EQ(log.errors(), std::vector<std::string>{c.line});
         EXPECT_EQ(s.written.size(), c.written);
         EXPECT_EQ(s.finalizes, c.finalizes);
-        EXPECT_EQ(std::count(lines.begin(), lines.end(), "WebcamRecorder:Finalising the capture.\n"), 0);
+        EXPECT_EQ(log.count("WebcamRecorder:Finalising the capture.\n"), 0);
         EXPECT_EQ(s.live, 0);
     }
 }
 
 TEST_F(WebcamRecorderTest, AStalledCameraIsReadWithATimeoutUntilTheFlagFalls) {
     s.reads = std::deque<Read>(20, Read::none);
-    const std::vector<std::string> lines = run();
+    EXPECT_EQ(run().errors(), std::vector<std::string>{});
     EXPECT_EQ(s.reads_done, 20);
     EXPECT_TRUE(s.written.empty());
     EXPECT_LE(s.readTimeout, 1000u);
-    EXPECT_EQ(errors(lines), std::vector<std::string>{});
     EXPECT_EQ(s.finalizes, 1);
 }
 
 TEST_F(WebcamRecorderTest, EndDuringSetUpFinalisesWithoutReading) {
     s.finalize = hresult::noSamplesProcessed;
-    const std::vector<std::string> lines = run(0, false);  // webcamRunning is down at the loop's first test
+    const std::vector<std::string> lines = run(0, false).messages();  // webcamRunning is down at the loop's first test
     const std::vector<std::string> tail(lines.end() - 3, lines.end());
     EXPECT_EQ(tail, (std::vector<std::string>{"WebcamRecorder:Recording...\n", "WebcamRecorder:Finalising the capture.\n",
                                               "WebcamRecorder:Error finalising H.264 sink writer."}));

@@ -12,9 +12,8 @@ function tempDir(prefix = 'desktracks-test-') {
   return fs.mkdtempSync(path.join(os.tmpdir(), prefix));
 }
 
-function readMeta(projectDir) {
-  return JSON.parse(fs.readFileSync(path.join(projectDir, 'meta.json'), 'utf8'));
-}
+const readJson = (projectDir, name) => JSON.parse(fs.readFileSync(path.join(projectDir, name), 'utf8'));
+const readMeta = (projectDir) => readJson(projectDir, 'meta.json');
 
 function readLog(projectDir) {
   return fs.readFileSync(path.join(projectDir, 'recorder.log'), 'utf8');
@@ -39,4 +38,4 @@ function runNode(source, { args = [], env = {}, cwd } = {}) {
   });
 }
 
-module.exports = { repoRoot, tempDir, readMeta, readLog, logMessages, runNode };
+module.exports = { repoRoot, tempDir, readJson, readMeta, readLog, logMessages, runNode };

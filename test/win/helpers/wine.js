@@ -15,17 +15,12 @@ const addon = path.join(buildDir, 'Release', 'desktracks.node');
 /** A Linux path as the Windows side sees it (Wine's Z: drive is /). */
 const winPath = (unixPath) => `Z:${path.resolve(unixPath).replace(/\//g, '\\')}`;
 
-/**
- * The executable to host node in: "node.exe" itself, or "renamed", a copy with another name in a
- * folder of its own, as Electron or a packaged app would be.
- */
+/** The executable to host node in: "node.exe" itself, or "renamed", a copy with another name in a folder of its own, as Electron or a packaged app would be. */
 function hostExe(host) {
   if (host === 'node.exe') return nodeExe;
   const renamed = path.join(buildDir, 'wine-hosts', 'desktracks-host.exe');
-  if (!fs.existsSync(renamed)) {
-    fs.mkdirSync(path.dirname(renamed), { recursive: true });
-    fs.copyFileSync(nodeExe, renamed);
-  }
+  fs.mkdirSync(path.dirname(renamed), { recursive: true });
+  if (!fs.existsSync(renamed)) fs.copyFileSync(nodeExe, renamed);
   return renamed;
 }
 
@@ -44,18 +39,15 @@ const waitFor = (name) => { const until = Date.now() + 120000; while (!fs.exists
 
 /**
  * Starts `source` in the Windows node. Options: host ("renamed" by default, the Electron case, or
- * "node.exe"), env (added to the
- * Windows process's environment; WINEDLLOVERRIDES among them), desktop (run inside a Wine virtual
- * desktop of that name). Returns { syncDir, done }, where done resolves to { status, stdout,
- * stderr, results } once the process has ended; stdout and stderr go through files, as node.exe
- * cannot write to a pipe under Wine.
+ * "node.exe"), env (added to the Windows process's environment; WINEDLLOVERRIDES among them),
+ * desktop (run inside a Wine virtual desktop of that name). Returns { syncDir, done }, where done
+ * resolves to { status, stdout, stderr, results } once the process has ended; stdout and stderr go
+ * through files, as node.exe cannot write to a pipe under Wine.
  */
 function startWindowsNode(source, { host = 'renamed', env = {}, desktop } = {}) {
   const syncDir = fs.mkdtempSync(path.join(os.tmpdir(), 'desktracks-wine-'));
-  const script = path.join(syncDir, 'script.js');
+  const [script, stdout, stderr] = ['script.js', 'stdout', 'stderr'].map((name) => path.join(syncDir, name));
   fs.writeFileSync(script, prelude(syncDir) + source);
-  const stdout = path.join(syncDir, 'stdout');
-  const stderr = path.join(syncDir, 'stderr');
   const command = [hostExe(host), winPath(script)];
   if (desktop) command.unshift('explorer', `/desktop=${desktop},1280x720`);
   const child = spawn('wine', command, {
@@ -74,11 +66,7 @@ function startWindowsNode(source, { host = 'renamed', env = {}, desktop } = {}) 
     child.on('exit', (code, signalName) => {
       clearTimeout(timer);
       const read = (file) => (fs.existsSync(file) ? fs.readFileSync(file, 'utf8') : '');
-      const results = {};
-      for (const line of read(path.join(syncDir, 'results')).split('\n').filter(Boolean)) {
-        const [key, value] = JSON.parse(line);
-        results[key] = value;
-      }
+      const results = Object.fromEntries(read(path.join(syncDir, 'results')).split('\n').filter(Boolean).map((line) => JSON.parse(line)));
       resolve({ status: code ?? signalName, stdout: read(stdout), stderr: read(stderr), results });
     });
   });
