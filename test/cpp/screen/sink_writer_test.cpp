@@ -3,17 +3,20 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "common/command_output.h"
+#include "platform/video_file_finishing.h"
 #include "platform/video_writer.h"
 
 namespace screen_test {
@@ -160,23 +163,103 @@ TEST(PlatformSinkWriter, AFailedWriteIsNamedAndTheFileKeepsWhatWasWritten) {
     fs::remove_all(dir);
 }
 
-// When the copy into an ordinary file cannot be made, the file stays as written while recording:
-// fragmented, every sample in it, and the writer says why.
-TEST(PlatformSinkWriter, AFinishingThatFailsLeavesTheFragmentedFileWhole) {
-    const fs::path dir = fs::temp_directory_path() / ("desktracks-writer-unfinished-" + std::to_string(::getpid()));
-    fs::create_directories(dir / "output.mp4.finishing" / "blocked");  // the copy's name is taken
-    NoiseWriter noise(dir / "output.mp4");
-    EXPECT_EQ(noise.write(90), 90);
-    EXPECT_TRUE(failed(noise.writer->finalize()));
+std::string fileBytes(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
-    EXPECT_EQ(noise.writer->writeFailure(), "");
-    EXPECT_NE(noise.writer->finishFailure(), "");
-    const VideoFileLines lines = videoFileLines(*noise.writer, "output.mp4", false);
-    EXPECT_EQ(lines.error.rfind("output.mp4 could not be made an ordinary MP4 (", 0), 0u) << lines.error;
-    EXPECT_EQ(lines.warning, "");
-    EXPECT_NE(topLevelBoxes(noise.file).find("moof"), std::string::npos);
-    EXPECT_NEAR(probedSeconds(noise.file), 3.0, 0.05);
+std::string decodedFrames(const fs::path& file) {
+    return commandOutput("ffmpeg -v error -i '" + file.string() + "' -f framemd5 - | grep -v '^#'");
+}
+
+// Finishing writes only an index after the fragments and turns what lies before it into media
+// data: the frames and their times stay, every step leaves a file that plays, and one that cannot
+// be written leaves the file as it was.
+TEST(VideoFileFinishing, IndexesTheFragmentsInPlaceAndLeavesThemWhenItCannot) {
+    const fs::path dir = fs::temp_directory_path() / ("desktracks-finishing-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const fs::path fragmented = dir / "fragmented.mp4";
+    ASSERT_EQ(std::system(("ffmpeg -v error -f lavfi -i testsrc2=size=320x240:rate=30 -t 4 -c:v libx264 -preset ultrafast -bf 0 "
+                           "-video_track_timescale 10000000 -movflags frag_keyframe+empty_moov+default_base_moof "
+                           "-frag_duration 1000000 '" + fragmented.string() + "'").c_str()), 0);
+    const std::string frames = decodedFrames(fragmented);
+    ASSERT_EQ(std::count(frames.begin(), frames.end(), '\n'), 120);
+    const std::string original = fileBytes(fragmented);
+
+    // No room for the index (here the file size limit; a full disk alike).
+    rlimit before{};
+    ::getrlimit(RLIMIT_FSIZE, &before);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = before;
+    limit.rlim_cur = original.size();
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    const VideoFinishResult refused = finishVideoFile(fragmented);
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, previousHandler);
+    EXPECT_EQ(refused.outcome, VideoFinishResult::Outcome::failed);
+    EXPECT_EQ(refused.problem, "cannot write the index: File too large");
+    EXPECT_TRUE(fileBytes(fragmented) == original);
+
+    const VideoFinishResult finished = finishVideoFile(fragmented);
+    EXPECT_EQ(finished.outcome, VideoFinishResult::Outcome::finished) << finished.problem;
+    EXPECT_NEAR(finished.seconds, 4.0, 0.001);
+    EXPECT_EQ(topLevelBoxes(fragmented), "ftyp mdat moov ");
+    EXPECT_EQ(decodedFrames(fragmented), frames);
+    EXPECT_EQ(finishVideoFile(fragmented).outcome, VideoFinishResult::Outcome::alreadyOrdinary);
+
+    // A process that died between the last two steps left the fragmented moov and the new index
+    // both in place: the file plays as it was, and finishing again completes it.
+    std::string between = fileBytes(fragmented);
+    const size_t ftypSize = static_cast<uint8_t>(original[3]) | static_cast<uint8_t>(original[2]) << 8;
+    between.replace(ftypSize, 8, original.substr(ftypSize, 8));
+    std::ofstream(fragmented, std::ios::binary | std::ios::trunc) << between;
+    EXPECT_EQ(decodedFrames(fragmented), frames);
+    EXPECT_EQ(finishVideoFile(fragmented).outcome, VideoFinishResult::Outcome::finished);
+    EXPECT_EQ(topLevelBoxes(fragmented), "ftyp mdat moov ");
+    EXPECT_EQ(decodedFrames(fragmented), frames);
+
+    // A write cut short inside the last fragment's header (a full disk): FFmpeg refuses such a file
+    // whole; finishing drops the torn header and keeps every fragment before it.
+    size_t lastFragment = 0;
+    for (size_t at = 0, size = 8; at + 8 <= original.size() && size >= 8; at += size) {
+        size = static_cast<size_t>(static_cast<uint8_t>(original[at]) << 24 | static_cast<uint8_t>(original[at + 1]) << 16 |
+                                   static_cast<uint8_t>(original[at + 2]) << 8 | static_cast<uint8_t>(original[at + 3]));
+        if (original.compare(at + 4, 4, "moof") == 0) lastFragment = at;
+    }
+    ASSERT_GT(lastFragment, 0u);
+    std::ofstream(fragmented, std::ios::binary | std::ios::trunc) << original.substr(0, lastFragment + 100);
+    const VideoFinishResult torn = finishVideoFile(fragmented);
+    EXPECT_EQ(torn.outcome, VideoFinishResult::Outcome::finished) << torn.problem;
+    const std::string kept = decodedFrames(fragmented);
+    EXPECT_GE(std::count(kept.begin(), kept.end(), '\n'), 120 - 31);
+    EXPECT_EQ(frames.compare(0, kept.size(), kept), 0);
     fs::remove_all(dir);
+}
+
+// The lines a recorder logs for its file: one error line, and a finishing failure after a write
+// failure only as a warning.
+TEST(VideoFileLines, OneErrorLinePerFile) {
+    struct Reporting : SinkWriter {
+        std::string write, finish;
+        HResult addStream(const VideoMediaType&, uint32_t&) override { return hresult::ok; }
+        HResult setInputMediaType(uint32_t, const VideoMediaType&) override { return hresult::ok; }
+        HResult beginWriting() override { return hresult::ok; }
+        HResult writeSample(uint32_t, std::unique_ptr<VideoSample>) override { return hresult::ok; }
+        HResult finalize() override { return hresult::ok; }
+        std::string writeFailure() const override { return write; }
+        std::string finishFailure() const override { return finish; }
+    } writer;
+    EXPECT_EQ(videoFileLines(writer, "webcam.mp4", false).error, "");
+    writer.finish = "cannot write the index: No space left on device";
+    const std::string unfinished = "webcam.mp4 could not be made an ordinary MP4 (cannot write the index: No space left on device); "
+                                   "it stays as written while recording, which plays, and recover can finish it";
+    EXPECT_EQ(videoFileLines(writer, "webcam.mp4", false).error, unfinished);
+    writer.write = "No space left on device";
+    const std::string notWritten = "webcam.mp4 could not be written to the end (No space left on device); it holds the video up to the failure";
+    EXPECT_EQ(videoFileLines(writer, "webcam.mp4", false).error, notWritten);
+    EXPECT_EQ(videoFileLines(writer, "webcam.mp4", false).warning, unfinished);
+    EXPECT_EQ(videoFileLines(writer, "webcam.mp4", true).error, "");
+    EXPECT_EQ(videoFileLines(writer, "webcam.mp4", true).warning, unfinished);
 }
 
 }  // namespace
