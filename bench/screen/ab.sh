@@ -3,8 +3,9 @@
 # display with a moving scene, so that load from other processes falls on both alike.
 #   bench/screen/ab.sh <build dir A> <build dir B> [seconds] [rounds]
 # Each build dir holds a libdesktracks_core.a (cmake --build DIR --target desktracks_core).
-# Prints, per build, the median and range of written samples per second (samples over the wall
-# time including the stop), samples per CPU-second, and the time the stop took (finishing included).
+# Prints, per build, the median and range of written samples per second (over the wall time with
+# and without the stop), samples per CPU-second, and the time the stop took (finishing included);
+# then the median and range of B/A within each round.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 [ $# -ge 2 ] || { echo "usage: $0 <build dir A> <build dir B> [seconds] [rounds]" >&2; exit 2; }
@@ -39,15 +40,20 @@ done
 
 python3 - "$work/results" "${builds[0]}" "${builds[1]}" <<'PY'
 import statistics, sys
-rows = [line.split() for line in open(sys.argv[1])]
+rows = [list(map(float, line.split())) for line in open(sys.argv[1])]
+def show(label, values, unit=""):
+    values = sorted(values)
+    return f"{label} {statistics.median(values):.3g} ({values[0]:.3g}-{values[-1]:.3g}){unit}"
 for i, name in enumerate(sys.argv[2:]):
-    mine = [list(map(float, r[1:])) for r in rows if r[0] == str(i)]
-    def show(label, values, unit):
-        values = sorted(values)
-        return f"{label} {statistics.median(values):.3g} ({values[0]:.3g}-{values[-1]:.3g}) {unit}"
+    mine = [r[1:] for r in rows if r[0] == i]
     print(f"{'AB'[i]} {name}:")
-    print("   " + "; ".join([show("samples/s", [r[0] / r[1] for r in mine], ""),
-                            show("samples/cpu-s", [r[0] / r[2] for r in mine], ""),
-                            show("stop", [r[3] for r in mine], "s"),
+    print("   " + "; ".join([show("samples/s", [f / w for f, w, c, s, l in mine]),
+                            show("samples/s before the stop", [f / (w - s) for f, w, c, s, l in mine]),
+                            show("samples/cpu-s", [f / c for f, w, c, s, l in mine]),
+                            show("stop", [s for f, w, c, s, l in mine], " s"),
                             f"load {min(r[4] for r in mine):.1f}-{max(r[4] for r in mine):.1f}"]))
+# Each round ran A and B back to back: their ratio sees the least of the load's drift.
+pairs = [(rows[k][1:], rows[k + 1][1:]) if rows[k][0] == 0 else (rows[k + 1][1:], rows[k][1:]) for k in range(0, len(rows) - 1, 2)]
+print("B/A per round: " + "; ".join([show("samples/s", [b[0] / b[1] / (a[0] / a[1]) for a, b in pairs]),
+                                     show("samples/cpu-s", [b[0] / b[2] / (a[0] / a[2]) for a, b in pairs])]))
 PY

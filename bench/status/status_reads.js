@@ -1,8 +1,10 @@
 'use strict';
-// One process, one recording at a time: "quiet" records with no reader, "reading" calls
-// getStatus() every 10 ms on the main thread while recording. Each pair runs both back to back
-// (the order alternating), and the pair's ratio is what counts: on a shared machine the unpaced
-// loop follows the load, which drifts less within a pair than across the run.
+// One process, one recording at a time, three ways: "quiet" with nothing else running, "ticking"
+// with a 100 Hz timer on the main thread that does nothing, "reading" with the same timer calling
+// getStatus(). Each round runs all three back to back (the order rotating) and the ratios within a
+// round are what count: on a shared machine the unpaced loop follows the load, which drifts less
+// within a round than across the run. reading against ticking is the cost of the read itself;
+// ticking against quiet is what any 100 Hz timer of the host costs.
 // Then the bound that needs no quiet machine: the CPU a read takes, measured during a recording,
 // as a share of the CPU the recording itself uses.
 const fs = require('fs');
@@ -11,7 +13,7 @@ const path = require('path');
 const { Recorder, getStatus } = require('../..');
 
 const seconds = Number(process.argv[2] || 4);
-const pairs = Number(process.argv[3] || 8);
+const rounds = Number(process.argv[3] || 6);
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 const cpuSeconds = (usage) => (usage.user + usage.system) / 1e6;
 
@@ -28,13 +30,19 @@ async function record(during) {
   return { rate: screen.samples / (elapsedMs / 1000), perCpu: screen.samples / cpu, cpu, elapsedMs, ...extra };
 }
 
-async function recordOnce(reading) {
+async function recordOnce(mode) {
   return record(async () => {
-    let reads = 0;
-    const reader = reading ? setInterval(() => { getStatus(); reads += 1; }, 10) : null;
+    // A timer late under load catches up, so that the ticks stay at 100 a second.
+    let ticks = 0;
+    const since = performance.now();
+    const timer = mode === 'quiet' ? null : setInterval(() => {
+      for (const due = Math.floor((performance.now() - since) / 10); ticks < due; ticks += 1) {
+        if (mode === 'reading') getStatus();
+      }
+    }, 10);
     await sleep(seconds * 1000);
-    clearInterval(reader);
-    return { reads: reads / seconds };
+    clearInterval(timer);
+    return { ticks: ticks / seconds };
   });
 }
 
@@ -59,25 +67,31 @@ const median = (values) => {
 const percent = (x) => `${x >= 0 ? '+' : ''}${(x * 100).toFixed(1)} %`;
 
 (async () => {
-  const ratios = { rate: [], perCpu: [] };
+  const modes = ['quiet', 'ticking', 'reading'];
+  const comparisons = [['reading', 'ticking'], ['ticking', 'quiet'], ['reading', 'quiet']];
+  const ratios = Object.fromEntries(comparisons.map(([a, b]) => [`${a}/${b}`, { rate: [], perCpu: [] }]));
   const quietCpu = [];
-  for (let i = 0; i < pairs; i++) {
-    const order = i % 2 === 0 ? [false, true] : [true, false];
+  for (let i = 0; i < rounds; i++) {
     const result = {};
-    for (const withReads of order) {
-      const r = await recordOnce(withReads);
-      result[withReads] = r;
-      console.log(`${withReads ? 'reading' : 'quiet  '}: ${r.rate.toFixed(1)} samples/s, ${r.perCpu.toFixed(1)} samples/cpu-s` +
-        (withReads ? ` (${r.reads.toFixed(0)} reads/s)` : '') + `; load ${os.loadavg()[0].toFixed(1)}`);
+    for (let k = 0; k < modes.length; k++) {
+      const mode = modes[(i + k) % modes.length];
+      const r = await recordOnce(mode);
+      result[mode] = r;
+      console.log(`${mode.padEnd(7)}: ${r.rate.toFixed(1)} samples/s, ${r.perCpu.toFixed(1)} samples/cpu-s` +
+        (mode === 'quiet' ? '' : ` (${r.ticks.toFixed(0)} ticks/s)`) + `; load ${os.loadavg()[0].toFixed(1)}`);
     }
-    for (const key of ['rate', 'perCpu']) ratios[key].push(result[true][key] / result[false][key] - 1);
-    quietCpu.push(result[false].cpu / (result[false].elapsedMs / 1000));
+    for (const [a, b] of comparisons) {
+      for (const key of ['rate', 'perCpu']) ratios[`${a}/${b}`][key].push(result[a][key] / result[b][key] - 1);
+    }
+    quietCpu.push(result.quiet.cpu / (result.quiet.elapsedMs / 1000));
   }
-  for (const [key, unit] of [['rate', 'samples/s'], ['perCpu', 'samples/cpu-s']]) {
-    const s = sorted(ratios[key]);
-    console.log(`reading against quiet, ${unit}: median ${percent(median(s))} over ${s.length} pairs ` +
-      `(middle half ${percent(s[Math.floor(s.length / 4)])} to ${percent(s[Math.ceil(3 * s.length / 4) - 1])}, ` +
-      `all ${percent(s[0])} to ${percent(s[s.length - 1])})`);
+  for (const [name, byKey] of Object.entries(ratios)) {
+    for (const [key, unit] of [['rate', 'samples/s'], ['perCpu', 'samples/cpu-s']]) {
+      const s = sorted(byKey[key]);
+      console.log(`${name}, ${unit}: median ${percent(median(s))} over ${s.length} rounds ` +
+        `(middle half ${percent(s[Math.floor(s.length / 4)])} to ${percent(s[Math.ceil(3 * s.length / 4) - 1])}, ` +
+        `all ${percent(s[0])} to ${percent(s[s.length - 1])})`);
+    }
   }
   const { perRead } = await readCost();
   const share = (perRead * 100) / median(quietCpu);

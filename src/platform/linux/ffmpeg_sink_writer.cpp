@@ -320,7 +320,7 @@ HResult FfmpegSinkWriter::finalize() {
     codec.reset();
     rateFilter.reset();
     // Even after a failure the fragments written so far become an ordinary file when they can.
-    // When they cannot (the copy needs the file's size again on the disk), the file stays as it is.
+    // When they cannot (no room for the index on a full disk), the file stays as it is.
     const VideoFinishResult finished = finishVideoFile(file, lastDuration);
     if (finished.outcome == VideoFinishResult::Outcome::failed) {
         finishProblem = finished.problem;

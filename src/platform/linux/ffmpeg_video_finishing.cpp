@@ -141,8 +141,9 @@ VideoFinishResult buildIndex(const std::filesystem::path& file, int64_t lastSamp
         return result;
     }
     std::unique_ptr<AVFormatContext, InputDeleter> input(opened);
-    error = avformat_find_stream_info(input.get(), nullptr);
-    const int videoIndex = error < 0 ? error : av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    // The sample description (stsd) holds all the stream's parameters the index needs; probing
+    // them by decoding, as avformat_find_stream_info does, would only cost time.
+    const int videoIndex = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     if (videoIndex < 0) {
         result.problem = "no video stream: " + avErrorText(videoIndex);
         return result;
