@@ -117,14 +117,12 @@ std::string dropTornFragmentHeader(const std::filesystem::path& file) {
         if (size == 1) size = at + 16 <= fileEnd ? bigEndian(header + 8, 8) : UINT64_MAX;
         if (size == 0) return {};  // runs to the end of the file
         if (size < 8 || size > fileEnd - at) {
-            if (std::memcmp(header + 4, "mdat", 4) == 0) return {};
+            // Only a torn fragment header goes; anything else is left for the reader to judge.
+            if (std::memcmp(header + 4, "moof", 4) != 0) return {};
             if (::ftruncate(descriptor.fd, static_cast<off_t>(at)) != 0) return std::string("cannot cut its torn end: ") + std::strerror(errno);
             return {};
         }
         at += size;
-    }
-    if (at < fileEnd && ::ftruncate(descriptor.fd, static_cast<off_t>(at)) != 0) {
-        return std::string("cannot cut its torn end: ") + std::strerror(errno);  // not even a box header
     }
     return {};
 }
