@@ -77,10 +77,13 @@ int main(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
     std::thread recorder(runScreenRecorder, settings);
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    const auto stop = std::chrono::steady_clock::now();
     screenRunning.exchange(false);
     screenRecording.exchange(false);
     recorder.join();
     std::printf("recorder: wall %.2f s, cpu %.2f s\n", secondsSince(start), cpuSeconds() - cpuBefore);
+    // The stop includes finishing the file.
+    std::printf("stop: %.3f s\n", secondsSince(stop));
     spdlog::drop("basic_logger");
     return 0;
 }

@@ -2,14 +2,15 @@
 # Cost of reading the live status.
 #  1. The capture side in isolation: the counters bumped in a tight loop with no reader, a reader
 #     at 100 reads/s and a reader flat out (nanoseconds per bump round; noise-free).
-#  2. 1080p recordings of a moving scene, alternately with nobody reading and with getStatus()
-#     read 100 times a second, side by side in one run: written screen samples per second and
-#     per CPU-second (noisy on a shared machine: the unpaced loop follows the load).
-#   bench/status/run.sh [seconds per recording] [pairs]    (uses build/ like lib/ does)
+#  2. 1080p recordings of a moving scene in rounds of three: nothing else running, a 100 Hz timer
+#     that does nothing, the same timer reading getStatus(): written screen samples per second and
+#     per CPU-second, as ratios within each round (the unpaced loop follows the machine's load),
+#     and the CPU a read takes against the CPU the recording uses (status_reads.js).
+#   bench/status/run.sh [seconds per recording] [rounds]    (uses build/ like lib/ does)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
-seconds=${1:-5}
-pairs=${2:-3}
+seconds=${1:-4}
+rounds=${2:-6}
 
 build=${BUILD_DIR:-$root/build}
 work=$(mktemp -d /tmp/desktracks-status-bench.XXXXXX)
@@ -24,4 +25,4 @@ if [ -z "${DESKTRACKS_SERVICES_DIR:-}" ]; then
   trap '"$root/scripts/test-services.sh" stop' EXIT
   sleep 2  # let the scene come up
 fi
-node "$root/bench/status/status_reads.js" "$seconds" "$pairs"
+node "$root/bench/status/status_reads.js" "$seconds" "$rounds"

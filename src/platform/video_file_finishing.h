@@ -20,8 +20,8 @@ struct VideoFinishResult {
 // fragmented file, "moov" without "moof" an ordinary one).
 bool mp4HasTopLevelBox(const std::filesystem::path& file, const char* type);
 
-// Rewrites a fragmented file as an ordinary one in place (through a sibling file that replaces it
-// only when complete), keeping every complete sample with its time. An ordinary file is left
-// untouched. The last fragment does not keep its last sample's own duration (it reads back as one
+// Makes a fragmented file an ordinary one in place (an index after its data; each step leaves a
+// file that plays, and one that fails leaves it as it was), keeping every complete sample with its
+// time. An ordinary file is left untouched. The last fragment does not keep its last sample's own duration (it reads back as one
 // frame at the nominal rate); the writer, which knows it, passes `lastSampleDuration` (100 ns).
 VideoFinishResult finishVideoFile(const std::filesystem::path& file, int64_t lastSampleDuration = 0);

@@ -58,7 +58,25 @@ public:
     // Completes the file. With no sample written it fails (hresult::noSamplesProcessed) and
     // leaves no file behind.
     virtual HResult finalize() = 0;
+    // Why the file could not be written to the end, in the system's words ("No space left on
+    // device"), once a write failed; empty otherwise. The file holds the video up to the failure.
+    virtual std::string writeFailure() const { return {}; }
+    // Why finalize left the file as it was written while recording (fragmented) instead of an
+    // ordinary MP4; empty otherwise. The file still plays, and recovery can finish it later.
+    virtual std::string finishFailure() const { return {}; }
 };
+
+// What a recorder logs about `name`, the file its writer writes. At a refused sample: the write
+// failure ("output.mp4 could not be written to the end (No space left on device); it holds the
+// video up to the failure"), empty when that is not the cause.
+std::string videoWriteFailureLine(const SinkWriter& writer, const std::string& name);
+// After finalize: one error line for the file (its write failure unless `writeFailureSaid`, else a
+// finishing failure) and a warning for a finishing failure after a write failure; each may be empty.
+struct VideoFileLines {
+    std::string error;
+    std::string warning;
+};
+VideoFileLines videoFileLines(const SinkWriter& writer, const std::string& name, bool writeFailureSaid);
 
 // What every media thread (screen, webcam) sets up first: the libraries, the calling thread's COM
 // apartment and Media Foundation.

@@ -107,6 +107,7 @@ void ScreenRecorder::run(RecordingSettings settings) {
     }
     log.info("screenRecorder: InitializeSinkWriter success");
 
+    writeFailureSaid = false;
     const LoopEnd end = captureLoop(*writer, streamIndex, settings);
     if (end == LoopEnd::stopped) {
         if (!failed(writer->finalize())) log.info("screenRecorder: Finalize success");
@@ -118,6 +119,7 @@ void ScreenRecorder::run(RecordingSettings settings) {
     } else {
         writer->finalize();  // removes the empty file
     }
+    logFileProblems(*writer, settings);
 
     media.shutdown();
     writer.reset();
@@ -211,6 +213,22 @@ ScreenRecorder::Acquired ScreenRecorder::acquireFrame(std::unique_ptr<DesktopRes
     return Acquired::frame;
 }
 
+void ScreenRecorder::logWriteFailed(const SinkWriter& writer, const RecordingSettings& settings) {
+    const std::string line = videoWriteFailureLine(writer, screenFileName);
+    if (line.empty()) {
+        screenLog(settings).info("screenRecorder: WriteFrame failed");
+        return;
+    }
+    screenLog(settings).error("screenRecorder: {}", line);
+    writeFailureSaid = true;
+}
+
+void ScreenRecorder::logFileProblems(const SinkWriter& writer, const RecordingSettings& settings) {
+    const VideoFileLines lines = videoFileLines(writer, screenFileName, writeFailureSaid);
+    if (!lines.error.empty()) screenLog(settings).error("screenRecorder: {}", lines.error);
+    if (!lines.warning.empty()) screenLog(settings).warn("screenRecorder: {}", lines.warning);
+}
+
 void ScreenRecorder::noteFirstSample(int64_t wallTicks, const RecordingSettings& settings) {
     // Only a sample in the file starts the recording.
     recordingStartTime = wallTicks / 10000;
@@ -220,7 +238,6 @@ void ScreenRecorder::noteFirstSample(int64_t wallTicks, const RecordingSettings&
 
 ScreenRecorder::LoopEnd ScreenRecorder::captureLoop(SinkWriter& writer, uint32_t streamIndex, const RecordingSettings& settings) {
     if (settings.constantFrameRate) return constantRateLoop(writer, streamIndex, settings);
-    spdlog::logger& log = screenLog(settings);
     int64_t sampleTime = 0;
     int64_t sampleDuration = 0;
     int64_t previousReading = 0;
@@ -255,7 +272,7 @@ ScreenRecorder::LoopEnd ScreenRecorder::captureLoop(SinkWriter& writer, uint32_t
                 previousReading = acquiredSteady;
             }
             if (failed(writeFrame(writer, streamIndex, sampleTime, sampleDuration, frameAcquired))) {
-                log.info("screenRecorder: WriteFrame failed");
+                logWriteFailed(writer, settings);
                 return LoopEnd::failed;
             }
             if (samplesWritten == 1) noteFirstSample(firstSampleWallTicks, settings);
@@ -268,7 +285,6 @@ ScreenRecorder::LoopEnd ScreenRecorder::captureLoop(SinkWriter& writer, uint32_t
 }
 
 ScreenRecorder::LoopEnd ScreenRecorder::constantRateLoop(SinkWriter& writer, uint32_t streamIndex, const RecordingSettings& settings) {
-    spdlog::logger& log = screenLog(settings);
     const int64_t fps = VIDEO_FPS;
     // Tick n is at n / fps seconds from the first sample; in 100 ns, rounded down.
     const auto tickTime = [fps](int64_t n) { return n * ticksPerSecond / fps; };
@@ -310,7 +326,7 @@ ScreenRecorder::LoopEnd ScreenRecorder::constantRateLoop(SinkWriter& writer, uin
         do {
             const int64_t time = tickTime(nextTick);
             if (failed(writeFrame(writer, streamIndex, time, tickTime(nextTick + 1) - time, frameAcquired))) {
-                log.info("screenRecorder: WriteFrame failed");
+                logWriteFailed(writer, settings);
                 return LoopEnd::failed;
             }
             frameAcquired = false;

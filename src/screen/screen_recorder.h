@@ -11,6 +11,8 @@
 #include "screen/frame_image.h"
 #include "screen/screen_clock.h"
 
+inline constexpr char screenFileName[] = "output.mp4";
+
 // Thread function of the screen track: captures output 0 into output.mp4 until screenRunning falls.
 void runScreenRecorder(RecordingSettings settings);
 
@@ -43,6 +45,10 @@ private:
     LoopEnd constantRateLoop(SinkWriter& writer, uint32_t streamIndex, const RecordingSettings& settings);
     // Recovers a lost duplication itself.
     Acquired acquireFrame(std::unique_ptr<DesktopResource>& resource, const RecordingSettings& settings);
+    // The line for a sample the writer refused: the file's write failure when that is the cause.
+    void logWriteFailed(const SinkWriter& writer, const RecordingSettings& settings);
+    // After finalize: a write failure not yet said, and a file left unfinished.
+    void logFileProblems(const SinkWriter& writer, const RecordingSettings& settings);
     void noteFirstSample(int64_t wallTicks, const RecordingSettings& settings);
     bool captureFrame(DesktopResource* resource);
     void releaseResources(const RecordingSettings& settings);
@@ -69,4 +75,5 @@ private:
     std::optional<CaptureArea> area;  // the usable capture area, none for the whole output
     VideoSize videoSize;              // fixed when the writer opens
     uint64_t samplesWritten = 0;
+    bool writeFailureSaid = false;  // the file's write failure is in the log
 };

@@ -13,7 +13,7 @@ HResult ScreenRecorder::initializeSinkWriter(std::unique_ptr<SinkWriter>& writer
     attributes.mpeg4Container = true;
 
     std::unique_ptr<SinkWriter> created;
-    HResult result = media.createSinkWriter(settings.projectDir / "output.mp4", attributes, created);
+    HResult result = media.createSinkWriter(settings.projectDir / screenFileName, attributes, created);
     if (failed(result)) return result;
     if (!created) return hresult::fail;
 

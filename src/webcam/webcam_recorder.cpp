@@ -170,13 +170,18 @@ void WebcamRecorder::record(const RecordingSettings& settings, spdlog::logger& l
     log.info("WebcamRecorder:Recording...\n");
     if (captureLoop(*reader, *writer, streamIndex, log) == LoopEnd::stopped) {
         log.info("WebcamRecorder:Finalising the capture.\n");
-        if (failed(writer->finalize())) log.error("WebcamRecorder:Error finalising H.264 sink writer.");
+        if (failed(writer->finalize()) && writer->writeFailure().empty() && writer->finishFailure().empty()) {
+            log.error("WebcamRecorder:Error finalising H.264 sink writer.");
+        }
     } else if (samplesWritten > 0) {
         // Keep what was recorded before the error playable.
         if (succeeded(writer->finalize())) {
             log.info("WebcamRecorder:{} samples written before the error were kept", samplesWritten);
         }
     }
+    const VideoFileLines lines = videoFileLines(*writer, "webcam.mp4", writeFailureSaid);
+    if (!lines.error.empty()) log.error("WebcamRecorder:{}", lines.error);
+    if (!lines.warning.empty()) log.warn("WebcamRecorder:{}", lines.warning);
     // A writer dropped without finalising, having written nothing, leaves no file.
 }
 
@@ -187,6 +192,7 @@ WebcamRecorder::LoopEnd WebcamRecorder::captureLoop(CameraReader& reader, SinkWr
     int64_t sampleTime = 0;
     int64_t sampleDuration = 0;
     samplesWritten = 0;
+    writeFailureSaid = false;
     while (webcamRunning.load()) {
         std::unique_ptr<VideoSample> sample;
         if (failed(reader.readSample(readTimeoutMillis, sample))) {
@@ -208,7 +214,9 @@ WebcamRecorder::LoopEnd WebcamRecorder::captureLoop(CameraReader& reader, SinkWr
             return LoopEnd::failed;
         }
         if (failed(writer.writeSample(streamIndex, std::move(sample)))) {
-            log.error("WebcamRecorder:Write video sample failed.");
+            const std::string line = videoWriteFailureLine(writer, "webcam.mp4");
+            writeFailureSaid = !line.empty();
+            log.error("WebcamRecorder:{}", line.empty() ? "Write video sample failed." : line);
             return LoopEnd::failed;
         }
         ++samplesWritten;

@@ -41,6 +41,7 @@ private:
     CameraPlatform& platform;
     std::function<int64_t()> clock;
     uint64_t samplesWritten = 0;
+    bool writeFailureSaid = false;  // the file's write failure is in the log
 };
 
 // The cameras webcamIndex chooses from, in the same order, by name.

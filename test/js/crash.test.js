@@ -130,33 +130,84 @@ test('environment teardown ends the recording as end() would', async (t) => {
   }
 });
 
-test('disk full: every file valid up to the failure, one error line per file', (t) => {
-  const projectDir = tempDir();
+/** Mounts a small tmpfs on a fresh folder for the test; null when that is not allowed. */
+function smallDisk(t, size) {
+  const dir = tempDir();
   try {
-    execFileSync('mount', ['-t', 'tmpfs', '-o', 'size=300k', 'tmpfs', projectDir], { stdio: 'ignore' });
+    execFileSync('mount', ['-t', 'tmpfs', '-o', `size=${size}`, 'tmpfs', dir], { stdio: 'ignore' });
   } catch {
     t.skip('mounting a tmpfs needs root');
-    return;
+    return null;
   }
-  t.after(() => execFileSync('umount', [projectDir]));
-  const recorder = new Recorder();
-  const result = runNode(`globalThis.recorder = new Recorder(); recorder.start(${JSON.stringify({ projectDir, ...allTracks })});
-    setTimeout(() => { recorder.end(); console.log(JSON.stringify(require(${JSON.stringify(repoRoot)}).getStatus().failures)); }, 6000);`);
-  assert.equal(result.status, 0, result.stderr);
-  const lines = result.stdout.trim().split('\n');
-  const failures = JSON.parse(lines.pop()).map((f) => f.message);
-  if (!fs.existsSync(path.join(projectDir, 'meta.json'))) assert.deepEqual(lines, [], 'no meta.json path for a meta.json not written');
-  for (const wav of wavs) {
-    assert.ok(failures.some((m) => m.includes(`${wav} could not be written to the end (No space left on device)`)), failures.join('\n'));
-    assert.ok(readWav(path.join(projectDir, wav)).durationMs > 500);
-  }
-  for (const name of jsonFiles) {
-    const file = path.join(projectDir, name);
-    if (fs.existsSync(file)) JSON.parse(fs.readFileSync(file, 'utf8'));  // complete or absent
-  }
-  assert.ok(probeVideo(path.join(projectDir, 'output.mp4')).seconds > 0.5);
-  assert.match(fs.readFileSync(path.join(projectDir, 'recorder.log'), 'utf8'), /No space left on device/);
-});
+  t.after(() => execFileSync('umount', [dir]));
+  return dir;
+}
+
+// The disk fills during the recording (a file takes most of it); it stays full to the end, or that
+// file is deleted once the screen track has failed, so that end() has room for its own files.
+for (const freed of [false, true]) {
+  test(`disk full${freed ? ', room again before end()' : ''}: every file valid up to the failure, one error line per file`, (t) => {
+    const projectDir = smallDisk(t, '1m');
+    if (!projectDir) return;
+    const filler = path.join(projectDir, 'filler');
+    fs.writeFileSync(filler, Buffer.alloc(800 * 1024));
+    const result = runNode(`const { getStatus } = require(${JSON.stringify(repoRoot)});
+      globalThis.recorder = new Recorder(); recorder.start(${JSON.stringify({ projectDir, ...allTracks })});
+      const started = Date.now();
+      let screenFailedAfter = null;
+      const poll = setInterval(() => {
+        if (screenFailedAfter === null && getStatus().failures.some((f) => f.track === 'screen')) {
+          screenFailedAfter = (Date.now() - started) / 1000;
+        }
+        // Still full, the WAVs meet the failure at their next write, within half a second.
+        const waited = screenFailedAfter === null ? 8 : screenFailedAfter + (${freed} ? 0 : 1);
+        if (Date.now() - started < waited * 1000) return;
+        clearInterval(poll);
+        if (${freed}) require('fs').unlinkSync(${JSON.stringify(filler)});
+        recorder.end();
+        console.log(JSON.stringify({ failures: getStatus().failures, screenFailedAfter }));
+      }, 50);`);
+    assert.equal(result.status, 0, result.stderr);
+    const lines = result.stdout.trim().split('\n');
+    const { failures, screenFailedAfter } = JSON.parse(lines.pop());
+    const messages = failures.map((f) => f.message);
+    if (!fs.existsSync(path.join(projectDir, 'meta.json'))) assert.deepEqual(lines, [], 'no meta.json path for a meta.json not written');
+    for (const wav of wavs) {
+      // With room again a WAV may go on; otherwise it stops at the failure.
+      const line = `${wav} could not be written to the end (No space left on device)`;
+      if (!freed) assert.ok(messages.some((m) => m.includes(line)), messages.join('\n'));
+      assert.ok(readWav(path.join(projectDir, wav)).durationMs > 500);
+    }
+    for (const name of [...jsonFiles, 'tracks.json']) {
+      const file = path.join(projectDir, name);
+      if (fs.existsSync(file)) JSON.parse(fs.readFileSync(file, 'utf8'));  // complete or absent
+    }
+    // The video: its own line, and it plays to within its last fragment (about a second) of the
+    // failure.
+    const videoLine = 'screenRecorder: output.mp4 could not be written to the end (No space left on device); it holds the video up to the failure';
+    assert.deepEqual(failures.filter((f) => f.track === 'screen').map((f) => f.message), [videoLine]);
+    const video = path.join(projectDir, 'output.mp4');
+    const { streams, seconds } = probeVideo(video);
+    assert.deepEqual(streams, [{ codec_type: 'video', codec_name: 'h264' }]);
+    t.diagnostic(`video ${seconds} s, the screen track failed after ${screenFailedAfter} s`);
+    assert.ok(seconds > screenFailedAfter - 2 && seconds < screenFailedAfter, `video ${seconds} s, failed after ${screenFailedAfter} s`);
+    const log = fs.readFileSync(path.join(projectDir, 'recorder.log'), 'utf8');
+    assert.equal(log.split(videoLine).length, 2, 'one line for the video');
+    // The track ends at the failure, while the disk is full: the index fits in what is left of the
+    // file's last page or it does not, and then the file stays as written, which is said.
+    const boxes = topLevelBoxes(video).filter((b) => b === 'moof' || b === 'moov');
+    if (boxes.includes('moof')) {
+      assert.match(log, /\[warning\] screenRecorder: output\.mp4 could not be made an ordinary MP4 \(cannot write the index: No space left on device\)/);
+    } else {
+      assert.deepEqual(boxes, ['moov']);
+    }
+    if (freed) {
+      const tracks = JSON.parse(fs.readFileSync(path.join(projectDir, 'tracks.json'), 'utf8')).tracks;
+      assert.deepEqual(tracks.find((e) => e.kind === 'screen').reason, videoLine);
+      assert.equal(tracks.find((e) => e.kind === 'screen').status, 'failed');
+    }
+  });
+}
 
 test('recover on a finished recording changes nothing', () => {
   const projectDir = tempDir();

@@ -270,10 +270,29 @@ HResult FfmpegSinkWriter::writeFiltered(AVPacket* encoded) {
         av_packet_rescale_ts(packet.get(), codec->time_base, stream->time_base);
         packet->stream_index = stream->index;
         lastDuration = av_rescale_q(packet->duration, stream->time_base, hundredNanoseconds);
-        error = av_interleaved_write_frame(format.get(), packet.get());
-        if (error < 0) return fromAvError(error);
+        const HResult written = fileWritten(av_interleaved_write_frame(format.get(), packet.get()));
+        if (failed(written)) return written;
     }
 }
+
+// A failed write leaves the file as it was up to the last complete fragment; the first reason is
+// kept for the recorder's line.
+HResult FfmpegSinkWriter::fileWritten(int error) {
+    if (error >= 0) return hresult::ok;
+    int none = 0;
+    writeError.compare_exchange_strong(none, error);
+    return fromAvError(error);
+}
+
+std::string FfmpegSinkWriter::writeFailure() const {
+    const int error = writeError.load();
+    if (error == 0) return {};
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(error, text, sizeof text);
+    return text;
+}
+
+std::string FfmpegSinkWriter::finishFailure() const { return finishProblem; }
 
 HResult FfmpegSinkWriter::finalize() {
     if (state != State::writing) return hresult::invalidState;
@@ -294,14 +313,19 @@ HResult FfmpegSinkWriter::finalize() {
     HResult flushed = encode(nullptr);
     if (!failed(flushed)) flushed = writeFiltered(nullptr);
     if (!failed(result)) result = flushed;
-    const int error = av_write_trailer(format.get());
-    if (!failed(result) && error < 0) result = fromAvError(error);
+    HResult closed = fileWritten(av_write_trailer(format.get()));
+    if (!failed(closed)) closed = fileWritten(avio_closep(&format->pb));
+    if (!failed(result)) result = closed;
     format.reset();
     codec.reset();
     rateFilter.reset();
     // Even after a failure the fragments written so far become an ordinary file when they can.
+    // When they cannot (no room for the index on a full disk), the file stays as it is.
     const VideoFinishResult finished = finishVideoFile(file, lastDuration);
-    if (!failed(result) && finished.outcome == VideoFinishResult::Outcome::failed) result = hresult::fail;
+    if (finished.outcome == VideoFinishResult::Outcome::failed) {
+        finishProblem = finished.problem;
+        if (!failed(result)) result = hresult::fail;
+    }
     return result;
 }
 

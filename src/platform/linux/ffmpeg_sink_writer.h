@@ -1,10 +1,12 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <utility>
 
@@ -53,6 +55,8 @@ public:
     HResult beginWriting() override;
     HResult writeSample(uint32_t streamIndex, std::unique_ptr<VideoSample> sample) override;
     HResult finalize() override;
+    std::string writeFailure() const override;
+    std::string finishFailure() const override;
 
 private:
     enum class State { configuring, writing, finished };
@@ -63,6 +67,7 @@ private:
     HResult encode(const SharedImageSample* sample);
     HResult drainPackets();
     HResult writeFiltered(AVPacket* encoded);
+    HResult fileWritten(int error);
     void discardFile();
 
     const std::filesystem::path file;
@@ -87,6 +92,8 @@ private:
     int64_t lastDuration = 0;  // of the last packet in the file, 100 ns
     std::deque<std::pair<int64_t, int64_t>> durations;  // pts and duration of frames in the encoder
     uint64_t samplesQueued = 0;
+    std::atomic<int> writeError{0};  // the first failed write to the file, an FFmpeg error code
+    std::string finishProblem;
 
     // Between the caller and the encoder thread.
     static constexpr size_t queueCapacity = 2;

@@ -1,15 +1,22 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "common/command_output.h"
+#include "platform/video_file_finishing.h"
 #include "platform/video_writer.h"
 
 namespace screen_test {
@@ -73,6 +80,186 @@ TEST(PlatformSinkWriter, WritesAnMp4WithTheExactTimesAtTheEvenSizeBelow) {
         commandOutput("ffmpeg -v error -i" + quoted + " -frames:v 1 -vf format=gray,crop=64:1:0:0 -f rawvideo - | od -An -tu1 -N1");
     EXPECT_GT(std::atoi(topLuma.c_str()), 200) << topLuma;
     fs::remove_all(dir);
+}
+
+// One second of 30 samples of noise (which x264 cannot squeeze) per `seconds`, through the real
+// writer; finalize's result.
+class NoiseWriter {
+public:
+    explicit NoiseWriter(const fs::path& path) : file(path) {
+        EXPECT_EQ(media->initializeThread(), hresult::ok);
+        EXPECT_EQ(media->startup(), hresult::ok);
+        EXPECT_EQ(media->createSinkWriter(file, SinkWriterAttributes{true, true}, writer), hresult::ok);
+        VideoMediaType type{VideoSubtype::h264, 4000000, 64, 48, 30, 1, 1, 1, true};
+        EXPECT_EQ(writer->addStream(type, stream), hresult::ok);
+        type.subtype = VideoSubtype::rgb32;
+        EXPECT_EQ(writer->setInputMediaType(stream, type), hresult::ok);
+        EXPECT_EQ(writer->beginWriting(), hresult::ok);
+    }
+    ~NoiseWriter() {
+        writer.reset();
+        media->shutdown();
+        media->uninitializeThread();
+    }
+    // Samples until `count` or the first the writer refuses; how many it took.
+    int write(int count) {
+        std::mt19937 noise(7);
+        for (int i = 0; i < count; ++i) {
+            auto image = std::make_shared<std::vector<uint8_t>>(size);
+            for (uint8_t& byte : *image) byte = static_cast<uint8_t>(noise());
+            std::unique_ptr<VideoSample> sample;
+            EXPECT_EQ(media->createSample(image, size, sample), hresult::ok);
+            sample->setSampleTime(i * 333333ll);
+            sample->setSampleDuration(i == 0 ? 0 : 333333);
+            if (failed(writer->writeSample(stream, std::move(sample)))) return i;
+        }
+        return count;
+    }
+
+    const fs::path file;
+    const std::unique_ptr<MediaPlatform> media = createMediaPlatform();
+    std::unique_ptr<SinkWriter> writer;
+    uint32_t stream = 0;
+    static constexpr uint32_t size = 64 * 48 * 4;
+};
+
+double probedSeconds(const fs::path& file) {
+    return std::atof(commandOutput("ffprobe -v error -show_entries format=duration -of csv=p=0 '" + file.string() + "'").c_str());
+}
+
+std::string topLevelBoxes(const fs::path& file) {
+    return commandOutput("python3 -c \"import struct,sys\nf=open(sys.argv[1],'rb')\nwhile True:\n h=f.read(8)\n"
+                         " if len(h)<8: break\n n,t=struct.unpack('>I4s',h); print(t.decode(),end=' ')\n if n<8: break\n"
+                         " f.seek(n-8,1)\" '" + file.string() + "'");
+}
+
+// A write that fails (here the process's file size limit; a full disk alike) ends the track: the
+// writer names the reason, and the file plays up to its last complete fragment.
+TEST(PlatformSinkWriter, AFailedWriteIsNamedAndTheFileKeepsWhatWasWritten) {
+    const fs::path dir = fs::temp_directory_path() / ("desktracks-writer-full-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    NoiseWriter noise(dir / "output.mp4");
+    rlimit before{};
+    ::getrlimit(RLIMIT_FSIZE, &before);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = before;
+    limit.rlim_cur = 200 * 1024;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    const int taken = noise.write(300);
+    const HResult finalized = noise.writer->finalize();
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, previousHandler);
+
+    EXPECT_LT(taken, 300);
+    EXPECT_TRUE(failed(finalized));
+    EXPECT_EQ(noise.writer->writeFailure(), "File too large");
+    EXPECT_EQ(videoWriteFailureLine(*noise.writer, "output.mp4"),
+              "output.mp4 could not be written to the end (File too large); it holds the video up to the failure");
+    // The samples taken after the last complete fragment are lost, at most about a second of them.
+    const double seconds = probedSeconds(noise.file);
+    EXPECT_GT(seconds, 1.0);
+    EXPECT_GT(seconds, taken / 30.0 - 2.0);
+    EXPECT_LE(seconds, taken / 30.0 + 0.01);
+    fs::remove_all(dir);
+}
+
+std::string fileBytes(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string decodedFrames(const fs::path& file) {
+    return commandOutput("ffmpeg -v error -i '" + file.string() + "' -f framemd5 - | grep -v '^#'");
+}
+
+// Finishing writes only an index after the fragments and turns what lies before it into media
+// data: the frames and their times stay, every step leaves a file that plays, and one that cannot
+// be written leaves the file as it was.
+TEST(VideoFileFinishing, IndexesTheFragmentsInPlaceAndLeavesThemWhenItCannot) {
+    const fs::path dir = fs::temp_directory_path() / ("desktracks-finishing-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const fs::path fragmented = dir / "fragmented.mp4";
+    ASSERT_EQ(std::system(("ffmpeg -v error -f lavfi -i testsrc2=size=320x240:rate=30 -t 4 -c:v libx264 -preset ultrafast -bf 0 "
+                           "-video_track_timescale 10000000 -movflags frag_keyframe+empty_moov+default_base_moof "
+                           "-frag_duration 1000000 '" + fragmented.string() + "'").c_str()), 0);
+    const std::string frames = decodedFrames(fragmented);
+    ASSERT_EQ(std::count(frames.begin(), frames.end(), '\n'), 120);
+    const std::string original = fileBytes(fragmented);
+
+    // No room for the index (here the file size limit; a full disk alike).
+    rlimit before{};
+    ::getrlimit(RLIMIT_FSIZE, &before);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = before;
+    limit.rlim_cur = original.size();
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    const VideoFinishResult refused = finishVideoFile(fragmented);
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, previousHandler);
+    EXPECT_EQ(refused.outcome, VideoFinishResult::Outcome::failed);
+    EXPECT_EQ(refused.problem, "cannot write the index: File too large");
+    EXPECT_TRUE(fileBytes(fragmented) == original);
+
+    const VideoFinishResult finished = finishVideoFile(fragmented);
+    EXPECT_EQ(finished.outcome, VideoFinishResult::Outcome::finished) << finished.problem;
+    EXPECT_NEAR(finished.seconds, 4.0, 0.001);
+    EXPECT_EQ(topLevelBoxes(fragmented), "ftyp mdat moov ");
+    EXPECT_EQ(decodedFrames(fragmented), frames);
+    EXPECT_EQ(finishVideoFile(fragmented).outcome, VideoFinishResult::Outcome::alreadyOrdinary);
+
+    // A process that died between the last two steps left the fragmented moov and the new index
+    // both in place: the file plays as it was, and finishing again completes it.
+    std::string between = fileBytes(fragmented);
+    const size_t ftypSize = static_cast<uint8_t>(original[3]) | static_cast<uint8_t>(original[2]) << 8;
+    between.replace(ftypSize, 8, original.substr(ftypSize, 8));
+    std::ofstream(fragmented, std::ios::binary | std::ios::trunc) << between;
+    EXPECT_EQ(decodedFrames(fragmented), frames);
+    EXPECT_EQ(finishVideoFile(fragmented).outcome, VideoFinishResult::Outcome::finished);
+    EXPECT_EQ(topLevelBoxes(fragmented), "ftyp mdat moov ");
+    EXPECT_EQ(decodedFrames(fragmented), frames);
+
+    // A write cut short inside the last fragment's header (a full disk): FFmpeg refuses such a file
+    // whole; finishing drops the torn header and keeps every fragment before it.
+    size_t lastFragment = 0;
+    for (size_t at = 0, size = 8; at + 8 <= original.size() && size >= 8; at += size) {
+        size = static_cast<size_t>(static_cast<uint8_t>(original[at]) << 24 | static_cast<uint8_t>(original[at + 1]) << 16 |
+                                   static_cast<uint8_t>(original[at + 2]) << 8 | static_cast<uint8_t>(original[at + 3]));
+        if (original.compare(at + 4, 4, "moof") == 0) lastFragment = at;
+    }
+    ASSERT_GT(lastFragment, 0u);
+    std::ofstream(fragmented, std::ios::binary | std::ios::trunc) << original.substr(0, lastFragment + 100);
+    const VideoFinishResult torn = finishVideoFile(fragmented);
+    EXPECT_EQ(torn.outcome, VideoFinishResult::Outcome::finished) << torn.problem;
+    const std::string kept = decodedFrames(fragmented);
+    EXPECT_GE(std::count(kept.begin(), kept.end(), '\n'), 120 - 31);
+    EXPECT_EQ(frames.compare(0, kept.size(), kept), 0);
+    fs::remove_all(dir);
+}
+
+// The lines a recorder logs for its file: one error line, and a finishing failure after a write
+// failure only as a warning.
+TEST(VideoFileLines, OneErrorLinePerFile) {
+    struct Reporting : SinkWriter {
+        std::string write, finish;
+        HResult addStream(const VideoMediaType&, uint32_t&) override { return hresult::ok; }
+        HResult setInputMediaType(uint32_t, const VideoMediaType&) override { return hresult::ok; }
+        HResult beginWriting() override { return hresult::ok; }
+        HResult writeSample(uint32_t, std::unique_ptr<VideoSample>) override { return hresult::ok; }
+        HResult finalize() override { return hresult::ok; }
+        std::string writeFailure() const override { return write; }
+        std::string finishFailure() const override { return finish; }
+    } writer;
+    EXPECT_EQ(videoFileLines(writer, "webcam.mp4", false).error, "");
+    writer.finish = "cannot write the index: No space left on device";
+    const std::string unfinished = "webcam.mp4 could not be made an ordinary MP4 (cannot write the index: No space left on device); "
+                                   "it stays as written while recording, which plays, and recover can finish it";
+    EXPECT_EQ(videoFileLines(writer, "webcam.mp4", false).error, unfinished);
+    writer.write = "No space left on device";
+    const std::string notWritten = "webcam.mp4 could not be written to the end (No space left on device); it holds the video up to the failure";
+    EXPECT_EQ(videoFileLines(writer, "webcam.mp4", false).error, notWritten);
+    EXPECT_EQ(videoFileLines(writer, "webcam.mp4", false).warning, unfinished);
+    EXPECT_EQ(videoFileLines(writer, "webcam.mp4", true).error, "");
+    EXPECT_EQ(videoFileLines(writer, "webcam.mp4", true).warning, unfinished);
 }
 
 }  // namespace
