@@ -45,7 +45,8 @@ lo, hi = min(seen) + 1, max(seen) - 1
 want = [n for n in range(lo, hi + 1) if n in drawn]
 missed = [n for n in want if n not in seen]
 brief = [n for n in missed if n + 1 in drawn and drawn[n + 1] - drawn[n] < 0.25e9 / float(sys.argv[2])]
-print(len(want) - len(missed), len(missed), len(brief))' "$2" "$fps"
+shown_ms = sorted(round((drawn[n + 1] - drawn[n]) / 1e6) for n in missed if n + 1 in drawn)
+print(len(want) - len(missed), len(missed), len(brief), ",".join(map(str, shown_ms)) or "-")' "$2" "$fps"
 }
 
 record() { # mode dir
@@ -74,11 +75,11 @@ for round in $(seq 1 "$rounds"); do
     x1=$(xcpu)
     wait "$scene"; scene=""
     read -r u s < "$dir/time"
-    read -r caught missed brief < <(decode "$dir/output.mp4" "$dir/scene.log")
+    read -r caught missed brief shown < <(decode "$dir/output.mp4" "$dir/scene.log")
     samples=$(ffprobe -v error -count_packets -show_entries stream=nb_read_packets -of csv=p=0 "$dir/output.mp4")
     python3 -c "
 u, x = $u + $s, ($x1 - $x0) / $hz
-print(f'round $round {\"$mode\":<9} caught {$caught:>4}, missed {$missed:>3} (brief {$brief:>2}) = {100 * $caught / max(1, $caught + $missed):5.1f} %, samples {$samples:>4}, cpu {u:.2f} + X {x:.2f} = {u + x:.2f} s, load $load')" | tee -a "$results"
+print(f'round $round {\"$mode\":<9} caught {$caught:>4}, missed {$missed:>3} (brief {$brief:>2}) = {100 * $caught / max(1, $caught + $missed):5.1f} %, samples {$samples:>4}, cpu {u:.2f} + X {x:.2f} = {u + x:.2f} s, load $load; missed steps were shown for (ms) $shown')" | tee -a "$results"
   done
 done
 echo "medians over $rounds rounds (scene $rate Hz, recorded at $fps fps, $seconds s):"

@@ -170,28 +170,29 @@ void X11DesktopDuplication::waitForEvents(uint32_t timeoutMillis) {
 }
 
 void X11DesktopDuplication::takeDamage() {
-    Display* dpy = connection->display();
-    changes.clear();
-    changesKnown = false;
-    XDamageSubtract(dpy, damage, None, damagedParts);
-    if (damagedParts == 0) return;
-    int count = 0;
-    XRectangle* boxes = XFixesFetchRegion(dpy, damagedParts, &count);
-    if (boxes == nullptr && count > 0) return;
-    for (int i = 0; i < count; ++i) {
-        const ImageRect part{std::max(boxes[i].x - output.x, 0), std::max(boxes[i].y - output.y, 0),
-                             std::min(boxes[i].x + boxes[i].width - output.x, static_cast<int>(output.width)),
-                             std::min(boxes[i].y + boxes[i].height - output.y, static_cast<int>(output.height))};
-        if (!part.empty()) changes.push_back(part);
-    }
-    if (boxes != nullptr) XFree(boxes);
-    changesKnown = !firstFrame;
-    firstFrame = false;
+    // The region stays on the server until asked for: a loop that never asks pays no round trip.
+    XDamageSubtract(connection->display(), damage, None, damagedParts);
+    partsFetched = false;
 }
 
 bool X11DesktopDuplication::changedRects(std::vector<ImageRect>& rects) {
     rects.clear();
-    if (!frameHeld || !changesKnown) return false;
+    if (!frameHeld || firstFrame || damagedParts == 0) return false;
+    if (!partsFetched) {
+        changes.clear();
+        int count = 0;
+        XRectangle* boxes = XFixesFetchRegion(connection->display(), damagedParts, &count);
+        changesKnown = boxes != nullptr || count == 0;
+        for (int i = 0; changesKnown && i < count; ++i) {
+            const ImageRect part{std::max(boxes[i].x - output.x, 0), std::max(boxes[i].y - output.y, 0),
+                                 std::min(boxes[i].x + boxes[i].width - output.x, static_cast<int>(output.width)),
+                                 std::min(boxes[i].y + boxes[i].height - output.y, static_cast<int>(output.height))};
+            if (!part.empty()) changes.push_back(part);
+        }
+        if (boxes != nullptr) XFree(boxes);
+        partsFetched = true;
+    }
+    if (!changesKnown) return false;
     rects = changes;
     return true;
 }
@@ -222,5 +223,6 @@ HResult X11DesktopDuplication::acquireNextFrame(uint32_t timeoutMillis, std::uni
 HResult X11DesktopDuplication::releaseFrame() {
     if (!frameHeld) return invalidCall;
     frameHeld = false;
+    firstFrame = false;
     return hresult::ok;
 }

@@ -72,7 +72,7 @@ private:
         : connection(std::move(connection)), screen(screen), root(RootWindow(this->connection->display(), screen)), output(output) {}
     void drainEvents();
     void waitForEvents(uint32_t timeoutMillis);
-    // Clears the damage and keeps where it was, in the output's pixels.
+    // Clears the damage; where it was stays in damagedParts.
     void takeDamage();
 
     std::shared_ptr<X11Connection> connection;
@@ -81,7 +81,8 @@ private:
     X11Rect output;
     Damage damage = 0;
     XserverRegion damagedParts = 0;
-    std::vector<ImageRect> changes;
+    std::vector<ImageRect> changes;  // damagedParts in the output's pixels, once fetched
+    bool partsFetched = false;
     bool changesKnown = false;
     bool firstFrame = true;  // delivers the whole desktop, whatever the damage says
     int damageEventBase = 0;
