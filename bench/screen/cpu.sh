@@ -12,17 +12,10 @@ fps=${2:-30}
 rounds=${3:-5}
 work=$(mktemp -d /tmp/desktracks-cpu-bench.XXXXXX)
 
-gcc -O2 -o "$work/step_scene" "$root/bench/screen/step_scene.c" -lX11
-eval "$("$root/scripts/test-services.sh" start)"
-scene=""
-trap '[ -n "$scene" ] && kill "$scene" 2>/dev/null; "$root/scripts/test-services.sh" stop; rm -rf "$work"' EXIT
+source "$root/bench/screen/scene_services.sh"
 "$work/step_scene" box "$fps" 100000 &
 scene=$!
 sleep 1
-
-xpid=$(cat "$DESKTRACKS_SERVICES_DIR/xvfb.pid")
-hz=$(getconf CLK_TCK)
-xcpu() { awk '{print $14+$15}' "/proc/$xpid/stat"; }
 
 measure() { # label command... -> "cpu x"
   local x0 x1 u s
@@ -55,5 +48,6 @@ done
 python3 - "$work/results" <<'PY'
 import re, statistics, sys
 ratios = [float(m[1]) for m in (re.search(r'ratio ([\d.]+)', l) for l in open(sys.argv[1])) if m]
-print(f'ratio median {statistics.median(ratios):.3f}, min {min(ratios):.3f}, max {max(ratios):.3f} over {len(ratios)} rounds')
+print(f'ratio median {statistics.median(ratios):.3f}, min {min(ratios):.3f}, max {max(ratios):.3f} over {len(ratios)} rounds'
+      if ratios else 'no round counted')
 PY

@@ -11,16 +11,10 @@ seconds=${1:-10}
 fps=${2:-30}
 work=$(mktemp -d /tmp/desktracks-stages-bench.XXXXXX)
 
-gcc -O2 -o "$work/step_scene" "$root/bench/screen/step_scene.c" -lX11
-eval "$("$root/scripts/test-services.sh" start)"
-scene=""
-trap '[ -n "$scene" ] && kill "$scene" 2>/dev/null; "$root/scripts/test-services.sh" stop; rm -rf "$work"' EXIT
+source "$root/bench/screen/scene_services.sh"
 "$work/step_scene" box "$fps" 100000 &
 scene=$!
 sleep 1
-xpid=$(cat "$DESKTRACKS_SERVICES_DIR/xvfb.pid")
-hz=$(getconf CLK_TCK)
-xcpu() { awk '{print $14+$15}' "/proc/$xpid/stat"; }
 
 profile() { # name command...
   local name=$1; shift

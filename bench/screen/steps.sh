@@ -18,16 +18,9 @@ rounds=${4:-3}
 modes=${MODES:-unpaced constant ffmpeg}
 work=$(mktemp -d /tmp/desktracks-steps-bench.XXXXXX)
 
-gcc -O2 -o "$work/step_scene" "$root/bench/screen/step_scene.c" -lX11
-eval "$("$root/scripts/test-services.sh" start)"
-scene=""
-trap '[ -n "$scene" ] && kill "$scene" 2>/dev/null; "$root/scripts/test-services.sh" stop; rm -rf "$work"' EXIT
+source "$root/bench/screen/scene_services.sh"
 
-xpid=$(cat "$DESKTRACKS_SERVICES_DIR/xvfb.pid")
-hz=$(getconf CLK_TCK)
-xcpu() { awk '{print $14+$15}' "/proc/$xpid/stat"; }
-
-decode() { # video scene-log -> "caught missed brief"
+decode() { # video scene-log -> "caught missed brief shown-ms-of-missed"
   ffmpeg -v quiet -i "$1" -fps_mode passthrough -vf crop=320:32:0:0,format=gray -f rawvideo - 2>/dev/null |
     python3 -c '
 import sys
