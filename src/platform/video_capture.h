@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "platform/image_rect.h"
 #include "platform/video_result.h"
 
 // Desktop duplication: graphics adapters and their outputs, a device on one adapter, the
@@ -74,6 +76,13 @@ public:
     // hresult::accessLost when the duplication must be re-created.
     virtual HResult acquireNextFrame(uint32_t timeoutMillis, std::unique_ptr<DesktopResource>& resource) = 0;
     virtual HResult releaseFrame() = 0;
+    // The parts of the acquired frame's image that changed since the frame acquired before it, in
+    // the image's pixels (none when only the pointer moved). False when the duplication cannot
+    // tell: then any part may have changed. Asked before the frame is released.
+    virtual bool changedRects(std::vector<ImageRect>& rects) {
+        rects.clear();
+        return false;
+    }
 };
 
 // Which step of duplicating output 0 failed; each has its own log line.
@@ -103,6 +112,12 @@ class VideoContext {
 public:
     virtual ~VideoContext() = default;
     virtual void copyResource(VideoTexture& destination, VideoTexture& source) = 0;
+    // Copies one rectangle of the source into the same place of a destination that already holds
+    // a whole image. A context that cannot copy parts copies everything.
+    virtual void copyRegion(VideoTexture& destination, VideoTexture& source, const ImageRect& rect) {
+        static_cast<void>(rect);
+        copyResource(destination, source);
+    }
     // Waits for the copy; rows top to bottom.
     virtual HResult map(VideoTexture& texture, MappedImage& image) = 0;
     virtual void unmap(VideoTexture& texture) = 0;

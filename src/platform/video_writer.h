@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/image_rect.h"
 #include "platform/video_result.h"
 
 // Encoding to an MPEG-4 file through a sink writer: one H.264 stream fed with uncompressed (or
@@ -45,6 +46,10 @@ public:
     virtual ~VideoSample() = default;
     virtual HResult setSampleTime(int64_t time) = 0;
     virtual HResult setSampleDuration(int64_t duration) = 0;
+    // Where the image differs from the previous sample's, in pixels of the video (top row first);
+    // an empty list for the same picture. A writer may convert only these parts; a sample never
+    // told may differ anywhere.
+    virtual void setChangedRects(std::vector<ImageRect> rects) { static_cast<void>(rects); }
 };
 
 class SinkWriter {

@@ -4,6 +4,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/image_rect.h"
 #include "recording_settings.h"
 
 // The platform-free core of the screen track: which part of the desktop becomes the video, and
@@ -30,3 +31,12 @@ VideoSize videoSizeFor(const std::optional<CaptureArea>& area, uint32_t desktopW
 // image size does not fit 32 bits or the desktop is empty.
 bool storeFrameImage(std::vector<uint8_t>& frameImage, const uint8_t* pixels, uint32_t rowPitch,
                      uint32_t desktopWidth, uint32_t desktopHeight, const std::optional<CaptureArea>& area);
+
+// Like storeFrameImage on a frameImage that already has the video size, but copies only the part
+// of the desktop inside `changed` (desktop pixels); the rest of frameImage stays as it was.
+void storeFrameRegion(std::vector<uint8_t>& frameImage, const uint8_t* pixels, uint32_t rowPitch, uint32_t desktopWidth,
+                      uint32_t desktopHeight, const std::optional<CaptureArea>& area, const ImageRect& changed);
+
+// The part of the video that a changed desktop rectangle covers, in video pixels, top row first
+// (empty when it covers none).
+ImageRect videoRectFor(const ImageRect& changed, const std::optional<CaptureArea>& area, VideoSize size);

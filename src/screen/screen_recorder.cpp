@@ -1,5 +1,6 @@
 #include "screen/screen_recorder.h"
 
+#include <algorithm>
 #include <string>
 
 #include "recording_status.h"
@@ -156,6 +157,7 @@ bool ScreenRecorder::prepare(const RecordingSettings& settings) {
         return false;
     }
     screenDuplication = std::move(duplication);
+    wholeCopyNeeded = true;  // a new staging image holds nothing yet
     const DuplicationMode previousMode = duplicationDesc;
     duplicationDesc = screenDuplication->mode();
     if (duplicationDesc.width != previousMode.width || duplicationDesc.height != previousMode.height) {
@@ -187,9 +189,10 @@ bool ScreenRecorder::prepare(const RecordingSettings& settings) {
     return true;
 }
 
-ScreenRecorder::Acquired ScreenRecorder::acquireFrame(std::unique_ptr<DesktopResource>& resource, const RecordingSettings& settings) {
+ScreenRecorder::Acquired ScreenRecorder::acquireFrame(std::unique_ptr<DesktopResource>& resource, const RecordingSettings& settings,
+                                                     uint32_t timeoutMillis) {
     spdlog::logger& log = screenLog(settings);
-    const HResult acquired = screenDuplication->acquireNextFrame(0, resource);
+    const HResult acquired = screenDuplication->acquireNextFrame(timeoutMillis, resource);
     if (acquired == hresult::waitTimeout) {
         resource.reset();
         return Acquired::none;
@@ -286,32 +289,26 @@ ScreenRecorder::LoopEnd ScreenRecorder::captureLoop(SinkWriter& writer, uint32_t
 
 ScreenRecorder::LoopEnd ScreenRecorder::constantRateLoop(SinkWriter& writer, uint32_t streamIndex, const RecordingSettings& settings) {
     const int64_t fps = VIDEO_FPS;
-    // Tick n is at n / fps seconds from the first sample; in 100 ns, rounded down.
+    // Tick n is at n / fps seconds from the first sample; in 100 ns, rounded down. Sample n stands
+    // for the slot from tick n to tick n + 1.
     const auto tickTime = [fps](int64_t n) { return n * ticksPerSecond / fps; };
+    damageOnly = true;
+    unwritten = ImageChanges(videoSize.width, videoSize.height);
     int64_t firstTickSteady = 0;
     int64_t firstSampleWallTicks = 0;
     int64_t nextTick = 0;
     bool started = false;
 
     while (screenRunning.load()) {
-        // Sleep to the next tick instead of polling; the damage gathered meanwhile is taken then.
-        if (started) {
-            const int64_t wait = firstTickSteady + tickTime(nextTick) - clock.steadyTicks();
-            if (wait >= 10000) {
-                clock.sleepMillis(static_cast<uint32_t>(wait / 10000));
-                continue;  // the flags are looked at again before the tick
-            }
-        }
         std::unique_ptr<DesktopResource> resource;
-        const Acquired got = acquireFrame(resource, settings);
-        if (got == Acquired::stopped) return LoopEnd::stopped;
-        if (got == Acquired::failed) return LoopEnd::failed;
-        bool frameAcquired = got == Acquired::frame;
-
         if (!screenRecording.load()) {
-            captureFrame(resource.get());
-            if (frameAcquired) screenDuplication->releaseFrame();
-            clock.sleepMillis(static_cast<uint32_t>(1000 / fps));
+            const Acquired got = acquireFrame(resource, settings, static_cast<uint32_t>(1000 / fps));
+            if (got == Acquired::stopped) return LoopEnd::stopped;
+            if (got == Acquired::failed) return LoopEnd::failed;
+            if (got == Acquired::frame) {
+                captureFrame(resource.get(), true);
+                screenDuplication->releaseFrame();
+            }
             continue;
         }
         if (!started) {
@@ -319,10 +316,24 @@ ScreenRecorder::LoopEnd ScreenRecorder::constantRateLoop(SinkWriter& writer, uin
             firstTickSteady = clock.steadyTicks();
             firstSampleWallTicks = clock.wallTicks();
         }
-        captureFrame(resource.get());
-        // Every tick due by now gets a sample of the newest image: a late loop repeats it rather
-        // than leaving a hole in the grid.
-        const int64_t due = (clock.steadyTicks() - firstTickSteady) * fps / ticksPerSecond;
+        const int64_t now = clock.steadyTicks() - firstTickSteady;
+        if (now < tickTime(nextTick)) {
+            // Asleep until the slot opens; the flags are looked at again then.
+            clock.sleepMillis(static_cast<uint32_t>((tickTime(nextTick) - now + 9999) / 10000));
+            continue;
+        }
+        // Within its slot the sample waits for the desktop to change and takes the change at once,
+        // so a scene that changes once a slot is caught whatever its phase against the ticks; a
+        // change that comes after the slot's sample goes to the next one. A loop that fell behind
+        // takes what there is and gives it to every slot it missed, so the grid stays whole.
+        const int64_t slotEnd = tickTime(nextTick + 1);
+        const int64_t lastDue = std::max(nextTick, now * fps / ticksPerSecond);
+        const uint32_t wait = now < slotEnd ? static_cast<uint32_t>((slotEnd - now) / 10000) : 0;
+        const Acquired got = acquireFrame(resource, settings, wait);
+        if (got == Acquired::stopped) return LoopEnd::stopped;
+        if (got == Acquired::failed) return LoopEnd::failed;
+        bool frameAcquired = got == Acquired::frame;
+        captureFrame(resource.get(), true);
         do {
             const int64_t time = tickTime(nextTick);
             if (failed(writeFrame(writer, streamIndex, time, tickTime(nextTick + 1) - time, frameAcquired))) {
@@ -333,42 +344,80 @@ ScreenRecorder::LoopEnd ScreenRecorder::constantRateLoop(SinkWriter& writer, uin
             if (samplesWritten == 1) noteFirstSample(firstSampleWallTicks, settings);
             ++nextTick;
             markTrackEnd(recordingStatus.screenTiming, tickTime(nextTick));
-        } while (nextTick <= due);
+        } while (nextTick <= lastDue);
     }
     return LoopEnd::stopped;
 }
 
-bool ScreenRecorder::captureFrame(DesktopResource* resource) {
+bool ScreenRecorder::captureFrame(DesktopResource* resource, bool useChanges) {
     if (resource == nullptr || !screenContext || !lDestImage) return false;
     std::unique_ptr<VideoTexture> texture = resource->queryTexture();
     if (!texture) return false;
-    screenContext->copyResource(*lDestImage, *texture);
+    ImageChanges changes(duplicationDesc.width, duplicationDesc.height);
+    std::vector<ImageRect> rects;
+    if (useChanges && !wholeCopyNeeded && screenDuplication->changedRects(rects)) {
+        changes.clear();
+        for (const ImageRect& rect : rects) changes.add(rect);
+    }
+    if (changes.none()) return true;  // only the pointer moved, or nothing of this output changed
+    if (changes.whole()) {
+        screenContext->copyResource(*lDestImage, *texture);
+    } else {
+        for (const ImageRect& rect : changes.rects()) screenContext->copyRegion(*lDestImage, *texture, rect);
+    }
     MappedImage image;
-    if (failed(screenContext->map(*lDestImage, image))) return false;
+    if (failed(screenContext->map(*lDestImage, image))) {
+        wholeCopyNeeded = true;
+        return false;
+    }
+    wholeCopyNeeded = false;
     // After a desktop size change the whole-output video keeps its size: the new desktop is
     // cropped or padded at its top-left corner.
     std::optional<CaptureArea> region = area;
     if (!region && (duplicationDesc.width != videoSize.width || duplicationDesc.height != videoSize.height)) {
         region = CaptureArea{0, 0, static_cast<int32_t>(videoSize.width), static_cast<int32_t>(videoSize.height)};
     }
-    const bool stored = storeFrameImage(writableFrameImage(), image.data, image.rowPitch, duplicationDesc.width, duplicationDesc.height, region);
+    ImageChanges missed(duplicationDesc.width, duplicationDesc.height);
+    std::vector<uint8_t>& target = writableFrameImage(missed);
+    missed.add(changes);
+    bool stored = true;
+    if (missed.whole()) {
+        stored = storeFrameImage(target, image.data, image.rowPitch, duplicationDesc.width, duplicationDesc.height, region);
+    } else {
+        for (const ImageRect& rect : missed.rects()) {
+            storeFrameRegion(target, image.data, image.rowPitch, duplicationDesc.width, duplicationDesc.height, region, rect);
+        }
+    }
     screenContext->unmap(*lDestImage);
+    for (SpareImage& spare : spareImages) spare.missed.add(changes);
+    if (changes.whole()) {
+        unwritten.addWhole();
+    } else {
+        for (const ImageRect& rect : changes.rects()) unwritten.add(videoRectFor(rect, region, videoSize));
+    }
     return stored;
 }
 
-std::vector<uint8_t>& ScreenRecorder::writableFrameImage() {
+std::vector<uint8_t>& ScreenRecorder::writableFrameImage(ImageChanges& missed) {
+    missed.clear();
     if (frameImage.use_count() == 1) return *frameImage;
     // Every buffer of a recording covers the same part of the desktop, so a spare's rows outside
     // the desktop are as black as a new buffer's; only its covered rows are rewritten.
-    for (auto& spare : spareImages) {
-        if (spare.use_count() == 1) {
-            std::swap(spare, frameImage);
+    for (SpareImage& spare : spareImages) {
+        if (spare.image.use_count() == 1) {
+            std::swap(spare.image, frameImage);
+            missed.add(spare.missed);
+            spare.missed.clear();  // it now holds the latest image
             return *frameImage;
         }
     }
     constexpr size_t maxSpares = 6;
-    if (spareImages.size() < maxSpares) spareImages.push_back(frameImage);
+    if (spareImages.size() < maxSpares) {
+        spareImages.push_back({frameImage, ImageChanges(duplicationDesc.width, duplicationDesc.height)});
+        spareImages.back().missed.clear();
+    }
     frameImage = std::make_shared<std::vector<uint8_t>>();
+    missed.addWhole();
     return *frameImage;
 }
 

@@ -9,6 +9,7 @@
 #include "platform/video_writer.h"
 #include "recording_settings.h"
 #include "screen/frame_image.h"
+#include "screen/image_changes.h"
 #include "screen/screen_clock.h"
 
 inline constexpr char screenFileName[] = "output.mp4";
@@ -43,19 +44,22 @@ private:
     LoopEnd captureLoop(SinkWriter& writer, uint32_t streamIndex, const RecordingSettings& settings);
     // constantFrameRate: exactly fps samples a second on a 1/fps grid, each the newest image.
     LoopEnd constantRateLoop(SinkWriter& writer, uint32_t streamIndex, const RecordingSettings& settings);
-    // Recovers a lost duplication itself.
-    Acquired acquireFrame(std::unique_ptr<DesktopResource>& resource, const RecordingSettings& settings);
     // The line for a sample the writer refused: the file's write failure when that is the cause.
     void logWriteFailed(const SinkWriter& writer, const RecordingSettings& settings);
     // After finalize: a write failure not yet said, and a file left unfinished.
     void logFileProblems(const SinkWriter& writer, const RecordingSettings& settings);
+    // Recovers a lost duplication itself. Waits up to timeoutMillis for a change.
+    Acquired acquireFrame(std::unique_ptr<DesktopResource>& resource, const RecordingSettings& settings, uint32_t timeoutMillis = 0);
     void noteFirstSample(int64_t wallTicks, const RecordingSettings& settings);
-    bool captureFrame(DesktopResource* resource);
+    // Makes the frame the latest image. With useChanges only what the duplication says changed is
+    // copied (and, further on, converted).
+    bool captureFrame(DesktopResource* resource, bool useChanges = false);
     void releaseResources(const RecordingSettings& settings);
     HResult initializeSinkWriter(std::unique_ptr<SinkWriter>& writer, uint32_t& streamIndex, const RecordingSettings& settings);
     HResult writeFrame(SinkWriter& writer, uint32_t streamIndex, int64_t sampleTime, int64_t sampleDuration, bool frameAcquired);
     void publishRateFigures(const RecordingSettings& settings);
-    std::vector<uint8_t>& writableFrameImage();
+    // The buffer the next image goes into, and what of the desktop it lacks against the latest image.
+    std::vector<uint8_t>& writableFrameImage(ImageChanges& missed);
 
     VideoCapturePlatform& capture;
     MediaPlatform& media;
@@ -69,8 +73,20 @@ private:
     std::unique_ptr<VideoTexture> lDestImage;
     // The latest image. Samples share it with the writer, so a new image never overwrites one a
     // sample still holds: it goes into a spare buffer, and repeated images cost no copy.
+    // A spare remembers what of the desktop changed since it was the latest image, so that it can
+    // be brought up to date by copying only that.
+    struct SpareImage {
+        std::shared_ptr<std::vector<uint8_t>> image;
+        ImageChanges missed;
+    };
     std::shared_ptr<std::vector<uint8_t>> frameImage = std::make_shared<std::vector<uint8_t>>();
-    std::vector<std::shared_ptr<std::vector<uint8_t>>> spareImages;
+    std::vector<SpareImage> spareImages;
+    // Damage-only work (the constant-rate loop): the staging image mirrors the desktop between
+    // frames, so a frame's changed parts are all that is copied into it and into the latest image,
+    // and the writer is told which parts of the video changed since the last sample.
+    bool damageOnly = false;
+    bool wholeCopyNeeded = true;  // the staging image does not mirror the desktop
+    ImageChanges unwritten{0, 0};  // video pixels changed since the last sample
 
     std::optional<CaptureArea> area;  // the usable capture area, none for the whole output
     VideoSize videoSize;              // fixed when the writer opens

@@ -50,7 +50,10 @@ HResult ScreenRecorder::writeFrame(SinkWriter& writer, uint32_t streamIndex, int
                                    bool frameAcquired) {
     const uint32_t size = videoSize.width * 4 * videoSize.height;  // fits: checked when the size was chosen
     // Before the first desktop image the sample is black.
-    if (frameImage->size() < size) writableFrameImage().resize(size);
+    if (frameImage->size() < size) {
+        ImageChanges missed(videoSize.width, videoSize.height);
+        writableFrameImage(missed).resize(size);
+    }
 
     std::unique_ptr<VideoSample> sample;
     HResult result = media.createSample(frameImage, size, sample);
@@ -59,6 +62,10 @@ HResult ScreenRecorder::writeFrame(SinkWriter& writer, uint32_t streamIndex, int
     // The desktop frame goes back before the sample is queued, whatever happened above.
     if (frameAcquired && screenDuplication) screenDuplication->releaseFrame();
 
+    if (!failed(result) && damageOnly) {
+        if (!unwritten.whole()) sample->setChangedRects(unwritten.rects());
+        unwritten.clear();
+    }
     if (!failed(result)) result = sample->setSampleTime(sampleTime);
     if (!failed(result)) result = sample->setSampleDuration(sampleDuration);
     if (!failed(result)) result = writer.writeSample(streamIndex, std::move(sample));

@@ -65,3 +65,74 @@ test('constant rate under a moving scene: every tick has a sample of the newest 
   const distinct = distinctFrames(take.file);
   assert.ok(distinct > take.screen.count * 0.3, `${distinct} distinct pictures of ${take.screen.count}`);
 });
+
+// Only what changed is copied and converted at a constant rate: a small window moved over a
+// patterned desktop must leave no trace where it was, and every sample must hold the one window.
+const crop = { x: 100, y: 200, w: 1000, h: 300 }; // where the window travels
+const windowSize = { w: 160, h: 120 };
+
+// The Y plane of every frame of a video (or one grab of the display) inside the crop.
+function lumaFrames(args) {
+  const out = spawnSync('ffmpeg', ['-v', 'error', ...args, '-vf', `crop=${crop.w}:${crop.h}:${crop.x}:${crop.y},format=yuv420p`,
+    '-fps_mode', 'passthrough', '-f', 'rawvideo', '-'], { maxBuffer: 1 << 30 }).stdout;
+  const frame = (crop.w * crop.h * 3) / 2;
+  return Array.from({ length: out.length / frame }, (_, i) => out.subarray(i * frame, i * frame + crop.w * crop.h));
+}
+
+// The largest difference between the 10x10 block averages of two pictures.
+function blockDifference(a, b) {
+  let worst = 0;
+  for (let by = 0; by < crop.h; by += 10) {
+    for (let bx = 0; bx < crop.w; bx += 10) {
+      let sum = 0;
+      for (let y = by; y < by + 10; y++) for (let x = bx; x < bx + 10; x++) sum += a[y * crop.w + x] - b[y * crop.w + x];
+      worst = Math.max(worst, Math.abs(sum / 100));
+    }
+  }
+  return worst;
+}
+
+test('constant rate with a small window moving over a pattern: only it changes, and nothing stale is left when it goes', async (t) => {
+  const x = (args) => spawnSync(args[0], args.slice(1), { encoding: 'utf8' });
+  // A plaid root (dark, about 75 in luma) and a yellow window (about 210).
+  x(['xsetroot', '-mod', '16', '16', '-fg', '#d02020', '-bg', '#2040d0']);
+  t.after(() => x(['xsetroot', '-def']));
+  const player = spawn('ffplay', ['-loglevel', 'quiet', '-an', '-noborder', '-window_title', 'cfr-box', '-left', '150', '-top', '300',
+    '-x', `${windowSize.w}`, '-y', `${windowSize.h}`, '-f', 'lavfi', '-i', `color=c=yellow:s=${windowSize.w}x${windowSize.h}:r=10`],
+  { stdio: 'ignore' });
+  t.after(() => player.kill());
+  const id = x(['xdotool', 'search', '--sync', '--name', 'cfr-box']).stdout.trim().split('\n')[0];
+  await sleep(1000);
+
+  const projectDir = tempDir();
+  const recorder = new Recorder();
+  const started = Date.now();
+  recorder.start({ projectDir, fps: 30, constantFrameRate: true });
+  await sleep(500);
+  for (let i = 1; i <= 20; i++) {
+    x(['xdotool', 'windowmove', id, `${150 + i * 40}`, `${300 + (i % 3) * 20}`]);
+    await sleep(60);
+  }
+  player.kill(); // unmapped: the desktop it covered shows again, with no damage of our own making
+  await sleep(800);
+  recorder.end();
+  const ms = Date.now() - started;
+  const file = path.join(projectDir, 'output.mp4');
+  const screen = JSON.parse(fs.readFileSync(path.join(projectDir, 'tracks.json'), 'utf8')).tracks[0];
+  assertOnGrid({ file, screen, ms }, 30);
+
+  const frames = lumaFrames(['-i', file]);
+  assert.equal(frames.length, screen.count);
+  // While the window is up, no sample holds more of it than one window: a stale copy where it was
+  // would add yellow. (Less is possible: a moved window repaints the part that was hidden.)
+  const area = windowSize.w * windowSize.h;
+  const bright = frames.map((f) => f.reduce((n, v) => n + (v > 150 ? 1 : 0), 0));
+  const withWindow = bright.filter((n) => n > 0);
+  for (const n of bright) assert.ok(n < area + 1500, `${n} window pixels in a sample`);
+  assert.ok(withWindow.filter((n) => n > area - 1500).length > 20, `${withWindow.length} samples show the window`);
+  // After it went, the picture is the desktop itself.
+  const [desktop] = lumaFrames(['-f', 'x11grab', '-draw_mouse', '0', '-video_size', '1920x1080', '-i', process.env.DISPLAY, '-frames:v', '1']);
+  assert.equal(bright[bright.length - 1], 0, 'the window is gone from the last sample');
+  const difference = blockDifference(frames[frames.length - 1], desktop);
+  assert.ok(difference < 12, `the last sample differs from the desktop by ${difference.toFixed(1)} somewhere`);
+});

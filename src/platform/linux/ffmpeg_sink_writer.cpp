@@ -226,8 +226,12 @@ HResult FfmpegSinkWriter::encode(const SharedImageSample* sample) {
     if (sample != nullptr) {
         error = av_frame_make_writable(frame.get());
         if (error < 0) return fromAvError(error);
-        const HResult converted = converter->convert(sample->image->data(), sample->length, *frame);
+        // The picture keeps the last conversion: a sample that says what changed converts only that.
+        const HResult converted = sample->changed && pictureHeld
+                                      ? converter->convertParts(sample->image->data(), sample->length, *sample->changed, *frame)
+                                      : converter->convert(sample->image->data(), sample->length, *frame);
         if (failed(converted)) return converted;
+        pictureHeld = true;
         // The file needs strictly increasing times.
         int64_t pts = sample->time;
         if (pts <= lastPts) pts = lastPts + 1;

@@ -84,6 +84,7 @@ private:
     std::unique_ptr<AVCodecContext, CodecContextDeleter> codec;
     std::unique_ptr<AVFormatContext, FormatContextDeleter> format;
     std::unique_ptr<AVFrame, FrameDeleter> frame;
+    bool pictureHeld = false;  // frame holds the last sample's picture
     std::unique_ptr<AVPacket, PacketDeleter> packet;
     std::unique_ptr<AVBSFContext, BitstreamFilterDeleter> rateFilter;
     AVStream* stream = nullptr;

@@ -91,6 +91,28 @@ HResult FrameConverter::convert(const uint8_t* data, size_t length, AVFrame& pic
     return result == 0 ? hresult::ok : hresult::fail;
 }
 
+HResult FrameConverter::convertParts(const uint8_t* data, size_t length, const std::vector<ImageRect>& parts, AVFrame& picture) {
+    if (subtype != VideoSubtype::rgb32) return convert(data, length, picture);
+    if (length < minimum) return hresult::invalidArgument;
+    for (const ImageRect& part : parts) {
+        // 4:2:0 shares each chroma sample among 2x2 pixels: whole pairs of rows and columns only.
+        const int left = std::max(part.left, 0) & ~1;
+        const int top = std::max(part.top, 0) & ~1;
+        const int right = std::min((part.right + 1) & ~1, encodedWidth);
+        const int bottom = std::min((part.bottom + 1) & ~1, encodedHeight);
+        if (right <= left || bottom <= top) continue;
+        // Bottom-up rows: the part's lowest row comes first in memory.
+        const uint8_t* lowest = data + (static_cast<size_t>(height - bottom) * width + left) * 4;
+        const int result = libyuv::ARGBToI420(
+            lowest, width * 4, picture.data[0] + static_cast<size_t>(top) * picture.linesize[0] + left, picture.linesize[0],
+            picture.data[1] + static_cast<size_t>(top / 2) * picture.linesize[1] + left / 2, picture.linesize[1],
+            picture.data[2] + static_cast<size_t>(top / 2) * picture.linesize[2] + left / 2, picture.linesize[2], right - left,
+            -(bottom - top));
+        if (result != 0) return hresult::fail;
+    }
+    return hresult::ok;
+}
+
 HResult FrameConverter::decodeJpeg(const uint8_t* data, size_t length, AVFrame& picture) {
     // The decoder reads a little past the end of its input: give it a padded copy.
     if (av_new_packet(packet.get(), static_cast<int>(length)) < 0) return hresult::outOfMemory;

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "platform/linux/ffmpeg_sink_writer.h"
 #include "platform/video_writer.h"
@@ -27,6 +28,10 @@ public:
     // Writes into `picture` (YUV420P at the encoded size). An MJPG frame that does not decode
     // leaves the picture as it was, so the video repeats the frame before it.
     HResult convert(const uint8_t* data, size_t length, AVFrame& picture);
+    // Converts only the given parts of the frame (input pixels, top row first, widened to even
+    // edges) into a picture that holds the conversion of the frame before. Screen (rgb32) frames
+    // only; any other subtype converts the whole frame.
+    HResult convertParts(const uint8_t* data, size_t length, const std::vector<ImageRect>& parts, AVFrame& picture);
 
 private:
     FrameConverter(const VideoMediaType& input, int encodedWidth, int encodedHeight);

@@ -2,9 +2,16 @@
 
 #include "platform/linux/x11_outputs.h"
 
+#include <X11/extensions/Xfixes.h>
 #include <X11/extensions/Xrandr.h>
+#include <poll.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
 
 namespace {
 
@@ -30,8 +37,9 @@ HResult X11SharedImage::create(std::shared_ptr<X11Connection> connection, unsign
     image->ximage = XShmCreateImage(dpy, DefaultVisual(dpy, screen), static_cast<unsigned>(DefaultDepth(dpy, screen)),
                                     ZPixmap, nullptr, &image->segment, width, height);
     if (image->ximage == nullptr) return hresult::outOfMemory;
-    const size_t bytes = static_cast<size_t>(image->ximage->bytes_per_line) * height;
-    image->segment.shmid = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
+    image->imageBytes = static_cast<size_t>(image->ximage->bytes_per_line) * height;
+    // Pages of the parts' room are only touched when a part is grabbed.
+    image->segment.shmid = shmget(IPC_PRIVATE, 2 * image->imageBytes, IPC_CREAT | 0600);
     if (image->segment.shmid < 0) return hresult::outOfMemory;
     image->segment.shmaddr = static_cast<char*>(shmat(image->segment.shmid, nullptr, 0));
     // Marked for removal at once: the segment goes away with its last attachment, even on a crash.
@@ -72,6 +80,34 @@ bool X11SharedImage::grab(const X11DesktopTexture& source) {
     return grabbed;
 }
 
+bool X11SharedImage::grabPart(const X11DesktopTexture& source, const ImageRect& part) {
+    const ImageRect clipped{std::max(part.left, 0), std::max(part.top, 0), std::min(part.right, ximage->width),
+                            std::min(part.bottom, ximage->height)};
+    if (!grabbed || clipped.empty()) return grabbed;
+    const auto width = static_cast<unsigned>(clipped.right - clipped.left);
+    const auto height = static_cast<unsigned>(clipped.bottom - clipped.top);
+    if (width == static_cast<unsigned>(ximage->width) && height == static_cast<unsigned>(ximage->height)) return grab(source);
+    Display* dpy = connection->display();
+    const int screen = DefaultScreen(dpy);
+    XImage* piece = XShmCreateImage(dpy, DefaultVisual(dpy, screen), static_cast<unsigned>(DefaultDepth(dpy, screen)), ZPixmap,
+                                    segment.shmaddr + imageBytes, &segment, width, height);
+    grabbed = piece != nullptr && !connection->lost() &&
+              XShmGetImage(dpy, source.root, piece, source.rect.x + clipped.left, source.rect.y + clipped.top, AllPlanes) &&
+              connection->takeError() == 0 && !connection->lost();
+    if (grabbed) {
+        const size_t rowBytes = static_cast<size_t>(width) * 4;
+        for (unsigned y = 0; y < height; ++y) {
+            std::memcpy(ximage->data + static_cast<size_t>(clipped.top + y) * ximage->bytes_per_line + static_cast<size_t>(clipped.left) * 4,
+                        piece->data + static_cast<size_t>(y) * piece->bytes_per_line, rowBytes);
+        }
+    }
+    if (piece != nullptr) {
+        piece->data = nullptr;
+        XDestroyImage(piece);
+    }
+    return grabbed;
+}
+
 HResult X11DesktopDuplication::create(std::shared_ptr<X11Connection> connection, int screen, X11Rect output,
                                       std::unique_ptr<DesktopDuplication>& duplication) {
     Display* dpy = connection->display();
@@ -81,6 +117,14 @@ HResult X11DesktopDuplication::create(std::shared_ptr<X11Connection> connection,
     if (!XDamageQueryExtension(dpy, &created->damageEventBase, &damageError)) return hresult::notImplemented;
     if (!XRRQueryExtension(dpy, &created->randrEventBase, &randrError)) return hresult::notImplemented;
     created->damage = XDamageCreate(dpy, created->root, XDamageReportNonEmpty);
+    // Where the damage lies takes XFixes regions; without them every change is the whole desktop.
+    int fixesEvent = 0;
+    int fixesError = 0;
+    int fixesMajor = 2;
+    int fixesMinor = 0;
+    if (XFixesQueryExtension(dpy, &fixesEvent, &fixesError) && XFixesQueryVersion(dpy, &fixesMajor, &fixesMinor) && fixesMajor >= 2) {
+        created->damagedParts = XFixesCreateRegion(dpy, nullptr, 0);
+    }
     XRRSelectInput(dpy, created->root, RRScreenChangeNotifyMask);
     if (!connection->sync()) return hresult::fail;
     duplication = std::move(created);
@@ -92,6 +136,7 @@ X11DesktopDuplication::~X11DesktopDuplication() {
         // The connection outlives the duplication: stop what it asked the server to send.
         XRRSelectInput(connection->display(), root, 0);
         XDamageDestroy(connection->display(), damage);
+        if (damagedParts != 0) XFixesDestroyRegion(connection->display(), damagedParts);
         connection->sync();
     }
 }
@@ -112,10 +157,51 @@ void X11DesktopDuplication::drainEvents() {
     }
 }
 
-HResult X11DesktopDuplication::acquireNextFrame(uint32_t, std::unique_ptr<DesktopResource>& resource) {
+void X11DesktopDuplication::waitForEvents(uint32_t timeoutMillis) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMillis);
+    while (!damaged && !screenChanged && !connection->lost()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) return;
+        pollfd connectionFd{ConnectionNumber(connection->display()), POLLIN, 0};
+        if (poll(&connectionFd, 1, static_cast<int>(left)) < 0 && errno != EINTR) return;
+        drainEvents();
+    }
+}
+
+void X11DesktopDuplication::takeDamage() {
+    // The region stays on the server until asked for: a loop that never asks pays no round trip.
+    XDamageSubtract(connection->display(), damage, None, damagedParts);
+    partsFetched = false;
+}
+
+bool X11DesktopDuplication::changedRects(std::vector<ImageRect>& rects) {
+    rects.clear();
+    if (!frameHeld || firstFrame || damagedParts == 0) return false;
+    if (!partsFetched) {
+        changes.clear();
+        int count = 0;
+        XRectangle* boxes = XFixesFetchRegion(connection->display(), damagedParts, &count);
+        changesKnown = boxes != nullptr || count == 0;
+        for (int i = 0; changesKnown && i < count; ++i) {
+            const ImageRect part{std::max(boxes[i].x - output.x, 0), std::max(boxes[i].y - output.y, 0),
+                                 std::min(boxes[i].x + boxes[i].width - output.x, static_cast<int>(output.width)),
+                                 std::min(boxes[i].y + boxes[i].height - output.y, static_cast<int>(output.height))};
+            if (!part.empty()) changes.push_back(part);
+        }
+        if (boxes != nullptr) XFree(boxes);
+        partsFetched = true;
+    }
+    if (!changesKnown) return false;
+    rects = changes;
+    return true;
+}
+
+HResult X11DesktopDuplication::acquireNextFrame(uint32_t timeoutMillis, std::unique_ptr<DesktopResource>& resource) {
     resource.reset();
     if (frameHeld) return invalidCall;
     drainEvents();
+    if (!damaged && timeoutMillis > 0) waitForEvents(timeoutMillis);
     if (screenChanged && !connection->lost()) {
         // The server also reports the configuration a new listener starts with; only a real
         // change of this output ends the duplication.
@@ -127,7 +213,7 @@ HResult X11DesktopDuplication::acquireNextFrame(uint32_t, std::unique_ptr<Deskto
     if (connection->lost() || reconfigured) return hresult::accessLost;
     if (!damaged) return hresult::waitTimeout;
     // Clear the damage before the grab, so that drawing during the grab shows up next time.
-    XDamageSubtract(connection->display(), damage, None, None);
+    takeDamage();
     damaged = false;
     frameHeld = true;
     resource = std::make_unique<X11DesktopFrame>(root, output);
@@ -137,5 +223,6 @@ HResult X11DesktopDuplication::acquireNextFrame(uint32_t, std::unique_ptr<Deskto
 HResult X11DesktopDuplication::releaseFrame() {
     if (!frameHeld) return invalidCall;
     frameHeld = false;
+    firstFrame = false;
     return hresult::ok;
 }

@@ -5,6 +5,7 @@
 #include <X11/extensions/Xdamage.h>
 
 #include <memory>
+#include <vector>
 
 #include "platform/linux/x11_connection.h"
 #include "platform/video_capture.h"
@@ -25,7 +26,8 @@ public:
     const X11Rect rect;
 };
 
-// A shared-memory image the CPU can read: the staging texture.
+// A shared-memory image the CPU can read: the staging texture. Its segment holds a second image's
+// room after the first, where parts are grabbed before they are copied into place.
 class X11SharedImage : public VideoTexture {
 public:
     static HResult create(std::shared_ptr<X11Connection> connection, unsigned width, unsigned height,
@@ -33,6 +35,9 @@ public:
     ~X11SharedImage() override;
     // Grabs the rectangle into the image; false when the server refused.
     bool grab(const X11DesktopTexture& source);
+    // Grabs one part of the rectangle (in its pixels) into the same place of an image that holds
+    // a whole grab; false, and no longer holding an image, when it could not.
+    bool grabPart(const X11DesktopTexture& source, const ImageRect& part);
     bool holdsImage() const { return grabbed; }
     XImage* image() const { return ximage; }
 
@@ -41,6 +46,7 @@ private:
     std::shared_ptr<X11Connection> connection;
     XShmSegmentInfo segment{};
     XImage* ximage = nullptr;
+    size_t imageBytes = 0;
     bool attached = false;
     bool grabbed = false;
 };
@@ -48,8 +54,9 @@ private:
 // A render target the desktop could be drawn into; X11 needs no object for it.
 class X11RenderTarget : public VideoTexture {};
 
-// Duplication of one output: XDamage tells whether the desktop changed, RandR whether the screen
-// was reconfigured (which ends the duplication, as on other platforms).
+// Duplication of one output: XDamage tells whether and where the desktop changed, RandR whether the
+// screen was reconfigured (which ends the duplication, as on other platforms). An acquire with a
+// timeout waits on the connection for the first change.
 class X11DesktopDuplication : public DesktopDuplication {
 public:
     static HResult create(std::shared_ptr<X11Connection> connection, int screen, X11Rect output,
@@ -58,17 +65,26 @@ public:
     DuplicationMode mode() override;
     HResult acquireNextFrame(uint32_t timeoutMillis, std::unique_ptr<DesktopResource>& resource) override;
     HResult releaseFrame() override;
+    bool changedRects(std::vector<ImageRect>& rects) override;
 
 private:
     X11DesktopDuplication(std::shared_ptr<X11Connection> connection, int screen, X11Rect output)
         : connection(std::move(connection)), screen(screen), root(RootWindow(this->connection->display(), screen)), output(output) {}
     void drainEvents();
+    void waitForEvents(uint32_t timeoutMillis);
+    // Clears the damage; where it was stays in damagedParts.
+    void takeDamage();
 
     std::shared_ptr<X11Connection> connection;
     int screen;
     Window root;
     X11Rect output;
     Damage damage = 0;
+    XserverRegion damagedParts = 0;
+    std::vector<ImageRect> changes;  // damagedParts in the output's pixels, once fetched
+    bool partsFetched = false;
+    bool changesKnown = false;
+    bool firstFrame = true;  // delivers the whole desktop, whatever the damage says
     int damageEventBase = 0;
     int randrEventBase = 0;
     bool damaged = true;  // the first acquire delivers the current desktop

@@ -129,6 +129,12 @@ public:
         if (image != nullptr && desktop != nullptr) image->grab(*desktop);
     }
 
+    void copyRegion(VideoTexture& destination, VideoTexture& source, const ImageRect& rect) override {
+        auto* image = dynamic_cast<X11SharedImage*>(&destination);
+        auto* desktop = dynamic_cast<X11DesktopTexture*>(&source);
+        if (image != nullptr && desktop != nullptr) image->grabPart(*desktop, rect);
+    }
+
     HResult map(VideoTexture& texture, MappedImage& mapped) override {
         auto* image = dynamic_cast<X11SharedImage*>(&texture);
         if (image == nullptr || !image->holdsImage()) return hresult::fail;

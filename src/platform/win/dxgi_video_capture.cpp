@@ -56,17 +56,48 @@ public:
     }
     HResult acquireNextFrame(uint32_t timeoutMillis, std::unique_ptr<DesktopResource>& resource) override {
         resource.reset();
-        DXGI_OUTDUPL_FRAME_INFO info{};
+        frameInfo = DXGI_OUTDUPL_FRAME_INFO{};
         ComPtr<IDXGIResource> desktop;
-        const HRESULT result = duplication->AcquireNextFrame(timeoutMillis, &info, &desktop);
+        const HRESULT result = duplication->AcquireNextFrame(timeoutMillis, &frameInfo, &desktop);
         if (SUCCEEDED(result) && desktop) resource = std::make_unique<DxgiDesktopResource>(std::move(desktop));
         return result;
     }
     HResult releaseFrame() override { return duplication->ReleaseFrame(); }
 
+    // The move and dirty rectangles of the frame. A move's destination counts as changed like a
+    // dirty rectangle: its pixels are copied from the frame's image, which already shows the move.
+    bool changedRects(std::vector<ImageRect>& rects) override {
+        rects.clear();
+        if (frameInfo.LastPresentTime.QuadPart == 0) return true;  // only the pointer changed
+        const bool rotated = description.Rotation != DXGI_MODE_ROTATION_IDENTITY && description.Rotation != DXGI_MODE_ROTATION_UNSPECIFIED;
+        if (frameInfo.TotalMetadataBufferSize == 0 || rotated) return false;
+        metadata.resize(frameInfo.TotalMetadataBufferSize);
+        UINT movesSize = 0;
+        if (FAILED(duplication->GetFrameMoveRects(static_cast<UINT>(metadata.size()), reinterpret_cast<DXGI_OUTDUPL_MOVE_RECT*>(metadata.data()),
+                                                  &movesSize))) {
+            return false;
+        }
+        const auto* moves = reinterpret_cast<const DXGI_OUTDUPL_MOVE_RECT*>(metadata.data());
+        for (UINT i = 0; i < movesSize / sizeof(DXGI_OUTDUPL_MOVE_RECT); ++i) {
+            const RECT& to = moves[i].DestinationRect;
+            rects.push_back({to.left, to.top, to.right, to.bottom});
+        }
+        // The dirty rectangles go after the moves, in the rest of the buffer.
+        UINT dirtySize = 0;
+        if (FAILED(duplication->GetFrameDirtyRects(static_cast<UINT>(metadata.size() - movesSize),
+                                                   reinterpret_cast<RECT*>(metadata.data() + movesSize), &dirtySize))) {
+            return false;
+        }
+        const auto* dirty = reinterpret_cast<const RECT*>(metadata.data() + movesSize);
+        for (UINT i = 0; i < dirtySize / sizeof(RECT); ++i) rects.push_back({dirty[i].left, dirty[i].top, dirty[i].right, dirty[i].bottom});
+        return true;
+    }
+
 private:
     ComPtr<IDXGIOutputDuplication> duplication;
     DXGI_OUTDUPL_DESC description{};
+    DXGI_OUTDUPL_FRAME_INFO frameInfo{};
+    std::vector<uint8_t> metadata;
 };
 
 class DxgiAdapter : public VideoAdapter {
@@ -190,6 +221,12 @@ public:
     explicit D3dContext(ComPtr<ID3D11DeviceContext> context) : context(std::move(context)) {}
     void copyResource(VideoTexture& destination, VideoTexture& source) override {
         context->CopyResource(static_cast<D3dTexture&>(destination).texture.Get(), static_cast<D3dTexture&>(source).texture.Get());
+    }
+    void copyRegion(VideoTexture& destination, VideoTexture& source, const ImageRect& rect) override {
+        const D3D11_BOX box{static_cast<UINT>(rect.left), static_cast<UINT>(rect.top), 0, static_cast<UINT>(rect.right),
+                            static_cast<UINT>(rect.bottom), 1};
+        context->CopySubresourceRegion(static_cast<D3dTexture&>(destination).texture.Get(), 0, box.left, box.top, 0,
+                                       static_cast<D3dTexture&>(source).texture.Get(), 0, &box);
     }
     HResult map(VideoTexture& texture, MappedImage& image) override {
         D3D11_MAPPED_SUBRESOURCE mapped{};

@@ -1,53 +1,17 @@
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <memory>
-#include <string>
 
+#include "common/private_xvfb.h"
 #include "platform/video_capture.h"
 
 namespace screen_test {
 namespace {
 
-// A 640x480 display of the test's own, so that resizing it disturbs nobody; DISPLAY names it from then on.
-class PrivateXvfb {
-public:
-    PrivateXvfb() {
-        int fds[2];
-        if (pipe(fds) != 0) return;
-        pid = fork();
-        if (pid == 0) {
-            prctl(PR_SET_PDEATHSIG, SIGTERM);  // never outlive a test that crashed
-            freopen("/dev/null", "w", stdout);
-            freopen("/dev/null", "w", stderr);
-            const std::string fd = std::to_string(fds[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "640x480x24", "-nolisten", "tcp", "+extension",
-                   "RANDR", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(fds[1]);
-        char buffer[32] = {};
-        ssize_t got = 0;
-        for (ssize_t n; got < 31 && !std::memchr(buffer, '\n', got) && (n = read(fds[0], buffer + got, 31 - got)) > 0;) got += n;
-        close(fds[0]);
-        running = got > 0 && setenv("DISPLAY", (":" + std::string(buffer, std::strcspn(buffer, "\n"))).c_str(), 1) == 0;
-    }
-    ~PrivateXvfb() {
-        if (pid > 0) kill(pid, SIGTERM), waitpid(pid, nullptr, 0);
-    }
-    bool running = false;
-
-private:
-    pid_t pid = -1;
-};
-
 TEST(X11Duplication, StillDesktopTimesOutAndAResizeLosesTheDuplication) {
-    PrivateXvfb xvfb;
+    test_support::PrivateXvfb xvfb;
     if (!xvfb.running) GTEST_SKIP() << "Xvfb could not be started";
     const std::unique_ptr<VideoCapturePlatform> platform = createVideoCapturePlatform();
     std::unique_ptr<VideoFactory> factory;
