@@ -9,6 +9,12 @@
 // bump them at one point each with relaxed atomics (no locks, nothing the capture paths notice);
 // readers take a snapshot at any time. Process-wide like the run flags: one recording at a time.
 
+// Frames of silence the audio callback writes around a callback's own frames.
+struct AudioFill {
+    uint64_t before = 0;  // the device came back after a gap
+    uint32_t after = 0;   // frames went missing within the last seconds
+};
+
 struct AudioTrackStatus {
     // The encoder this track's device writes into; the shared audio callback finds its track by it.
     std::atomic<const void*> source{nullptr};
@@ -30,10 +36,21 @@ struct AudioTrackStatus {
     std::atomic<uint64_t> filledFrames{0};
     // Set when the device's clock was restarted: the estimate starts over with the next callback.
     std::atomic<bool> rebase{false};
+    // Steady clock (100 ns) of the last callback, for the recorder thread's watch on its device.
+    std::atomic<int64_t> lastCallbackTicks{0};
+    // Set by the recorder thread before a lost device starts again: the next callback fills the
+    // time since the last frame with silence (the size of that fill lands in `lastGapFrames`), and
+    // from then on the start estimate stays where the frames before the gap put it.
+    std::atomic<bool> gapPending{false};
+    std::atomic<bool> startSettled{false};
+    std::atomic<uint64_t> lastGapFrames{0};
 
-    // Counts a callback's frames; returns how many frames of silence to append for frames the
-    // device never delivered (already counted).
-    uint32_t countFrames(const int16_t* samples, uint32_t count);
+    // Counts a callback's frames; says how many frames of silence go before and after them for
+    // frames the device never delivered (already counted).
+    AudioFill countFrames(const int16_t* samples, uint32_t count);
+    // Silence from the last frame up to now, counted as lost (the device is gone at the end of the
+    // recording); 0 before the first frame.
+    uint64_t fillUntilNow();
     // Wall clock (100 ns) when the first frame was captured, 0 before it.
     int64_t startWallTicks() const;
 };
@@ -81,8 +98,12 @@ inline void markTrackEnd(TrackTiming& timing, int64_t durationTicks) { timing.du
 // The name of the device a track records, once it is known (not on a capture path).
 void setTrackDevice(const char* track, std::string name);
 // Called from the shared audio callback with the encoder it writes into (16-bit mono frames);
-// returns the frames of silence to append (see AudioTrackStatus::countFrames).
-uint32_t countAudioFrames(const void* encoder, const void* samples, uint32_t frames);
+// returns the frames of silence to write around them (see AudioTrackStatus::countFrames).
+AudioFill countAudioFrames(const void* encoder, const void* samples, uint32_t frames);
+// The audio track that `encoder` belongs to, or nullptr.
+AudioTrackStatus* audioTrackOf(const void* encoder);
+// A track whose device came back is no longer failed: its entry leaves the failures again.
+void clearTrackFailure(const char* track);
 // The device writing into `encoder` had its clock restarted: frames before it may be missing, so
 // the track's start is estimated again from the frames that follow.
 void restartAudioStartEstimate(const void* encoder);

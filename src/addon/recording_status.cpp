@@ -79,6 +79,10 @@ void resetAudio(AudioTrackStatus& track) {
     track.filledFrames.store(0);
     track.windowEnd.store(0);
     track.rebase.store(false);
+    track.lastCallbackTicks.store(0);
+    track.gapPending.store(false);
+    track.startSettled.store(false);
+    track.lastGapFrames.store(0);
 }
 
 void resetTiming(TrackTiming& timing) {
@@ -88,7 +92,7 @@ void resetTiming(TrackTiming& timing) {
 
 }  // namespace
 
-uint32_t AudioTrackStatus::countFrames(const int16_t* samples, uint32_t count) {
+AudioFill AudioTrackStatus::countFrames(const int16_t* samples, uint32_t count) {
     uint32_t largest = blockPeak.load(std::memory_order_relaxed);
     for (uint32_t i = 0; i < count; ++i) {
         largest = std::max(largest, static_cast<uint32_t>(std::abs(static_cast<int32_t>(samples[i]))));
@@ -102,6 +106,25 @@ uint32_t AudioTrackStatus::countFrames(const int16_t* samples, uint32_t count) {
         blockFrames.store(inBlock, std::memory_order_relaxed);
     }
     blockPeak.store(largest, std::memory_order_relaxed);
+    const int64_t now = steadyTicks();
+    lastCallbackTicks.store(now, std::memory_order_relaxed);
+
+    AudioFill fill;
+    const bool afterGap = gapPending.load(std::memory_order_relaxed) && gapPending.exchange(false);
+    if (afterGap && frames.load(std::memory_order_relaxed) != 0) {
+        // The device is back: silence from where the file's next frame belongs to the capture of
+        // this callback's first frame keeps what follows on the clock.
+        const int64_t due = firstSteadyTicks.load(std::memory_order_relaxed) +
+                            static_cast<int64_t>(frames.load(std::memory_order_relaxed)) * ticksPerSecond / audioRate;
+        const int64_t captured = now - static_cast<int64_t>(count) * ticksPerSecond / audioRate;
+        if (captured > due) fill.before = static_cast<uint64_t>((captured - due) * audioRate / ticksPerSecond);
+        frames.fetch_add(fill.before, std::memory_order_relaxed);
+        filledFrames.fetch_add(fill.before, std::memory_order_relaxed);
+        lastGapFrames.store(fill.before, std::memory_order_relaxed);
+        // The start stays where the frames before the gap put it: a late first callback of the
+        // new stream would otherwise drag it (and everything before the gap) early.
+        startSettled.store(true, std::memory_order_relaxed);
+    }
     const uint64_t before = frames.fetch_add(count, std::memory_order_relaxed);
 
     // Where the file's first frame sits on the steady clock if every frame since came in: the
@@ -109,19 +132,25 @@ uint32_t AudioTrackStatus::countFrames(const int16_t* samples, uint32_t count) {
     // this later, so the earliest value is the estimate; frames that never came push every later
     // value up.
     const int64_t filed = static_cast<int64_t>(before + count) * ticksPerSecond / audioRate;
-    const int64_t implied = steadyTicks() - filed;
-    if (before == 0 || (rebase.load(std::memory_order_relaxed) && rebase.exchange(false))) {
+    const int64_t implied = now - filed;
+    const bool restart = before == 0 || (rebase.load(std::memory_order_relaxed) && rebase.exchange(false));
+    if (restart) {
         wallMinusSteady.store(wallClockTicks() - (implied + filed), std::memory_order_relaxed);
         firstSteadyTicks.store(implied, std::memory_order_relaxed);
+    }
+    if (restart || afterGap) {
+        // A second of audio measured afresh.
         windowMinimum.store(implied, std::memory_order_relaxed);
         lastWindowExcess.store(0, std::memory_order_relaxed);
         windowEnd.store(filed + ticksPerSecond, std::memory_order_relaxed);
-        return 0;
+        return fill;
     }
-    const int64_t first = std::min(firstSteadyTicks.load(std::memory_order_relaxed), implied);
+    const int64_t first = startSettled.load(std::memory_order_relaxed)
+                              ? firstSteadyTicks.load(std::memory_order_relaxed)
+                              : std::min(firstSteadyTicks.load(std::memory_order_relaxed), implied);
     firstSteadyTicks.store(first, std::memory_order_relaxed);
     if (implied < windowMinimum.load(std::memory_order_relaxed)) windowMinimum.store(implied, std::memory_order_relaxed);
-    if (filed < windowEnd.load(std::memory_order_relaxed)) return 0;
+    if (filed < windowEnd.load(std::memory_order_relaxed)) return fill;
 
     // A whole second of audio: how far its best estimate lies behind the first. Two seconds in a
     // row behind means frames went missing (a burst after a stalled thread catches up within one);
@@ -132,12 +161,25 @@ uint32_t AudioTrackStatus::countFrames(const int16_t* samples, uint32_t count) {
     windowEnd.store(filed + ticksPerSecond, std::memory_order_relaxed);
     if (sure <= ticksPerSecond / 50) {
         lastWindowExcess.store(excess, std::memory_order_relaxed);
-        return 0;
+        return fill;
     }
-    const auto fill = static_cast<uint32_t>(sure * audioRate / ticksPerSecond);
+    fill.after = static_cast<uint32_t>(sure * audioRate / ticksPerSecond);
     lastWindowExcess.store(excess - sure, std::memory_order_relaxed);
-    frames.fetch_add(fill, std::memory_order_relaxed);
-    filledFrames.fetch_add(fill, std::memory_order_relaxed);
+    frames.fetch_add(fill.after, std::memory_order_relaxed);
+    filledFrames.fetch_add(fill.after, std::memory_order_relaxed);
+    return fill;
+}
+
+uint64_t AudioTrackStatus::fillUntilNow() {
+    const uint64_t held = frames.load();
+    if (held == 0) return 0;
+    const int64_t due = firstSteadyTicks.load() + static_cast<int64_t>(held) * ticksPerSecond / audioRate;
+    const int64_t now = steadyTicks();
+    if (now <= due) return 0;
+    const auto fill = static_cast<uint64_t>((now - due) * audioRate / ticksPerSecond);
+    frames.fetch_add(fill);
+    filledFrames.fetch_add(fill);
+    lastGapFrames.store(fill);
     return fill;
 }
 
@@ -147,9 +189,7 @@ int64_t AudioTrackStatus::startWallTicks() const {
 }
 
 void restartAudioStartEstimate(const void* encoder) {
-    for (AudioTrackStatus* track : {&recordingStatus.microphone, &recordingStatus.systemAudio}) {
-        if (track->source.load() == encoder) track->rebase.store(true);
-    }
+    if (AudioTrackStatus* track = audioTrackOf(encoder)) track->rebase.store(true);
 }
 
 void setTrackDevice(const char* track, std::string name) {
@@ -201,13 +241,22 @@ void countScreenSample() {
     bucket.samples.fetch_add(1, std::memory_order_relaxed);
 }
 
-uint32_t countAudioFrames(const void* encoder, const void* samples, uint32_t frames) {
+AudioTrackStatus* audioTrackOf(const void* encoder) {
     for (AudioTrackStatus* track : {&recordingStatus.microphone, &recordingStatus.systemAudio}) {
-        if (track->source.load(std::memory_order_relaxed) == encoder) {
-            return track->countFrames(static_cast<const int16_t*>(samples), frames);
-        }
+        if (track->source.load(std::memory_order_relaxed) == encoder) return track;
     }
-    return 0;
+    return nullptr;
+}
+
+AudioFill countAudioFrames(const void* encoder, const void* samples, uint32_t frames) {
+    AudioTrackStatus* track = audioTrackOf(encoder);
+    return track != nullptr ? track->countFrames(static_cast<const int16_t*>(samples), frames) : AudioFill{};
+}
+
+void clearTrackFailure(const char* track) {
+    std::lock_guard<std::mutex> lock(failuresLock);
+    failures.erase(std::remove_if(failures.begin(), failures.end(), [&](const TrackFailure& f) { return f.track == track; }),
+                   failures.end());
 }
 
 void beginLiveStatus(spdlog::logger& logger) {
