@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 struct AudioFill {
     uint64_t before = 0;  // the device came back after a gap
     uint32_t after = 0;   // frames went missing within the last seconds
+    uint32_t dropped = 0;  // the callback's first frames are left out: they would sit ahead of the clock
 };
 
 struct AudioTrackStatus {
@@ -46,8 +48,11 @@ struct AudioTrackStatus {
     std::atomic<uint64_t> lastGapFrames{0};
 
     // Counts a callback's frames; says how many frames of silence go before and after them for
-    // frames the device never delivered (already counted).
-    AudioFill countFrames(const int16_t* samples, uint32_t count);
+    // frames the device never delivered, and after a gap how many of them to leave out (all
+    // already counted).
+    // `firstFrameAgeTicks`: how long before now the first of them was captured, when the device
+    // says (100 ns).
+    AudioFill countFrames(const int16_t* samples, uint32_t count, std::optional<int64_t> firstFrameAgeTicks = std::nullopt);
     // Silence from the last frame up to now, counted as lost (the device is gone at the end of the
     // recording); 0 before the first frame.
     uint64_t fillUntilNow();
@@ -99,7 +104,8 @@ inline void markTrackEnd(TrackTiming& timing, int64_t durationTicks) { timing.du
 void setTrackDevice(const char* track, std::string name);
 // Called from the shared audio callback with the encoder it writes into (16-bit mono frames);
 // returns the frames of silence to write around them (see AudioTrackStatus::countFrames).
-AudioFill countAudioFrames(const void* encoder, const void* samples, uint32_t frames);
+AudioFill countAudioFrames(const void* encoder, const void* samples, uint32_t frames,
+                           std::optional<int64_t> firstFrameAgeTicks = std::nullopt);
 // The audio track that `encoder` belongs to, or nullptr.
 AudioTrackStatus* audioTrackOf(const void* encoder);
 // A track whose device came back is no longer failed: its entry leaves the failures again.

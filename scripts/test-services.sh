@@ -88,6 +88,15 @@ stop() {
 restart_pulse() {
   local dir="${DESKTRACKS_SERVICES_DIR:-${1:-}}"
   [ -n "$dir" ] && [ -d "$dir" ] || { echo "no services folder" >&2; exit 2; }
+  local pid
+  pid=$(cat "$dir/pulse.pid")
+  kill -KILL "$pid" 2>/dev/null || true
+  # Until it is reaped the dead daemon is a zombie, which its pid file check takes for a live one.
+  for _ in $(seq 1 40); do
+    grep -qs '^State:.*[RSD]' "/proc/$pid/status" || break
+    sleep 0.05
+  done
+  rm -f "$dir/runtime/pulse/pid"
   start_pulse "$dir"
 }
 

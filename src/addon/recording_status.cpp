@@ -92,7 +92,7 @@ void resetTiming(TrackTiming& timing) {
 
 }  // namespace
 
-AudioFill AudioTrackStatus::countFrames(const int16_t* samples, uint32_t count) {
+AudioFill AudioTrackStatus::countFrames(const int16_t* samples, uint32_t count, std::optional<int64_t> firstFrameAgeTicks) {
     uint32_t largest = blockPeak.load(std::memory_order_relaxed);
     for (uint32_t i = 0; i < count; ++i) {
         largest = std::max(largest, static_cast<uint32_t>(std::abs(static_cast<int32_t>(samples[i]))));
@@ -108,15 +108,17 @@ AudioFill AudioTrackStatus::countFrames(const int16_t* samples, uint32_t count) 
     blockPeak.store(largest, std::memory_order_relaxed);
     const int64_t now = steadyTicks();
     lastCallbackTicks.store(now, std::memory_order_relaxed);
+    // When the callback's first frame was captured: as the backend says, or else the newest frame
+    // was captured just before the callback ran.
+    const int64_t captured = now - firstFrameAgeTicks.value_or(static_cast<int64_t>(count) * ticksPerSecond / audioRate);
+    const auto audioTicks = [](uint64_t frameCount) { return static_cast<int64_t>(frameCount) * ticksPerSecond / audioRate; };
 
     AudioFill fill;
     const bool afterGap = gapPending.load(std::memory_order_relaxed) && gapPending.exchange(false);
     if (afterGap && frames.load(std::memory_order_relaxed) != 0) {
         // The device is back: silence from where the file's next frame belongs to the capture of
         // this callback's first frame keeps what follows on the clock.
-        const int64_t due = firstSteadyTicks.load(std::memory_order_relaxed) +
-                            static_cast<int64_t>(frames.load(std::memory_order_relaxed)) * ticksPerSecond / audioRate;
-        const int64_t captured = now - static_cast<int64_t>(count) * ticksPerSecond / audioRate;
+        const int64_t due = firstSteadyTicks.load(std::memory_order_relaxed) + audioTicks(frames.load(std::memory_order_relaxed));
         if (captured > due) fill.before = static_cast<uint64_t>((captured - due) * audioRate / ticksPerSecond);
         frames.fetch_add(fill.before, std::memory_order_relaxed);
         filledFrames.fetch_add(fill.before, std::memory_order_relaxed);
@@ -124,18 +126,23 @@ AudioFill AudioTrackStatus::countFrames(const int16_t* samples, uint32_t count) 
         // The start stays where the frames before the gap put it: a late first callback of the
         // new stream would otherwise drag it (and everything before the gap) early.
         startSettled.store(true, std::memory_order_relaxed);
+    } else if (startSettled.load(std::memory_order_relaxed)) {
+        // Frames that would sit earlier than the clock allows: the gap's fill came from a late
+        // first callback. Leaving them out puts what follows back on the clock.
+        const int64_t ahead = firstSteadyTicks.load(std::memory_order_relaxed) - (captured - audioTicks(frames.load(std::memory_order_relaxed)));
+        if (ahead > 0) fill.dropped = static_cast<uint32_t>(std::min<int64_t>(count, ahead * audioRate / ticksPerSecond));
+        count -= fill.dropped;
     }
     const uint64_t before = frames.fetch_add(count, std::memory_order_relaxed);
 
-    // Where the file's first frame sits on the steady clock if every frame since came in: the
-    // newest frame of a callback was captured just before it ran. A late callback only pushes
-    // this later, so the earliest value is the estimate; frames that never came push every later
-    // value up.
-    const int64_t filed = static_cast<int64_t>(before + count) * ticksPerSecond / audioRate;
-    const int64_t implied = now - filed;
+    // Where the file's first frame sits on the steady clock if every frame since came in. A late
+    // callback only pushes this later, so the earliest value is the estimate; frames that never
+    // came push every later value up.
+    const int64_t filed = audioTicks(before + count);
+    const int64_t implied = captured - audioTicks(before);
     const bool restart = before == 0 || (rebase.load(std::memory_order_relaxed) && rebase.exchange(false));
     if (restart) {
-        wallMinusSteady.store(wallClockTicks() - (implied + filed), std::memory_order_relaxed);
+        wallMinusSteady.store(wallClockTicks() - now, std::memory_order_relaxed);
         firstSteadyTicks.store(implied, std::memory_order_relaxed);
     }
     if (restart || afterGap) {
@@ -248,9 +255,9 @@ AudioTrackStatus* audioTrackOf(const void* encoder) {
     return nullptr;
 }
 
-AudioFill countAudioFrames(const void* encoder, const void* samples, uint32_t frames) {
+AudioFill countAudioFrames(const void* encoder, const void* samples, uint32_t frames, std::optional<int64_t> firstFrameAgeTicks) {
     AudioTrackStatus* track = audioTrackOf(encoder);
-    return track != nullptr ? track->countFrames(static_cast<const int16_t*>(samples), frames) : AudioFill{};
+    return track != nullptr ? track->countFrames(static_cast<const int16_t*>(samples), frames, firstFrameAgeTicks) : AudioFill{};
 }
 
 void clearTrackFailure(const char* track) {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "audio/wav_track_file.h"
+#include "platform/audio_stream_state.h"
 #include "recording_status.h"
 
 void writeSilence(ma_encoder* encoder, uint64_t frames) {
@@ -19,8 +21,9 @@ void audioDataCallback(ma_device* device, void* output, const void* input, ma_ui
     auto* encoder = static_cast<ma_encoder*>(device->pUserData);
     if (encoder == nullptr || input == nullptr) return;
     // Frames the device never delivered: silence in their place keeps the track on the clock.
-    const AudioFill fill = countAudioFrames(encoder, input, frameCount);
+    const AudioFill fill = countAudioFrames(encoder, input, frameCount, captureAgeTicks(*device));
     writeSilence(encoder, fill.before);
-    ma_encoder_write_pcm_frames(encoder, input, frameCount, nullptr);
+    const auto* kept = static_cast<const int16_t*>(input) + fill.dropped * trackChannels;
+    ma_encoder_write_pcm_frames(encoder, kept, frameCount - fill.dropped, nullptr);
     writeSilence(encoder, fill.after);
 }

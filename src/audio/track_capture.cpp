@@ -6,7 +6,7 @@
 
 #include "audio/audio_data_callback.h"
 #include "audio/run_flag_wait.h"
-#include "platform/audio_stream_health.h"
+#include "platform/audio_stream_state.h"
 #include "platform/idle_output_clock.h"
 #include "recording_status.h"
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "miniaudio.h"
-#include "platform/audio_stream_health.h"
+#include "platform/audio_stream_state.h"
 
 namespace {
 

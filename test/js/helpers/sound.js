@@ -1,5 +1,9 @@
 'use strict';
-const { spawn } = require('child_process');
+const fs = require('fs');
+const os = require('os');
+const path = require('path');
+const { spawn, execFileSync } = require('child_process');
+const { repoRoot } = require('./project');
 
 /**
  * Plays a minute of a sine tone into a PulseAudio sink at the server's default latency, as a media
@@ -19,4 +23,34 @@ function playTone(sink, hz, rate, channels) {
   return () => player.kill();
 }
 
-module.exports = { playTone };
+let beepBinary;
+/** bench/audio/beep.c, built once per process. */
+function beepTool() {
+  if (!beepBinary) {
+    beepBinary = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'desktracks-beep-')), 'beep');
+    execFileSync('cc', ['-O2', '-o', beepBinary, path.join(repoRoot, 'bench', 'audio', 'beep.c'), '-lpulse-simple', '-lpulse', '-lm']);
+  }
+  return beepBinary;
+}
+
+/**
+ * Plays a 300 ms 440 Hz beep into `sink` after `beforeMs` of silence on a low-latency stream;
+ * resolves with the wall-clock moment (ms) the sound server played its first sample.
+ */
+function beep(sink, beforeMs) {
+  return new Promise((resolve, reject) => {
+    const child = spawn(beepTool(), [sink, String(beforeMs)], { stdio: ['ignore', 'pipe', 'pipe'] });
+    let out = '';
+    child.stdout.on('data', (data) => (out += data));
+    child.stderr.on('data', (data) => (out += data));
+    child.on('exit', (code) => (code === 0 ? resolve(parseFloat(out)) : reject(new Error(`beep ${sink}: ${out}`))));
+  });
+}
+
+/** Milliseconds from where tracks.json's `start` puts the first loud sample of `samples` to `moment`. */
+function onsetError(track, samples, moment) {
+  const onset = samples.findIndex((s) => Math.abs(s) > 3000);
+  return onset < 0 ? NaN : track.start + onset / 16 - moment;
+}
+
+module.exports = { playTone, beep, beepTool, onsetError };
