@@ -11,6 +11,7 @@
 
 #include "addon/live_status.h"
 #include "recording_status.h"
+#include "wall_clock.h"
 
 namespace {
 
@@ -82,6 +83,59 @@ TEST(RecordingStatus, FailureLinesNameTheirTrackOnce) {
 
     beginLiveStatus(*quietLogger());
     EXPECT_TRUE(readRecordingStatus().failures.empty()) << "a new recording starts with none";
+    endLiveStatus();
+}
+
+TEST(RecordingStatus, ADeviceThatComesBackFillsItsGapAndStaysOnTheClock) {
+    auto logger = quietLogger();
+    beginLiveStatus(*logger);
+    int encoder = 0;
+    AudioTrackStatus& mic = recordingStatus.microphone;
+    mic.source.store(&encoder);
+    std::vector<int16_t> block(400, 100);  // 25 ms
+    // Captured 25 ms ago (the backend's report), then a second of blocks on time.
+    countAudioFrames(&encoder, block.data(), 400, 250000);
+    const int64_t start = mic.startWallTicks();
+    EXPECT_NEAR(static_cast<double>(start), static_cast<double>(wallClockTicks() - 250000), 20000.0);
+
+    // Lost for 300 ms: the first callback of the reopened device fills the gap before its frames.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    mic.gapPending.store(true);
+    AudioFill fill = countAudioFrames(&encoder, block.data(), 400, 0);
+    EXPECT_NEAR(static_cast<double>(fill.before), 300 * 16.0 - 400, 16 * 40.0) << "the gap up to this callback's first frame";
+    EXPECT_EQ(fill.dropped, 0u);
+    EXPECT_EQ(mic.lastGapFrames.load(), fill.before);
+    EXPECT_EQ(mic.startWallTicks(), start) << "the start stays";
+
+    // A callback that comes early by 20 ms (the fill was 20 ms too long): its first 20 ms are left out.
+    const uint64_t held = mic.frames.load();
+    const int64_t due = mic.firstSteadyTicks.load() + static_cast<int64_t>(held) * 10000000 / 16000;
+    const int64_t nowTicks = std::chrono::duration_cast<std::chrono::duration<int64_t, std::ratio<1, 10000000>>>(
+                                 std::chrono::steady_clock::now().time_since_epoch()).count();
+    fill = countAudioFrames(&encoder, block.data(), 400, nowTicks - due + 200000);
+    EXPECT_NEAR(fill.dropped, 320.0, 16.0);
+    EXPECT_EQ(mic.frames.load(), held + 400 - fill.dropped);
+    EXPECT_EQ(mic.startWallTicks(), start);
+
+    // Gone again at the end: silence up to now.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const uint64_t lostBefore = mic.filledFrames.load();
+    const uint64_t toEnd = mic.fillUntilNow();
+    EXPECT_NEAR(static_cast<double>(toEnd), 200 * 16.0, 16 * 60.0);
+    EXPECT_EQ(mic.filledFrames.load(), lostBefore + toEnd);
+    endLiveStatus();
+}
+
+TEST(RecordingStatus, ATrackThatComesBackLeavesTheFailures) {
+    auto logger = quietLogger();
+    beginLiveStatus(*logger);
+    logger->error("mic: lost \"VirtualMic\" 1.00 s into mivox.wav; reopening it about once a second");
+    logger->error("playbackRecorder: lost \"Monitor of Speaker\" 1.00 s into output.wav; reopening it about once a second");
+    ASSERT_EQ(readRecordingStatus().failures.size(), 2u);
+    clearTrackFailure("microphone");
+    const RecordingStatusSnapshot s = readRecordingStatus();
+    ASSERT_EQ(s.failures.size(), 1u);
+    EXPECT_EQ(s.failures[0].track, "systemAudio");
     endLiveStatus();
 }
 
