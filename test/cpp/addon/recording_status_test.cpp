@@ -93,35 +93,44 @@ TEST(RecordingStatus, ADeviceThatComesBackFillsItsGapAndStaysOnTheClock) {
     AudioTrackStatus& mic = recordingStatus.microphone;
     mic.source.store(&encoder);
     std::vector<int16_t> block(400, 100);  // 25 ms
-    // Captured 25 ms ago (the backend's report), then a second of blocks on time.
+    const auto msSince = [](std::chrono::steady_clock::time_point from) {
+        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - from).count();
+    };
+    // Captured 25 ms ago, by the backend's report: the file's next frame is due now.
     countAudioFrames(&encoder, block.data(), 400, 250000);
+    auto due = std::chrono::steady_clock::now();
     const int64_t start = mic.startWallTicks();
     EXPECT_NEAR(static_cast<double>(start), static_cast<double>(wallClockTicks() - 250000), 20000.0);
 
-    // Lost for 300 ms: the first callback of the reopened device fills the gap before its frames.
+    // Lost for 300 ms: the first callback of the reopened device (its 25 ms of frames captured
+    // up to now) fills the gap before its frames.
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     mic.gapPending.store(true);
-    AudioFill fill = countAudioFrames(&encoder, block.data(), 400, 0);
-    EXPECT_NEAR(static_cast<double>(fill.before), 300 * 16.0 - 400, 16 * 40.0) << "the gap up to this callback's first frame";
+    const double gapMs = msSince(due) - 25;
+    AudioFill fill = countAudioFrames(&encoder, block.data(), 400, 250000);
+    EXPECT_NEAR(static_cast<double>(fill.before), gapMs * 16, 16 * 5.0) << "the gap up to this callback's first frame";
     EXPECT_EQ(fill.dropped, 0u);
     EXPECT_EQ(mic.lastGapFrames.load(), fill.before);
     EXPECT_EQ(mic.startWallTicks(), start) << "the start stays";
 
-    // A callback that comes early by 20 ms (the fill was 20 ms too long): its first 20 ms are left out.
+    // A callback whose first frame was captured 20 ms before the file's next frame is due (the
+    // fill was 20 ms too long): its first 20 ms are left out.
     const uint64_t held = mic.frames.load();
-    const int64_t due = mic.firstSteadyTicks.load() + static_cast<int64_t>(held) * 10000000 / 16000;
+    const int64_t dueTicks = mic.firstSteadyTicks.load() + static_cast<int64_t>(held) * 10000000 / 16000;
     const int64_t nowTicks = std::chrono::duration_cast<std::chrono::duration<int64_t, std::ratio<1, 10000000>>>(
                                  std::chrono::steady_clock::now().time_since_epoch()).count();
-    fill = countAudioFrames(&encoder, block.data(), 400, nowTicks - due + 200000);
+    fill = countAudioFrames(&encoder, block.data(), 400, nowTicks - dueTicks + 200000);
     EXPECT_NEAR(fill.dropped, 320.0, 16.0);
     EXPECT_EQ(mic.frames.load(), held + 400 - fill.dropped);
     EXPECT_EQ(mic.startWallTicks(), start);
+    due = std::chrono::steady_clock::now() + std::chrono::milliseconds(5);  // the 80 frames kept end then
 
     // Gone again at the end: silence up to now.
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     const uint64_t lostBefore = mic.filledFrames.load();
+    const double toEndMs = msSince(due);
     const uint64_t toEnd = mic.fillUntilNow();
-    EXPECT_NEAR(static_cast<double>(toEnd), 200 * 16.0, 16 * 60.0);
+    EXPECT_NEAR(static_cast<double>(toEnd), toEndMs * 16, 16 * 5.0);
     EXPECT_EQ(mic.filledFrames.load(), lostBefore + toEnd);
     endLiveStatus();
 }
