@@ -34,6 +34,10 @@ struct AudioTrackStatus {
     std::atomic<int64_t> windowMinimum{0};
     std::atomic<int64_t> lastWindowExcess{0};
     std::atomic<int64_t> windowEnd{0};  // audio time (100 ns) at which the current second ends
+    // Owned by the device thread: callbacks in a row, timed by the backend, that lay behind the
+    // first estimate, and the least of their lags.
+    std::atomic<uint32_t> lateCallbacks{0};
+    std::atomic<int64_t> lateMinimum{0};
     // Frames of silence written where the device delivered none (gaps, overruns).
     std::atomic<uint64_t> filledFrames{0};
     // Set when the device's clock was restarted: the estimate starts over with the next callback.

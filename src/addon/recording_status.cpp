@@ -20,6 +20,8 @@ constexpr int64_t ticksPerBucket = 1000000;  // 100 ms
 constexpr uint32_t framesPerPeakBlock = 1600;  // 100 ms at 16000 Hz
 constexpr int64_t audioRate = 16000;
 constexpr int64_t ticksPerSecond = 10000000;
+// Timed callbacks in a row that must lie behind the clock before their lag counts as lost frames.
+constexpr uint32_t timedLateCallbacks = 4;
 
 int64_t steadyTicks() {
     using namespace std::chrono;
@@ -83,6 +85,8 @@ void resetAudio(AudioTrackStatus& track) {
     track.gapPending.store(false);
     track.startSettled.store(false);
     track.lastGapFrames.store(0);
+    track.lateCallbacks.store(0);
+    track.lateMinimum.store(0);
 }
 
 void resetTiming(TrackTiming& timing) {
@@ -156,6 +160,28 @@ AudioFill AudioTrackStatus::countFrames(const int16_t* samples, uint32_t count, 
                               ? firstSteadyTicks.load(std::memory_order_relaxed)
                               : std::min(firstSteadyTicks.load(std::memory_order_relaxed), implied);
     firstSteadyTicks.store(first, std::memory_order_relaxed);
+    if (firstFrameAgeTicks) {
+        // The backend timed this callback, so a late one is not merely delayed (its wait is in
+        // the latency): frames before it went missing. A few callbacks in a row saying so are
+        // enough; silence of the least of their lag puts what follows back on the clock.
+        const int64_t late = implied - first;
+        if (late > ticksPerSecond / 50) {
+            const uint32_t run = lateCallbacks.fetch_add(1, std::memory_order_relaxed) + 1;
+            const int64_t least = run == 1 ? late : std::min(lateMinimum.load(std::memory_order_relaxed), late);
+            lateMinimum.store(least, std::memory_order_relaxed);
+            if (run >= timedLateCallbacks) {
+                fill.after = static_cast<uint32_t>(least * audioRate / ticksPerSecond);
+                frames.fetch_add(fill.after, std::memory_order_relaxed);
+                filledFrames.fetch_add(fill.after, std::memory_order_relaxed);
+                lateCallbacks.store(0, std::memory_order_relaxed);
+                windowMinimum.store(implied - least, std::memory_order_relaxed);
+                lastWindowExcess.store(0, std::memory_order_relaxed);
+                return fill;
+            }
+        } else {
+            lateCallbacks.store(0, std::memory_order_relaxed);
+        }
+    }
     if (implied < windowMinimum.load(std::memory_order_relaxed)) windowMinimum.store(implied, std::memory_order_relaxed);
     if (filed < windowEnd.load(std::memory_order_relaxed)) return fill;
 

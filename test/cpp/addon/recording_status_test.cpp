@@ -135,6 +135,33 @@ TEST(RecordingStatus, ADeviceThatComesBackFillsItsGapAndStaysOnTheClock) {
     endLiveStatus();
 }
 
+TEST(RecordingStatus, CallbacksTimedByTheBackendThatLagShowLostFramesAtOnce) {
+    auto logger = quietLogger();
+    beginLiveStatus(*logger);
+    int encoder = 0;
+    recordingStatus.systemAudio.source.store(&encoder);
+    std::vector<int16_t> block(400, 0);
+    // `count` blocks of 25 ms, one every 25 ms, each lagging `lagTicks` behind where the file
+    // puts it (frames before it never came); timed ones say their first frame is 25 ms old.
+    const auto callbacks = [&](int count, int64_t lagTicks, bool timed) {
+        uint64_t filled = 0;
+        for (int i = 0; i < count; ++i) {
+            const std::optional<int64_t> age = timed ? std::optional<int64_t>(250000 - lagTicks) : std::nullopt;
+            filled += countAudioFrames(&encoder, block.data(), 400, age).after;
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        }
+        return filled;
+    };
+    EXPECT_EQ(callbacks(4, 0, true), 0u) << "on the clock";
+    EXPECT_EQ(callbacks(3, 500000, true), 0u) << "three in a row lagging 50 ms are not yet enough";
+    EXPECT_NEAR(static_cast<double>(callbacks(1, 500000, true)), 800.0, 16 * 8.0) << "the fourth fills the 50 ms";
+    EXPECT_EQ(callbacks(6, 500000, true), 0u) << "back on the clock after the fill";
+    // A stalled thread's untimed callbacks look late but are waited out: its burst catches up.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(callbacks(6, 0, false), 0u);
+    endLiveStatus();
+}
+
 TEST(RecordingStatus, ATrackThatComesBackLeavesTheFailures) {
     auto logger = quietLogger();
     beginLiveStatus(*logger);
