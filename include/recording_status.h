@@ -38,6 +38,10 @@ struct AudioTrackStatus {
     // first estimate, and the least of their lags.
     std::atomic<uint32_t> lateCallbacks{0};
     std::atomic<int64_t> lateMinimum{0};
+    // Owned by the device thread: the capture moment of the fragment the last timed callback came
+    // from, and the frames handed over from it so far.
+    std::atomic<int64_t> fragmentCaptured{0};
+    std::atomic<uint64_t> fragmentFrames{0};
     // Frames of silence written where the device delivered none (gaps, overruns).
     std::atomic<uint64_t> filledFrames{0};
     // Set when the device's clock was restarted: the estimate starts over with the next callback.

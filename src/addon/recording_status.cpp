@@ -87,6 +87,8 @@ void resetAudio(AudioTrackStatus& track) {
     track.lastGapFrames.store(0);
     track.lateCallbacks.store(0);
     track.lateMinimum.store(0);
+    track.fragmentCaptured.store(0);
+    track.fragmentFrames.store(0);
 }
 
 void resetTiming(TrackTiming& timing) {
@@ -114,8 +116,20 @@ AudioFill AudioTrackStatus::countFrames(const int16_t* samples, uint32_t count, 
     lastCallbackTicks.store(now, std::memory_order_relaxed);
     // When the callback's first frame was captured: as the backend says, or else the newest frame
     // was captured just before the callback ran.
-    const int64_t captured = now - firstFrameAgeTicks.value_or(static_cast<int64_t>(count) * ticksPerSecond / audioRate);
     const auto audioTicks = [](uint64_t frameCount) { return static_cast<int64_t>(frameCount) * ticksPerSecond / audioRate; };
+    int64_t captured = now - firstFrameAgeTicks.value_or(audioTicks(count));
+    if (firstFrameAgeTicks) {
+        // miniaudio hands a fragment larger than its period over in several callbacks, all timed
+        // by the same report: one whose fragment started where the last one's did follows on.
+        const uint64_t fragmentSoFar = fragmentFrames.load(std::memory_order_relaxed);
+        if (fragmentSoFar != 0 && std::abs(captured - fragmentCaptured.load(std::memory_order_relaxed)) < ticksPerSecond / 1000) {
+            captured = fragmentCaptured.load(std::memory_order_relaxed) + audioTicks(fragmentSoFar);
+            fragmentFrames.store(fragmentSoFar + count, std::memory_order_relaxed);
+        } else {
+            fragmentCaptured.store(captured, std::memory_order_relaxed);
+            fragmentFrames.store(count, std::memory_order_relaxed);
+        }
+    }
 
     AudioFill fill;
     const bool afterGap = gapPending.load(std::memory_order_relaxed) && gapPending.exchange(false);
