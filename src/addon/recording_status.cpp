@@ -226,7 +226,6 @@ uint64_t AudioTrackStatus::fillUntilNow() {
     const auto fill = static_cast<uint64_t>((now - due) * audioRate / ticksPerSecond);
     frames.fetch_add(fill);
     filledFrames.fetch_add(fill);
-    lastGapFrames.store(fill);
     return fill;
 }
 

@@ -40,10 +40,11 @@ function beepTool() {
 function beep(sink, beforeMs) {
   return new Promise((resolve, reject) => {
     const child = spawn(beepTool(), [sink, String(beforeMs)], { stdio: ['ignore', 'pipe', 'pipe'] });
-    let out = '';
+    let [out, err] = ['', ''];
     child.stdout.on('data', (data) => (out += data));
-    child.stderr.on('data', (data) => (out += data));
-    child.on('exit', (code) => (code === 0 ? resolve(parseFloat(out)) : reject(new Error(`beep ${sink}: ${out}`))));
+    child.stderr.on('data', (data) => (err += data));
+    // 'close', not 'exit': only then has all of its output been read.
+    child.on('close', (code) => (code === 0 && out ? resolve(parseFloat(out)) : reject(new Error(`beep ${sink}: ${code} ${err}`))));
   });
 }
 
