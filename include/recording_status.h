@@ -35,9 +35,10 @@ struct AudioTrackStatus {
     std::atomic<int64_t> lastWindowExcess{0};
     std::atomic<int64_t> windowEnd{0};  // audio time (100 ns) at which the current second ends
     // Owned by the device thread: callbacks in a row, timed by the backend, that lay behind the
-    // first estimate, and the least of their lags.
+    // first estimate by about the same lag, and the least and greatest of their lags.
     std::atomic<uint32_t> lateCallbacks{0};
     std::atomic<int64_t> lateMinimum{0};
+    std::atomic<int64_t> lateMaximum{0};
     // Owned by the device thread: the capture moment of the fragment the last timed callback came
     // from, and the frames handed over from it so far.
     std::atomic<int64_t> fragmentCaptured{0};

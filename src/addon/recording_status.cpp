@@ -87,6 +87,7 @@ void resetAudio(AudioTrackStatus& track) {
     track.lastGapFrames.store(0);
     track.lateCallbacks.store(0);
     track.lateMinimum.store(0);
+    track.lateMaximum.store(0);
     track.fragmentCaptured.store(0);
     track.fragmentFrames.store(0);
 }
@@ -182,8 +183,16 @@ AudioFill AudioTrackStatus::countFrames(const int16_t* samples, uint32_t count, 
         if (late > ticksPerSecond / 50) {
             const uint32_t run = lateCallbacks.fetch_add(1, std::memory_order_relaxed) + 1;
             const int64_t least = run == 1 ? late : std::min(lateMinimum.load(std::memory_order_relaxed), late);
+            const int64_t most = run == 1 ? late : std::max(lateMaximum.load(std::memory_order_relaxed), late);
             lateMinimum.store(least, std::memory_order_relaxed);
-            if (run >= timedLateCallbacks) {
+            lateMaximum.store(most, std::memory_order_relaxed);
+            // Missing frames put every later callback behind by the same amount; lags that
+            // disagree come from the timing reports, not from the audio: start over.
+            if (most - least > ticksPerSecond / 100) {
+                lateCallbacks.store(1, std::memory_order_relaxed);
+                lateMinimum.store(late, std::memory_order_relaxed);
+                lateMaximum.store(late, std::memory_order_relaxed);
+            } else if (run >= timedLateCallbacks) {
                 fill.after = static_cast<uint32_t>(least * audioRate / ticksPerSecond);
                 frames.fetch_add(fill.after, std::memory_order_relaxed);
                 filledFrames.fetch_add(fill.after, std::memory_order_relaxed);
