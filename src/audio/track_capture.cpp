@@ -138,6 +138,10 @@ ma_device_config trackCaptureConfig(ma_device_type type, const ma_device_id* dev
     config.sampleRate = trackSampleRate;
     config.dataCallback = audioDataCallback;
     config.pUserData = file.encoder();
+    // Room for about a second of capture (40 periods of 25 ms on PulseAudio, where miniaudio's
+    // default of 3 lets the server drop what a device thread starved for 75 ms has not read).
+    // The frames still come a period at a time: only the room grows, not the latency.
+    config.periods = 40;
     return config;
 }
 

@@ -83,7 +83,7 @@ test('a full recording: every track on the wall clock, figures that match its fi
   });
 
   await t.test('a beep and a flash at known moments land where tracks.json puts them', (st) => {
-    for (const [kind, moment] of [['microphone', micBeep], ['systemAudio', speakerBeep]]) {
+    for (const [kind, { moment }] of [['microphone', micBeep], ['systemAudio', speakerBeep]]) {
       const { samples } = readWav(path.join(projectDir, kinds[kind].file), { withSamples: true });
       const error = onsetError(kinds[kind], samples, moment);
       // Generous: bench/audio/alignment.sh measures it.

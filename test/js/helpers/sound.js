@@ -35,7 +35,9 @@ function beepTool() {
 
 /**
  * Plays a 300 ms 440 Hz beep into `sink` after `beforeMs` of silence on a low-latency stream;
- * resolves with the wall-clock moment (ms) the sound server played its first sample.
+ * resolves with the wall-clock moment (ms) the sound server played its first sample, and how far
+ * a second estimate of it (from after the write) lies from it: more than a few ms means the tool
+ * was held up and the moment is uncertain.
  */
 function beep(sink, beforeMs) {
   return new Promise((resolve, reject) => {
@@ -44,7 +46,11 @@ function beep(sink, beforeMs) {
     child.stdout.on('data', (data) => (out += data));
     child.stderr.on('data', (data) => (err += data));
     // 'close', not 'exit': only then has all of its output been read.
-    child.on('close', (code) => (code === 0 && out ? resolve(parseFloat(out)) : reject(new Error(`beep ${sink}: ${code} ${err}`))));
+    child.on('close', (code) => {
+      const [moment, , again] = out.trim().split(' ').map(Number);
+      if (code === 0 && Number.isFinite(moment)) resolve({ moment, spread: Math.abs(again - moment) });
+      else reject(new Error(`beep ${sink}: ${code} ${err}`));
+    });
   });
 }
 
