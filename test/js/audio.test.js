@@ -216,9 +216,10 @@ test('a lost audio device', async (t) => {
       // A beep played once the track was back lands where tracks.json puts it (the bound is
       // generous; bench/audio/alignment.js measures it).
       const afterGap = Math.round(to * 16000);
-      const error = onsetError({ start: track.start + afterGap / 16 }, samples.subarray(afterGap), run.beeps[sink].moment);
-      st.diagnostic(`${file}: the beep after the gap sits ${error.toFixed(1)} ms from its moment`);
-      assert.ok(Math.abs(error) < 60, `${file}: the beep after the gap sits ${error} ms from its moment`);
+      const { moment, spread } = run.beeps[sink];
+      const error = onsetError({ start: track.start + afterGap / 16 }, samples.subarray(afterGap), moment);
+      st.diagnostic(`${file}: the beep after the gap sits ${error.toFixed(1)} ms from its moment (known to ${spread.toFixed(1)} ms)`);
+      if (spread <= 5) assert.ok(Math.abs(error) < 60, `${file}: the beep after the gap sits ${error} ms from its moment`);
     }
   });
 

@@ -7,14 +7,9 @@
 
 namespace {
 
-// libpulse's states (pa_context_state_t, pa_stream_state_t), called through the functions
-// miniaudio loaded: the backend's own typedefs are private to its implementation.
-constexpr int contextFailed = 5;
-constexpr int contextTerminated = 6;
-constexpr int streamFailed = 3;
-constexpr int streamTerminated = 4;
-
-using GetState = int (*)(void*);
+// The state calls miniaudio loaded, with libpulse's own types.
+using ContextState = decltype(&::pa_context_get_state);
+using StreamState = decltype(&::pa_stream_get_state);
 
 // The libpulse calls miniaudio does not load, from the library it has already opened.
 struct LatencyCalls {
@@ -45,17 +40,17 @@ int64_t microsecondsSince(const timeval& then) {
 bool audioStreamBroken(const ma_device& device) {
     if (device.pContext == nullptr || device.pContext->backend != ma_backend_pulseaudio) return false;
     const auto& pulse = device.pContext->pulse;
-    const auto contextState = reinterpret_cast<GetState>(pulse.pa_context_get_state);
-    const auto streamState = reinterpret_cast<GetState>(pulse.pa_stream_get_state);
+    const auto contextState = reinterpret_cast<ContextState>(pulse.pa_context_get_state);
+    const auto streamState = reinterpret_cast<StreamState>(pulse.pa_stream_get_state);
     if (contextState == nullptr || streamState == nullptr) return false;
     if (device.pulse.pPulseContext != nullptr) {
-        const int state = contextState(device.pulse.pPulseContext);
-        if (state == contextFailed || state == contextTerminated) return true;
+        const pa_context_state_t state = contextState(static_cast<pa_context*>(device.pulse.pPulseContext));
+        if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) return true;
     }
     for (void* stream : {device.pulse.pStreamCapture, device.pulse.pStreamPlayback}) {
         if (stream == nullptr) continue;
-        const int state = streamState(stream);
-        if (state == streamFailed || state == streamTerminated) return true;
+        const pa_stream_state_t state = streamState(static_cast<pa_stream*>(stream));
+        if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) return true;
     }
     return false;
 }
@@ -66,9 +61,10 @@ std::optional<int64_t> captureAgeTicks(ma_device& device) {
     static const LatencyCalls calls;
     if (stream == nullptr || !calls.usable()) return std::nullopt;
     // The data callback runs on the device's main loop thread, between miniaudio's peek and drop
-    // of the fragment: the stream's read position is the callback's first frame. The request
-    // updates the timing for the next callback; this one reads the last update, moved on by the
-    // time since it was taken (the server kept recording meanwhile).
+    // of the fragment: the stream's read position is the fragment's first frame (miniaudio may
+    // have regrouped the frames into its fixed period since, which this does not see). The
+    // request updates the timing for the next callback; this one reads the last update, moved
+    // on by the time since it was taken (the server kept recording meanwhile).
     if (pa_operation* update = calls.updateTimingInfo(stream, nullptr, nullptr)) calls.operationUnref(update);
     pa_usec_t latency = 0;
     int negative = 0;
