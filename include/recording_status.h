@@ -2,12 +2,20 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 // Live figures of the running recording, for a host app that shows progress. Recorder threads
 // bump them at one point each with relaxed atomics (no locks, nothing the capture paths notice);
 // readers take a snapshot at any time. Process-wide like the run flags: one recording at a time.
+
+// Frames of silence the audio callback writes around a callback's own frames.
+struct AudioFill {
+    uint64_t before = 0;  // the device came back after a gap
+    uint32_t after = 0;   // frames went missing within the last seconds
+    uint32_t dropped = 0;  // the callback's first frames are left out: they would sit ahead of the clock
+};
 
 struct AudioTrackStatus {
     // The encoder this track's device writes into; the shared audio callback finds its track by it.
@@ -26,14 +34,37 @@ struct AudioTrackStatus {
     std::atomic<int64_t> windowMinimum{0};
     std::atomic<int64_t> lastWindowExcess{0};
     std::atomic<int64_t> windowEnd{0};  // audio time (100 ns) at which the current second ends
+    // Owned by the device thread: callbacks in a row, timed by the backend, that lay behind the
+    // first estimate by about the same lag, and the least and greatest of their lags.
+    std::atomic<uint32_t> lateCallbacks{0};
+    std::atomic<int64_t> lateMinimum{0};
+    std::atomic<int64_t> lateMaximum{0};
+    // Owned by the device thread: the capture moment of the fragment the last timed callback came
+    // from, and the frames handed over from it so far.
+    std::atomic<int64_t> fragmentCaptured{0};
+    std::atomic<uint64_t> fragmentFrames{0};
     // Frames of silence written where the device delivered none (gaps, overruns).
     std::atomic<uint64_t> filledFrames{0};
     // Set when the device's clock was restarted: the estimate starts over with the next callback.
     std::atomic<bool> rebase{false};
+    // Steady clock (100 ns) of the last callback, for the recorder thread's watch on its device.
+    std::atomic<int64_t> lastCallbackTicks{0};
+    // Set by the recorder thread before a lost device starts again: the next callback fills the
+    // time since the last frame with silence (the size of that fill lands in `lastGapFrames`), and
+    // from then on the start estimate stays where the frames before the gap put it.
+    std::atomic<bool> gapPending{false};
+    std::atomic<bool> startSettled{false};
+    std::atomic<uint64_t> lastGapFrames{0};
 
-    // Counts a callback's frames; returns how many frames of silence to append for frames the
-    // device never delivered (already counted).
-    uint32_t countFrames(const int16_t* samples, uint32_t count);
+    // Counts a callback's frames; says how many frames of silence go before and after them for
+    // frames the device never delivered, and after a gap how many of them to leave out (all
+    // already counted).
+    // `firstFrameAgeTicks`: how long before now the first of them was captured, when the device
+    // says (100 ns).
+    AudioFill countFrames(const int16_t* samples, uint32_t count, std::optional<int64_t> firstFrameAgeTicks = std::nullopt);
+    // Silence from the last frame up to now, counted as lost (the device is gone at the end of the
+    // recording); 0 before the first frame.
+    uint64_t fillUntilNow();
     // Wall clock (100 ns) when the first frame was captured, 0 before it.
     int64_t startWallTicks() const;
 };
@@ -81,8 +112,13 @@ inline void markTrackEnd(TrackTiming& timing, int64_t durationTicks) { timing.du
 // The name of the device a track records, once it is known (not on a capture path).
 void setTrackDevice(const char* track, std::string name);
 // Called from the shared audio callback with the encoder it writes into (16-bit mono frames);
-// returns the frames of silence to append (see AudioTrackStatus::countFrames).
-uint32_t countAudioFrames(const void* encoder, const void* samples, uint32_t frames);
+// returns the frames of silence to write around them (see AudioTrackStatus::countFrames).
+AudioFill countAudioFrames(const void* encoder, const void* samples, uint32_t frames,
+                           std::optional<int64_t> firstFrameAgeTicks = std::nullopt);
+// The audio track that `encoder` belongs to, or nullptr.
+AudioTrackStatus* audioTrackOf(const void* encoder);
+// A track whose device came back is no longer failed: its entry leaves the failures again.
+void clearTrackFailure(const char* track);
 // The device writing into `encoder` had its clock restarted: frames before it may be missing, so
 // the track's start is estimated again from the frames that follow.
 void restartAudioStartEstimate(const void* encoder);

@@ -110,7 +110,11 @@ export interface RecordingStatus {
   systemAudio: AudioTrackStatus;
   /** Records stored for `positions.json` and `clicks.json`. */
   input: { events: number };
-  /** Tracks that have stopped with an error, each once, in the order they failed. */
+  /**
+   * Tracks that have stopped with an error, each once, in the order they failed. An audio track
+   * whose device was lost is here while the device is missing ("mic: lost ...") and leaves again
+   * when it is back; so does the keep-alive ("keepAlive") while the output is missing.
+   */
   failures: TrackFailure[];
 }
 

@@ -6,9 +6,27 @@
 #
 #   eval "$(scripts/test-services.sh start [--scene])"   # exports DISPLAY, PULSE_SERVER, ...
 #   scripts/test-services.sh stop                        # stops what that start started
+#   scripts/test-services.sh restart-pulse               # PulseAudio again, after a test killed it
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
+
+# Starts the PulseAudio daemon of the services in `dir` (again, after it died: the same socket,
+# sinks and virtual microphone, as a restarted sound server comes back on a user's machine).
+start_pulse() {
+  local dir=$1
+  local pulse_env=(env XDG_RUNTIME_DIR="$dir/runtime" HOME="$dir/home" PULSE_RUNTIME_PATH="$dir/runtime/pulse")
+  "${pulse_env[@]}" pulseaudio --daemonize=yes --system=false --exit-idle-time=-1 --disallow-exit=yes \
+    -n -F "$dir/ci.pa" --realtime=false --high-priority=false \
+    --log-target=file:"$dir/pulse.log" --use-pid-file=yes >/dev/null 2>&1 || true
+  local server="unix:$dir/runtime/pulse/native"
+  for _ in $(seq 1 100); do
+    PULSE_SERVER="$server" pactl info >/dev/null 2>&1 && break
+    sleep 0.05
+  done
+  PULSE_SERVER="$server" pactl info >/dev/null 2>&1 || { echo "PulseAudio did not start: $(tail -n 5 "$dir/pulse.log")" >&2; exit 1; }
+  cp "$dir/runtime/pulse/pid" "$dir/pulse.pid" 2>/dev/null || pgrep -n -f "pulseaudio.*$dir" > "$dir/pulse.pid"
+}
 
 start() {
   local scene=0
@@ -34,17 +52,8 @@ load-module module-remap-source master=micsrc.monitor source_name=virtmic source
 set-default-sink speaker
 set-default-source virtmic
 PA
-  local pulse_env=(env XDG_RUNTIME_DIR="$dir/runtime" HOME="$dir/home" PULSE_RUNTIME_PATH="$dir/runtime/pulse")
-  "${pulse_env[@]}" pulseaudio --daemonize=yes --system=false --exit-idle-time=-1 --disallow-exit=yes \
-    -n -F "$dir/ci.pa" --realtime=false --high-priority=false \
-    --log-target=file:"$dir/pulse.log" --use-pid-file=yes >/dev/null 2>&1 || true
+  start_pulse "$dir"
   local server="unix:$dir/runtime/pulse/native"
-  for _ in $(seq 1 100); do
-    PULSE_SERVER="$server" pactl info >/dev/null 2>&1 && break
-    sleep 0.05
-  done
-  PULSE_SERVER="$server" pactl info >/dev/null 2>&1 || { echo "PulseAudio did not start: $(tail -n 5 "$dir/pulse.log")" >&2; exit 1; }
-  cp "$dir/runtime/pulse/pid" "$dir/pulse.pid" 2>/dev/null || pgrep -n -f "pulseaudio.*$dir" > "$dir/pulse.pid"
 
   if [ "$scene" = 1 ]; then
     DISPLAY="$display" "$here/test-scene.sh" >/dev/null 2>&1 &
@@ -75,8 +84,25 @@ stop() {
   rm -rf "$dir"
 }
 
+# Starts the PulseAudio daemon again once it has died (a test killed it).
+restart_pulse() {
+  local dir="${DESKTRACKS_SERVICES_DIR:-${1:-}}"
+  [ -n "$dir" ] && [ -d "$dir" ] || { echo "no services folder" >&2; exit 2; }
+  local pid
+  pid=$(cat "$dir/pulse.pid")
+  kill -KILL "$pid" 2>/dev/null || true
+  # Until it is reaped the dead daemon is a zombie, which its pid file check takes for a live one.
+  for _ in $(seq 1 40); do
+    grep -qs '^State:.*[RSD]' "/proc/$pid/status" || break
+    sleep 0.05
+  done
+  rm -f "$dir/runtime/pulse/pid"
+  start_pulse "$dir"
+}
+
 case "${1:-}" in
   start) shift; start "$@" ;;
+  restart-pulse) shift; restart_pulse "$@" ;;
   stop) shift; stop "$@" ;;
-  *) echo "usage: $0 start [--scene] | stop [dir]" >&2; exit 2 ;;
+  *) echo "usage: $0 start [--scene] | stop [dir] | restart-pulse [dir]" >&2; exit 2 ;;
 esac

@@ -3,19 +3,27 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "audio/wav_track_file.h"
+#include "platform/audio_stream_state.h"
 #include "recording_status.h"
+
+void writeSilence(ma_encoder* encoder, uint64_t frames) {
+    static const int16_t zeros[1600] = {};
+    while (frames > 0) {
+        const auto part = static_cast<ma_uint64>(std::min<uint64_t>(frames, 1600));
+        ma_encoder_write_pcm_frames(encoder, zeros, part, nullptr);
+        frames -= part;
+    }
+}
 
 void audioDataCallback(ma_device* device, void* output, const void* input, ma_uint32 frameCount) {
     (void)output;
     auto* encoder = static_cast<ma_encoder*>(device->pUserData);
     if (encoder == nullptr || input == nullptr) return;
-    ma_encoder_write_pcm_frames(encoder, input, frameCount, nullptr);
-    uint32_t silence = countAudioFrames(encoder, input, frameCount);
-    // Frames the device lost: silence in their place keeps the rest of the track on the clock.
-    static const int16_t zeros[1600] = {};
-    while (silence > 0) {
-        const uint32_t part = std::min<uint32_t>(silence, 1600);
-        ma_encoder_write_pcm_frames(encoder, zeros, part, nullptr);
-        silence -= part;
-    }
+    // Frames the device never delivered: silence in their place keeps the track on the clock.
+    const AudioFill fill = countAudioFrames(encoder, input, frameCount, captureAgeTicks(*device));
+    writeSilence(encoder, fill.before);
+    const auto* kept = static_cast<const int16_t*>(input) + fill.dropped * trackChannels;
+    ma_encoder_write_pcm_frames(encoder, kept, frameCount - fill.dropped, nullptr);
+    writeSilence(encoder, fill.after);
 }

@@ -38,9 +38,16 @@ void runMicRecorder(RecordingSettings settings) {
     recordingStatus.microphone.source.store(file.encoder());
 
     AudioDevice device;
-    if (device.init(trackCaptureConfig(ma_device_type_capture, &deviceId, file)) != MA_SUCCESS) {
+    const ma_device_config config = trackCaptureConfig(ma_device_type_capture, &deviceId, file);
+    if (device.init(config) != MA_SUCCESS) {
         log.error("mic: Failed to initialize capture device.");
         return;
     }
-    recordUntilLowered(device, file, micRunning, log, "mic: Failed to start device.", "mic:");
+    // Reopened by its identifier on the backend it was found on: with the sound server gone, the
+    // default backends would fall through to another one and never see it come back.
+    const ma_backend backend = device.device()->pContext->backend;
+    const CaptureTrack track{"mic:", "microphone", "mic: Failed to start device.",
+                             devices.names[static_cast<size_t>(settings.micIndex)],
+                             [&](AudioDevice& again) { return again.initOnBackend(backend, config) == MA_SUCCESS; }};
+    recordUntilLowered(device, file, micRunning, log, track);
 }

@@ -20,18 +20,23 @@ void runPlaybackRecorder(RecordingSettings settings) {
     }
     recordingStatus.systemAudio.source.store(file.encoder());
 
-    AudioDevice device;
-    const std::optional<SystemAudioSource> source = findSystemAudioSource();
-    if (source) {
-        ma_device_config config = trackCaptureConfig(
-            source->deviceType, source->captureDeviceId ? &*source->captureDeviceId : nullptr, file);
+    // The default output's source is looked up again on every opening: after a sound server
+    // restart it is the same output under a new connection.
+    const auto open = [&file](AudioDevice& device) {
+        const std::optional<SystemAudioSource> source = findSystemAudioSource();
+        if (!source) return false;
+        ma_device_config config =
+            trackCaptureConfig(source->deviceType, source->captureDeviceId ? &*source->captureDeviceId : nullptr, file);
         config.capture.shareMode = ma_share_mode_shared;
-        device.initOnBackend(source->backend, config);
-    }
-    if (device.isOpen()) setTrackDevice("systemAudio", device.device()->capture.name);
-    if (!device.isOpen()) {
+        return device.initOnBackend(source->backend, config) == MA_SUCCESS;
+    };
+    AudioDevice device;
+    if (!open(device)) {
         log.error("playbackRecorder: Failed to initialize loopback device.");
         return;
     }
-    recordUntilLowered(device, file, playbackRunning, log, "playbackRecorder: Failed to start device.", "playbackRecorder:");
+    const std::string name = device.device()->capture.name;
+    setTrackDevice("systemAudio", name);
+    const CaptureTrack track{"playbackRecorder:", "systemAudio", "playbackRecorder: Failed to start device.", name, open};
+    recordUntilLowered(device, file, playbackRunning, log, track);
 }

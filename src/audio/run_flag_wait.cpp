@@ -3,10 +3,6 @@
 #include <algorithm>
 #include <thread>
 
-void waitWhileRaised(const std::atomic<bool>& flag, std::chrono::milliseconds poll) {
-    while (flag.load()) std::this_thread::sleep_for(poll);
-}
-
 bool sleepWhileRaised(const std::atomic<bool>& flag, std::chrono::milliseconds duration) {
     // Short slices so the end of a recording is not held up by a long sleep.
     constexpr std::chrono::milliseconds slice{10};

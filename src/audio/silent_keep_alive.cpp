@@ -2,10 +2,12 @@
 
 #include <cstring>
 #include <functional>
+#include <iterator>
 
 #include <spdlog/spdlog.h>
 
 #include "audio/run_flag_wait.h"
+#include "recording_status.h"
 #include "run_flags.h"
 
 namespace {
@@ -18,8 +20,8 @@ struct SetUpStep {
     const char* successMessage;  // nullptr: the step logs nothing
 };
 
-// Refills the queue until the recording ends or a call fails.
-void refillWhileRunning(SilentRenderStream& stream, const StreamMixFormat& format, spdlog::logger& log,
+// Refills the queue until the recording ends or a call fails; true when a call failed.
+bool refillWhileRunning(SilentRenderStream& stream, const StreamMixFormat& format, spdlog::logger& log,
                         std::chrono::milliseconds cyclePeriod) {
     const uint32_t bufferFrames = format.framesPerSecond;
     while (silentRunning.load()) {
@@ -31,24 +33,27 @@ void refillWhileRunning(SilentRenderStream& stream, const StreamMixFormat& forma
         uint32_t padding = 0;
         if (streamFailed(stream.currentPadding(padding))) {
             log.error("silent: GetCurrentPadding failed");
-            break;
+            return true;
         }
         const uint32_t frames = padding < bufferFrames ? bufferFrames - padding : 0;
         if (frames == 0) continue;
         uint8_t* data = nullptr;
         if (streamFailed(stream.getBuffer(frames, &data))) {
             log.error("silent: GetBuffer failed");
-            break;
+            return true;
         }
         const uint64_t bytes = uint64_t{format.bitsPerSample} * format.channels * frames / 8;
         std::memset(data, 0, static_cast<size_t>(bytes));
         stream.releaseBufferSilent(frames);
     }
+    return false;
 }
 
-}  // namespace
-
-StreamStatus runSilentKeepAlive(SilentRenderStream& stream, spdlog::logger& log, std::chrono::milliseconds cyclePeriod) {
+// One set-up and its refill loop. `again`: a stream set up after the output went away, whose
+// set-up steps are not logged one by one (they are tried every second while it is missing).
+StreamStatus keepAliveOnce(SilentRenderStream& stream, spdlog::logger& log, std::chrono::milliseconds cyclePeriod,
+                           bool again, bool& outputLost) {
+    outputLost = false;
     StreamMixFormat format;
     uint8_t* firstBuffer = nullptr;
     const SetUpStep steps[] = {
@@ -71,16 +76,45 @@ StreamStatus runSilentKeepAlive(SilentRenderStream& stream, spdlog::logger& log,
     for (const SetUpStep& step : steps) {
         status = step.call();
         if (streamFailed(status)) break;
-        if (step.successMessage != nullptr) log.info(step.successMessage);
+        if (step.successMessage != nullptr && !again) log.info(step.successMessage);
         ++stepsDone;
     }
-    if (stepsDone <= renderClientStep) {
+    if (again) {
+        outputLost = stepsDone < std::size(steps);
+        if (outputLost) return status;
+        log.info("silent: the output is back; playing silence again");
+        clearTrackFailure("keepAlive");
+    } else if (stepsDone <= renderClientStep) {
         // Without a render client there is nothing to refill, and the loop's first failure
         // would come only after a cycle (never, in a short recording): say which step failed.
         log.error("silent: {} failed: 0x{:X}", steps[stepsDone].name, static_cast<uint32_t>(status));
         return status;
     }
 
-    refillWhileRunning(stream, format, log, cyclePeriod);
+    outputLost = refillWhileRunning(stream, format, log, cyclePeriod);
+    return status;
+}
+
+}  // namespace
+
+StreamStatus runSilentKeepAlive(SilentRenderStream& stream, spdlog::logger& log, std::chrono::milliseconds cyclePeriod) {
+    bool outputLost = false;
+    return keepAliveOnce(stream, log, cyclePeriod, false, outputLost);
+}
+
+StreamStatus keepSilencePlaying(const std::function<std::unique_ptr<SilentRenderStream>()>& makeStream,
+                                spdlog::logger& log, std::chrono::milliseconds cyclePeriod,
+                                std::chrono::milliseconds retryPeriod) {
+    bool outputLost = false;
+    StreamStatus status = 0;
+    {
+        const std::unique_ptr<SilentRenderStream> stream = makeStream();
+        status = keepAliveOnce(*stream, log, cyclePeriod, false, outputLost);
+    }
+    if (outputLost && silentRunning.load()) log.info("silent: setting the stream up again about once a second");
+    while (outputLost && sleepWhileRaised(silentRunning, retryPeriod)) {
+        const std::unique_ptr<SilentRenderStream> stream = makeStream();
+        keepAliveOnce(*stream, log, cyclePeriod, true, outputLost);
+    }
     return status;
 }

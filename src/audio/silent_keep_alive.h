@@ -1,6 +1,8 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
+#include <memory>
 
 #include "platform/silent_render_stream.h"
 
@@ -13,3 +15,10 @@ class logger;
 // outcome with the "silent: " prefix. Returns the status of the last set-up step taken.
 StreamStatus runSilentKeepAlive(SilentRenderStream& stream, spdlog::logger& log,
                                 std::chrono::milliseconds cyclePeriod = std::chrono::milliseconds(500));
+
+// The keep-alive for a whole recording: runSilentKeepAlive on a stream from `makeStream`; when the
+// output goes away during the recording (a refill fails), a new stream is set up every
+// `retryPeriod` until one plays again or the recording ends. Returns the first set-up's status.
+StreamStatus keepSilencePlaying(const std::function<std::unique_ptr<SilentRenderStream>()>& makeStream,
+                                spdlog::logger& log, std::chrono::milliseconds cyclePeriod = std::chrono::milliseconds(500),
+                                std::chrono::milliseconds retryPeriod = std::chrono::milliseconds(1000));

@@ -6,10 +6,6 @@
 #include "platform/silent_render_stream.h"
 
 void runSilentPlayer(RecordingSettings settings) {
-    StreamStatus status = 0;
-    {
-        const std::unique_ptr<SilentRenderStream> stream = makeSilentRenderStream();
-        status = runSilentKeepAlive(*stream, *settings.logger);
-    }
+    const StreamStatus status = keepSilencePlaying(makeSilentRenderStream, *settings.logger);
     if (!streamFailed(status)) settings.logger->info("silent: AudioCapture_Start success");
 }

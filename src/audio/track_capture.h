@@ -1,6 +1,8 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
+#include <string>
 
 #include <spdlog/fwd.h>
 
@@ -11,8 +13,24 @@
 // A capture device configuration that delivers the track format straight into `file`.
 ma_device_config trackCaptureConfig(ma_device_type type, const ma_device_id* device, WavTrackFile& file);
 
+// What recording a track needs beyond its device and file: how its lines begin, and how to open
+// the same device again when it is lost.
+struct CaptureTrack {
+    const char* logPrefix;        // "mic:", "playbackRecorder:"
+    const char* track;            // its name in the live status: "microphone", "systemAudio"
+    const char* startFailedLine;  // logged when the device does not start
+    std::string deviceName;       // for the lines about a lost device
+    // Opens (does not start) the track's device into `device` once more; false when it is not there.
+    std::function<bool(AudioDevice&)> reopen;
+};
+
 // Starts the opened `device`, records into `file` until `running` falls, then stops the device
 // and completes the file. When the device does not start, logs `startFailedLine` and returns; when
 // the file could not be written to the end, logs one error line starting with `logPrefix`.
-void recordUntilLowered(AudioDevice& device, WavTrackFile& file, const std::atomic<bool>& running,
-                        spdlog::logger& log, const char* startFailedLine, const char* logPrefix);
+//
+// A device that is lost while recording (the sound server died, the device went away) is said in
+// one error line at once; it is reopened about once a second, and when it is back the gap is
+// silence in the same file, so the track stays on the clock. A device still missing at the end
+// leaves silence up to the end.
+void recordUntilLowered(AudioDevice& device, WavTrackFile& file, const std::atomic<bool>& running, spdlog::logger& log,
+                        const CaptureTrack& track);

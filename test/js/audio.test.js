@@ -7,10 +7,13 @@ const test = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('fs');
 const path = require('path');
-const { Recorder } = require('../..');
-const { tempDir, readLog, runNode } = require('./helpers/project');
+const { execFileSync } = require('child_process');
+const { Recorder, getStatus } = require('../..');
+const { tempDir, readLog, runNode, repoRoot } = require('./helpers/project');
 const { useTestServices } = require('./helpers/services');
-const { playTone } = require('./helpers/sound');
+const { playTone, beep, onsetError } = require('./helpers/sound');
+
+useTestServices({ fresh: true });
 
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
@@ -45,9 +48,10 @@ function audioLines(projectDir) {
 const audioErrors = (projectDir) =>
   audioLines(projectDir).filter((entry) => entry.level === 'error').map((entry) => entry.message).sort();
 const virtualMicIndex = (recorder) => recorder.getMics().findIndex((mic) => mic.name === 'VirtualMic');
+const tracksOf = (projectDir) =>
+  Object.fromEntries(JSON.parse(fs.readFileSync(path.join(projectDir, 'tracks.json'), 'utf8')).tracks.map((e) => [e.kind, e]));
 
 test('audio tracks', async (t) => {
-  useTestServices({ fresh: true });
   const stopTones = [playTone('micsrc', 440, 16000, 1), playTone('speaker', 1000, 48000, 2)];
   t.after(() => stopTones.forEach((stop) => stop()));
   await sleep(300); // the players are connected and playing; the sinks have rendered ahead
@@ -132,5 +136,128 @@ test('audio tracks', async (t) => {
     assert.equal(child.status, 0, child.stderr);
     assert.ok(audioErrors(projectDir).includes('playbackRecorder: Failed to initialize loopback device.'));
     assert.equal(readTrack(path.join(projectDir, 'output.wav')).length, 0);
+  });
+});
+
+// The sound server dies, or the microphone goes away, while recording: on a user's machine as
+// here, a stream on a named device is not moved elsewhere; it fails.
+test('a lost audio device', async (t) => {
+  const pactl = (...args) => execFileSync('pactl', args, { encoding: 'utf8' });
+  const killSoundServer = () =>
+    process.kill(Number(fs.readFileSync(path.join(process.env.DESKTRACKS_SERVICES_DIR, 'pulse.pid'), 'utf8')), 'SIGKILL');
+  const restartSoundServer = () => execFileSync(path.join(repoRoot, 'scripts', 'test-services.sh'), ['restart-pulse']);
+  const virtualMicModule = () => pactl('list', 'short', 'modules').split('\n').find((l) => l.includes('source_name=virtmic')).split('\t');
+  let tones = [];
+  const playTones = () => {
+    tones.forEach((stop) => stop());
+    tones = [playTone('micsrc', 440, 16000, 1), playTone('speaker', 1000, 48000, 2)];
+  };
+  t.after(() => tones.forEach((stop) => stop()));
+  const tracksAreBack = async () => {
+    for (let i = 0; i < 100 && getStatus().failures.some((f) => f.track !== 'keepAlive'); i++) await sleep(100);
+  };
+
+  /** Records while `during` runs; returns the project, the recording's length and how long end() took. */
+  async function record(during) {
+    playTones();
+    await sleep(300);
+    const recorder = new Recorder();
+    const projectDir = tempDir();
+    const started = Date.now();
+    recorder.start({ projectDir, micIndex: virtualMicIndex(recorder), systemAudioIndex: 0 });
+    await sleep(1500);
+    const result = await during();
+    const endCalled = Date.now();
+    recorder.end();
+    return { projectDir, recordedMs: endCalled - started, endMs: Date.now() - endCalled, ...result };
+  }
+
+  /** Checks a track that lost its device and came back; returns its samples and the gap in seconds. */
+  function checkGap(projectDir, kind, prefix, device, file, hz, recordedMs) {
+    const line = audioLines(projectDir).find((l) => l.message.startsWith(`${prefix} "${device}" is back after`));
+    assert.ok(line, `${kind}: no line saying the device is back`);
+    const [, from, to] = line.message.match(/has silence from ([\d.]+) s to ([\d.]+) s$/).map(Number);
+    const samples = readTrack(path.join(projectDir, file));
+    // As long as the recording, the tone before a gap of exact silence.
+    assert.ok(samples.length / 16 >= recordedMs - 700 && samples.length / 16 <= recordedMs + 200, `${file}: ${samples.length / 16} ms of ${recordedMs} ms`);
+    assert.ok(to - from >= 0.5, `${file}: a gap of ${to - from} s`);
+    assert.ok(samples.subarray(Math.round(from * 16000) + 400, Math.round(to * 16000) - 400).every((s) => s === 0), `${file}: the gap is silence`);
+    assert.equal(dominantFrequency(samples.subarray(Math.round(from * 16000) - 4000, Math.round(from * 16000) - 800)), hz, `${file}: the tone before the gap`);
+    const track = tracksOf(projectDir)[kind];
+    assert.equal(track.status, 'recorded', `${kind}: ${track.reason}`);
+    // The line's seconds are rounded to 10 ms.
+    assert.ok(track.lost >= (to - from - 0.01) * 16000 && track.lost < (to - from + 1) * 16000, `${kind} lost ${track.lost} frames`);
+    return { samples, to, track };
+  }
+
+  await t.test('a killed and restarted sound server: both tracks say so, come back in the same files after silence, on the clock', async (st) => {
+    const run = await record(async () => {
+      killSoundServer();
+      await sleep(400);
+      const lost = getStatus().failures.map((f) => f.track).sort();
+      await sleep(1600);
+      restartSoundServer();
+      await tracksAreBack();
+      // The tone players died with the server: after the gap there is only the beep.
+      const beeps = await Promise.all([beep('micsrc', 300), beep('speaker', 300)]);
+      return { lost, beeps, afterBack: getStatus().failures };
+    });
+    assert.deepEqual(run.lost, ['keepAlive', 'microphone', 'systemAudio'], 'the live status shows the lost tracks');
+    assert.deepEqual(run.afterBack, [], 'and none once they are back');
+    const lines = audioLines(run.projectDir).map((l) => `${l.level} ${l.message}`);
+    for (const expected of [/^error mic: lost "VirtualMic" [\d.]+ s into mivox\.wav; reopening it about once a second$/,
+      /^error playbackRecorder: lost "Monitor of Speaker" [\d.]+ s into output\.wav; reopening it about once a second$/,
+      /^error silent: GetCurrentPadding failed$/, /^info silent: the output is back; playing silence again$/]) {
+      assert.ok(lines.some((l) => expected.test(l)), `${expected} in\n${lines.join('\n')}`);
+    }
+    const tracks = [['microphone', 'mic:', 'VirtualMic', 'mivox.wav', 440, 0], ['systemAudio', 'playbackRecorder:', 'Monitor of Speaker', 'output.wav', 1000, 1]];
+    for (const [kind, prefix, device, file, hz, sink] of tracks) {
+      const { samples, to, track } = checkGap(run.projectDir, kind, prefix, device, file, hz, run.recordedMs);
+      // A beep played once the track was back lands where tracks.json puts it (the bound is
+      // generous; bench/audio/alignment.js measures it).
+      const afterGap = Math.round(to * 16000);
+      const { moment, spread } = run.beeps[sink];
+      const error = onsetError({ start: track.start + afterGap / 16 }, samples.subarray(afterGap), moment);
+      st.diagnostic(`${file}: the beep after the gap sits ${error.toFixed(1)} ms from its moment (known to ${spread.toFixed(1)} ms)`);
+      if (spread <= 5) assert.ok(Math.abs(error) < 60, `${file}: the beep after the gap sits ${error} ms from its moment`);
+    }
+  });
+
+  await t.test('the virtual microphone unloaded and loaded again: only the microphone track has a gap, and it goes on', async () => {
+    const run = await record(async () => {
+      const [index, , args] = virtualMicModule();
+      pactl('unload-module', index);
+      await sleep(1500);
+      pactl('load-module', 'module-remap-source', ...args.split(' '));
+      await tracksAreBack();
+      await sleep(1000);
+    });
+    const errors = audioErrors(run.projectDir);
+    assert.equal(errors.length, 1, errors.join('\n'));
+    assert.match(errors[0], /^mic: lost "VirtualMic" [\d.]+ s into mivox\.wav; reopening it about once a second$/);
+    const { samples, to } = checkGap(run.projectDir, 'microphone', 'mic:', 'VirtualMic', 'mivox.wav', 440, run.recordedMs);
+    assert.equal(dominantFrequency(samples.subarray(Math.round(to * 16000) + 800, Math.round(to * 16000) + 4000)), 440, 'the tone after the gap');
+    assert.equal(tracksOf(run.projectDir).systemAudio.status, 'recorded');
+  });
+
+  await t.test('end() while the microphone is still gone: prompt, silence to the end, the track failed with its line', async () => {
+    let module;
+    const run = await record(async () => {
+      module = virtualMicModule();
+      pactl('unload-module', module[0]);
+      await sleep(1500);
+    });
+    pactl('load-module', 'module-remap-source', ...module[2].split(' '));
+    assert.ok(run.endMs < 1500, `end() took ${run.endMs} ms`);
+    const lines = audioLines(run.projectDir).filter((l) => l.message.startsWith('mic: '));
+    assert.equal(lines.length, 2, lines.map((l) => l.message).join('\n'));
+    const [, from, to] = lines[1].message.match(/^mic: "VirtualMic" did not come back; mivox\.wav has silence from ([\d.]+) s to its end at ([\d.]+) s$/).map(Number);
+    const samples = readTrack(path.join(run.projectDir, 'mivox.wav'));
+    assert.ok(samples.length / 16 >= run.recordedMs - 700 && samples.length / 16 <= run.recordedMs + 200, `${samples.length / 16} ms of ${run.recordedMs} ms`);
+    assert.ok(Math.abs(samples.length / 16000 - to) < 0.01 && to - from > 1);
+    assert.ok(samples.subarray(Math.round(from * 16000) + 400).every((x) => x === 0), 'silence to the end');
+    const mic = tracksOf(run.projectDir).microphone;
+    assert.deepEqual([mic.status, mic.reason], ['failed', lines[0].message]);
+    assert.ok(mic.lost >= (to - from - 0.01) * 16000, `lost ${mic.lost}`);
   });
 });

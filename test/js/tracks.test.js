@@ -5,12 +5,12 @@ const test = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('fs');
 const path = require('path');
-const { spawn, execFileSync, spawnSync } = require('child_process');
+const { execFileSync, spawnSync } = require('child_process');
 const { Recorder, listCameras } = require('../..');
 const { readWav } = require('../../lib/wav-file');
 const { tempDir, readJson, readMeta, logMessages, runNode } = require('./helpers/project');
 const { useTestServices } = require('./helpers/services');
-const { tone } = require('./helpers/sound');
+const { beep, onsetError } = require('./helpers/sound');
 
 useTestServices();
 
@@ -28,29 +28,17 @@ function videoFrames(file, x, y) {
   return times.map((t, i) => ({ t, level: grey[i * 4] }));
 }
 
-// A player already connected to `sink` at low latency, so that a write starts the sound at once.
-function lowLatencyPlayer(sink) {
-  const player = spawn('pacat', ['-p', '-d', sink, '--latency-msec=10', '--rate=16000', '--channels=1', '--format=s16le'],
-    { stdio: ['pipe', 'ignore', 'ignore'] });
-  player.stdin.on('error', () => {});
-  return player;
-}
-
 const virtualMic = () => new Recorder().getMics().find((m) => m.name === 'VirtualMic').index;
 
 test('a full recording: every track on the wall clock, figures that match its file', async (t) => {
   execFileSync('xsetroot', ['-solid', 'black']);
-  const players = ['speaker', 'micsrc'].map(lowLatencyPlayer);
-  t.after(() => players.forEach((p) => p.kill()));
   const recorder = new Recorder();
   const projectDir = tempDir();
   const mic = virtualMic();
-  await sleep(300); // the players connect
   recorder.start({ projectDir, micIndex: mic, systemAudioIndex: 0 });
-  await sleep(1500);
-  const toneAt = wallNow();
-  for (const p of players) p.stdin.write(tone(500));
-  await sleep(400);
+  await sleep(500);
+  // Each beep's moment is when the sound server played it.
+  const [speakerBeep, micBeep] = await Promise.all([beep('speaker', 1000), beep('micsrc', 1000)]);
   for (const [x, y] of [[300, 300], [400, 350], [500, 400]]) {
     execFileSync('xdotool', ['mousemove', String(x), String(y)]);
     await sleep(30);
@@ -91,15 +79,14 @@ test('a full recording: every track on the wall clock, figures that match its fi
     for (const e of tracks) assert.ok(e.duration > 2500 && e.duration < 6000, `${e.kind} lasts ${e.duration} ms`);
   });
 
-  await t.test('a tone and a flash at known moments land where tracks.json puts them', (st) => {
-    for (const kind of ['microphone', 'systemAudio']) {
+  await t.test('a beep and a flash at known moments land where tracks.json puts them', (st) => {
+    for (const [kind, { moment, spread }] of [['microphone', micBeep], ['systemAudio', speakerBeep]]) {
       const { samples } = readWav(path.join(projectDir, kinds[kind].file), { withSamples: true });
-      const onset = samples.findIndex((s) => Math.abs(s) > 3000);
-      assert.ok(onset > 0, `no tone in ${kind}`);
-      const error = kinds[kind].start + onset / 16 - toneAt;
-      // Generous: the player's own latency is in the truth; typical errors are within 10 ms.
-      st.diagnostic(`${kind}: tone ${error.toFixed(1)} ms from its moment`);
-      assert.ok(Math.abs(error) < 60, `${kind}: the tone sits ${error.toFixed(1)} ms from its moment`);
+      const error = onsetError(kinds[kind], samples, moment);
+      st.diagnostic(`${kind}: beep ${error.toFixed(1)} ms from its moment (known to ${spread.toFixed(1)} ms)`);
+      // Generous (bench/audio/alignment.sh measures it), and only where the beep tool was not
+      // held up itself: then its moment is not known.
+      if (spread <= 5) assert.ok(Math.abs(error) < 60, `${kind}: the beep sits ${error.toFixed(1)} ms from its moment`);
     }
     const flash = frames.find((f) => f.level > 128);
     assert.ok(flash, 'no flash in the video');

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "miniaudio.h"
+#include "platform/audio_stream_state.h"
 
 namespace {
 
@@ -114,8 +115,9 @@ public:
 
     StreamStatus currentPadding(uint32_t& frames) override {
         if (!deviceOpen) return MA_INVALID_OPERATION;
-        // A started stream that the backend stopped has lost its output.
-        if (started && stoppedByBackend.load()) return MA_DEVICE_NOT_STARTED;
+        // A started stream that the backend stopped, or whose sound server dropped it, has lost
+        // its output.
+        if (started && (stoppedByBackend.load() || audioStreamBroken(device))) return MA_DEVICE_NOT_STARTED;
         frames = std::min(queuedFrames.load(), bufferFrames);
         return MA_SUCCESS;
     }

@@ -65,11 +65,16 @@ protected:
 
     // Runs a recording's keep-alive (the fake ends it) and puts the log's lines in `logged`.
     StreamStatus run(FakeRenderStream& stream) {
+        return logLines([&] { return runSilentKeepAlive(stream, *logger, std::chrono::milliseconds(1)); });
+    }
+
+    template <typename Run>
+    StreamStatus logLines(Run keepAlive) {
         lines.str("");
         // "\n" line ends on Windows too, where spdlog's default is "\r\n".
         logger->set_formatter(std::make_unique<spdlog::pattern_formatter>("%l %v", spdlog::pattern_time_type::local, "\n"));
         silentRunning.exchange(true);
-        const StreamStatus status = runSilentKeepAlive(stream, *logger, std::chrono::milliseconds(1));
+        const StreamStatus status = keepAlive();
         logged.clear();
         std::istringstream in(lines.str());
         for (std::string line; std::getline(in, line);) logged.push_back(line);
@@ -140,6 +145,27 @@ TEST_F(SilentKeepAliveTest, AFailedCallEndsItAndOnlyARenderClientLeadsIntoTheLoo
         EXPECT_EQ(stream.calls.size() > c.failAt + 1, refilled);
         EXPECT_TRUE(c.failAt < 9 || silentRunning.load()) << "a loop failure ends the keep-alive on its own";
     }
+}
+
+TEST_F(SilentKeepAliveTest, AnOutputLostDuringTheRecordingIsSetUpAgainUntilItPlays) {
+    // The output goes away (a refill fails), is missing for one attempt (the first set-up call
+    // fails), then plays again until the recording ends.
+    std::vector<std::unique_ptr<FakeRenderStream>> made;
+    const auto makeStream = [&]() -> std::unique_ptr<SilentRenderStream> {
+        auto stream = std::make_unique<FakeRenderStream>();
+        stream->failAt = made.size() == 0 ? 9 : made.size() == 1 ? 0 : SIZE_MAX;
+        stream->paddingQueries = made.size() == 2 ? 2 : 100;
+        made.push_back(nullptr);
+        return stream;
+    };
+    const StreamStatus status =
+        logLines([&] { return keepSilencePlaying(makeStream, *logger, std::chrono::milliseconds(1), std::chrono::milliseconds(1)); });
+    EXPECT_FALSE(streamFailed(status)) << "the first set-up's status";
+    EXPECT_EQ(made.size(), 3u);
+    std::vector<std::string> expected = fullSetUpLog;
+    expected.insert(expected.end(), {"error silent: GetCurrentPadding failed", "info silent: setting the stream up again about once a second",
+                                     "info silent: the output is back; playing silence again"});
+    EXPECT_EQ(logged, expected) << "the attempts while it is missing log nothing";
 }
 
 }  // namespace audio_test

@@ -1,5 +1,9 @@
 'use strict';
-const { spawn } = require('child_process');
+const fs = require('fs');
+const os = require('os');
+const path = require('path');
+const { spawn, execFileSync } = require('child_process');
+const { repoRoot } = require('./project');
 
 /** `ms` of a sine tone as 16-bit PCM. */
 function tone(ms, { hz = 440, rate = 16000, channels = 1 } = {}) {
@@ -25,4 +29,41 @@ function playTone(sink, hz, rate, channels) {
   return () => player.kill();
 }
 
-module.exports = { tone, playTone };
+let beepBinary;
+/** bench/audio/beep.c, built once per process. */
+function beepTool() {
+  if (!beepBinary) {
+    beepBinary = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'desktracks-beep-')), 'beep');
+    execFileSync('cc', ['-O2', '-o', beepBinary, path.join(repoRoot, 'bench', 'audio', 'beep.c'), '-lpulse-simple', '-lpulse', '-lm']);
+  }
+  return beepBinary;
+}
+
+/**
+ * Plays a 300 ms 440 Hz beep into `sink` after `beforeMs` of silence on a low-latency stream;
+ * resolves with the wall-clock moment (ms) the sound server played its first sample, and how far
+ * a second estimate of it (from after the write) lies from it: more than a few ms means the tool
+ * was held up and the moment is uncertain.
+ */
+function beep(sink, beforeMs) {
+  return new Promise((resolve, reject) => {
+    const child = spawn(beepTool(), [sink, String(beforeMs)], { stdio: ['ignore', 'pipe', 'pipe'] });
+    let [out, err] = ['', ''];
+    child.stdout.on('data', (data) => (out += data));
+    child.stderr.on('data', (data) => (err += data));
+    // 'close', not 'exit': only then has all of its output been read.
+    child.on('close', (code) => {
+      const [moment, , again] = out.trim().split(' ').map(Number);
+      if (code === 0 && Number.isFinite(moment)) resolve({ moment, spread: Math.abs(again - moment) });
+      else reject(new Error(`beep ${sink}: ${code} ${err}`));
+    });
+  });
+}
+
+/** Milliseconds from where tracks.json's `start` puts the first loud sample of `samples` to `moment`. */
+function onsetError(track, samples, moment) {
+  const onset = samples.findIndex((s) => Math.abs(s) > 3000);
+  return onset < 0 ? NaN : track.start + onset / 16 - moment;
+}
+
+module.exports = { tone, playTone, beep, beepTool, onsetError };
