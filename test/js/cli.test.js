@@ -59,11 +59,11 @@ test('usage', async (t) => {
   });
 });
 
-/** Starts `desktracks record` into a fresh folder; stdout and stderr gather as it runs. */
+/** Starts `desktracks record` into a fresh folder; stdout and stderr gather as it runs, whole once `exit` resolves. */
 function spawnRecord(args) {
   const dir = path.join(tempDir(), 'take');
   const child = spawn(process.execPath, [bin, 'record', dir, ...args], { stdio: ['ignore', 'pipe', 'pipe'] });
-  const take = { dir, child, stdout: '', stderr: '', exit: new Promise((resolve) => child.on('exit', resolve)) };
+  const take = { dir, child, stdout: '', stderr: '', exit: new Promise((resolve) => child.on('close', resolve)) };
   child.stdout.on('data', (d) => { take.stdout += d; });
   child.stderr.on('data', (d) => { take.stderr += d; });
   return take;
