@@ -14,6 +14,17 @@ useTestServices();
 
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
+// ffplay can hang in its exit on SIGTERM with its window still up, where it would cover the
+// desktop for every later test: it is killed outright, and waited for until its window is gone.
+async function killWindowed(child, group = false) {
+  const gone = new Promise((resolve) => (child.exitCode !== null || child.signalCode !== null ? resolve() : child.once('exit', resolve)));
+  try {
+    process.kill(group ? -child.pid : child.pid, 'SIGKILL');
+  } catch {} // already gone
+  await gone;
+  if (group) while (spawnSync('pgrep', ['-g', String(child.pid)]).status === 0) await sleep(20);
+}
+
 function packets(file) {
   const out = spawnSync('ffprobe', ['-v', 'error', '-select_streams', 'v', '-show_entries', 'packet=pts_time,duration_time',
     '-of', 'csv=p=0', file], { encoding: 'utf8' }).stdout;
@@ -57,7 +68,7 @@ test('constant rate on a still desktop: every tick has a sample, repeating the o
 
 test('constant rate under a moving scene: every tick has a sample of the newest picture', async (t) => {
   const scene = spawn('bash', [path.join(__dirname, '..', '..', 'scripts', 'test-scene.sh')], { stdio: 'ignore', detached: true });
-  t.after(() => process.kill(-scene.pid));
+  t.after(() => killWindowed(scene, true));
   await sleep(1500); // the player's window comes up
   const take = await recordConstant(60, 2500);
   assertOnGrid(take, 60);
@@ -100,7 +111,7 @@ test('constant rate with a small window moving over a pattern: only it changes, 
   const player = spawn('ffplay', ['-loglevel', 'quiet', '-an', '-noborder', '-window_title', 'cfr-box', '-left', '150', '-top', '300',
     '-x', `${windowSize.w}`, '-y', `${windowSize.h}`, '-f', 'lavfi', '-i', `color=c=yellow:s=${windowSize.w}x${windowSize.h}:r=10`],
   { stdio: 'ignore' });
-  t.after(() => player.kill());
+  t.after(() => killWindowed(player));
   const id = x(['xdotool', 'search', '--sync', '--name', 'cfr-box']).stdout.trim().split('\n')[0];
   await sleep(1000);
 
@@ -113,7 +124,7 @@ test('constant rate with a small window moving over a pattern: only it changes, 
     x(['xdotool', 'windowmove', id, `${150 + i * 40}`, `${300 + (i % 3) * 20}`]);
     await sleep(60);
   }
-  player.kill(); // unmapped: the desktop it covered shows again, with no damage of our own making
+  await killWindowed(player); // unmapped: the desktop it covered shows again, with no damage of our own making
   await sleep(800);
   recorder.end();
   const ms = Date.now() - started;
