@@ -13,9 +13,7 @@ rounds=${3:-5}
 work=$(mktemp -d /tmp/desktracks-cpu-bench.XXXXXX)
 
 source "$root/bench/screen/scene_services.sh"
-"$work/step_scene" box "$fps" 100000 &
-scene=$!
-sleep 1
+start_box_scene "$fps"
 
 measure() { # label command... -> "cpu x"
   local x0 x1 u s

@@ -12,9 +12,7 @@ fps=${2:-30}
 work=$(mktemp -d /tmp/desktracks-stages-bench.XXXXXX)
 
 source "$root/bench/screen/scene_services.sh"
-"$work/step_scene" box "$fps" 100000 &
-scene=$!
-sleep 1
+start_box_scene "$fps"
 
 profile() { # name command...
   local name=$1; shift
