@@ -1,0 +1,48 @@
+#pragma once
+
+#include <string>
+
+namespace spdlog {
+class logger;
+}
+
+// What happened to a track, said once where it happens: the log line is for people, the kind and
+// the code are for programs (the live status, tracks.json and the host's event listeners).
+
+enum class TrackEventKind {
+    failure,  // the track stopped for good (or never started)
+    lost,     // its device went away; the recorder is trying to get it back
+    back,     // a lost device or an outage ended; the track goes on in the same file
+    outage,   // the source delivers nothing for a while (a lock screen, a mode change)
+    warning,  // the track goes on, but something about it is worth knowing
+};
+
+enum class TrackEventCode {
+    openFailed,         // the device or source could not be opened or started
+    deviceLost,         // a device that was recording went away
+    deviceBack,         // it came back
+    writeFailed,        // the track's file could not be written
+    diskFull,           // ... because the disk is full
+    unsupportedFormat,  // the device delivers nothing the recorder can encode
+    deviceBusy,         // another application holds the device
+    accessDenied,       // the system or the user refused access (privacy settings, a secure desktop)
+    noSoundServer,      // no sound server could be reached
+    noDisplay,          // no display could be reached
+    captureOutage,      // the screen could not be captured for a while
+    deviceChanged,      // the track moved to another device (a new default output)
+    clockDrift,         // the device's clock runs off the recording's
+    runawayDevice,      // the device delivers far faster or slower than its rate
+    partialCapture,     // only part of the screen can be seen (a Wayland session's X server)
+    queueFull,          // records were lost because a queue was full
+    other,
+};
+
+// The code's name as programs see it ("deviceLost", ...).
+const char* trackEventCodeName(TrackEventCode code);
+const char* trackEventKindName(TrackEventKind kind);
+
+// Writes `message` to the recording's log (failures, losses and outages as errors, warnings as
+// warnings, a return as information) and publishes the event. `track` is "screen", "webcam",
+// "microphone", "systemAudio", "keepAlive" or "input".
+void reportTrackEvent(spdlog::logger& log, TrackEventKind kind, const char* track, TrackEventCode code,
+                      const std::string& message);
