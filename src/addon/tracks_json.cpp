@@ -49,6 +49,11 @@ std::string buildTracksJson(const std::vector<TrackEntry>& tracks, const std::ve
         entry["count"] = r.count;
         entry["unit"] = countUnit(t.track);
         entry["lost"] = r.lost;
+        if (t.track == "microphone" || t.track == "systemAudio") {
+            // The device's clock against the recording's and how much the resampling made up.
+            entry["rateErrorPpm"] = r.rateErrorPpm ? nlohmann::json(*r.rateErrorPpm) : nlohmann::json(nullptr);
+            entry["correctionMs"] = r.correctionMs;
+        }
         std::string status = "recorded";
         std::string reason;
         for (const TrackFailure& f : failures) {
