@@ -38,6 +38,8 @@ struct AudioTrackStatus {
     std::atomic<int64_t> wallMinusSteady{0};
     // Frames of silence written where the device delivered none (gaps, overruns).
     std::atomic<uint64_t> filledFrames{0};
+    // Frames the device delivered that were left out: ahead of the clock.
+    std::atomic<uint64_t> droppedFrames{0};
     // How fast the device's clock runs against the recording's (ppm, positive: too many frames),
     // once measured, and the frames that resampling added to the file for it (negative: removed).
     std::atomic<bool> rateMeasured{false};
@@ -169,6 +171,7 @@ struct TrackRecord {
     // total correction (ms of audio added, negative: removed).
     std::optional<double> rateErrorPpm;
     double correctionMs = 0;
+    uint64_t dropped = 0;  // device frames left out
 };
 
 // `track` is "screen", "webcam", "microphone", "systemAudio" or "input".

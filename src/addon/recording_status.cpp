@@ -91,6 +91,8 @@ AudioFill AudioTrackStatus::countFrames(const int16_t* samples, uint32_t count, 
     const bool afterGap = gapPending.load(std::memory_order_relaxed) && gapPending.exchange(false);
     const bool restart = rebase.load(std::memory_order_relaxed) && rebase.exchange(false);
     const AudioClock::Placement placement = clock.place(count, firstFrameAgeTicks, restart, afterGap);
+    // The frames before a gap are not to be joined to the ones after it.
+    if (afterGap || restart) resampler.reset();
     AudioFill fill;
     fill.before = placement.before;
     fill.after = placement.after;
@@ -106,6 +108,7 @@ AudioFill AudioTrackStatus::countFrames(const int16_t* samples, uint32_t count, 
 void AudioTrackStatus::publish() {
     frames.store(clock.frames(), std::memory_order_relaxed);
     filledFrames.store(clock.filledFrames(), std::memory_order_relaxed);
+    droppedFrames.store(clock.droppedFrames(), std::memory_order_relaxed);
     firstSteadyTicks.store(clock.firstSteadyTicks(), std::memory_order_relaxed);
     wallMinusSteady.store(clock.wallMinusSteady(), std::memory_order_relaxed);
     lastCallbackTicks.store(clock.lastCallbackTicks(), std::memory_order_relaxed);
@@ -175,6 +178,7 @@ TrackRecord readTrackRecord(const std::string& track) {
         record.lost = a.filledFrames.load();
         if (a.rateMeasured.load()) record.rateErrorPpm = a.rateErrorPpm.load();
         record.correctionMs = static_cast<double>(a.correctionFrames.load()) * 1000.0 / audioRate;
+        record.dropped = a.droppedFrames.load();
     };
     if (track == "screen") video(s.screenTiming, s.screenSamples.load());
     if (track == "webcam") video(s.webcamTiming, s.webcamSamples.load());

@@ -53,6 +53,7 @@ std::string buildTracksJson(const std::vector<TrackEntry>& tracks, const std::ve
             // The device's clock against the recording's and how much the resampling made up.
             entry["rateErrorPpm"] = r.rateErrorPpm ? nlohmann::json(*r.rateErrorPpm) : nlohmann::json(nullptr);
             entry["correctionMs"] = r.correctionMs;
+            entry["droppedFrames"] = r.dropped;
         }
         std::string status = "recorded";
         std::string reason;

@@ -29,12 +29,12 @@ constexpr double maxDriftPpm = 2000;
 // A lag that remains (the start's estimate, the rate's error) is resampled away at this share
 // of itself per second, but never faster than `maxOffsetPpm`: inaudible, and no race with the
 // fills for frames that went missing.
-constexpr double offsetGain = 0.05;
-constexpr double maxOffsetPpm = 300;
+constexpr double offsetGain = 0.1;
+constexpr double maxOffsetPpm = 500;
 // Window points (one per second of audio) that the rate is measured over.
 constexpr size_t maxPoints = 180;
 constexpr size_t minPoints = 5;
-constexpr double minSpanSeconds = 4;
+constexpr double minSpanSeconds = 8;
 
 int64_t ticksOf(uint64_t frames) { return static_cast<int64_t>(frames) * ticksPerSecond / rate; }
 uint64_t framesOf(int64_t ticks) { return ticks <= 0 ? 0 : static_cast<uint64_t>(ticks * rate / ticksPerSecond); }
@@ -58,6 +58,7 @@ void AudioClock::reset() {
     lastCallback = 0;
     filed = 0;
     filled = 0;
+    dropped = 0;
     lastGap = 0;
     pendingAfter = 0;
     settleEnd = 0;
@@ -156,6 +157,7 @@ AudioClock::Placement AudioClock::place(uint32_t count, std::optional<int64_t> f
     const int64_t ahead = t0 - implied;
     if (ahead > (exact ? 0 : aheadLimit)) {
         placement.dropped = static_cast<uint32_t>(std::min<uint64_t>(count, framesOf(ahead)));
+        dropped += placement.dropped;
     }
 
     // The device's own frames against the steady clock, for its rate.
@@ -249,7 +251,7 @@ void AudioClock::closeWindow(int64_t lagTicks) {
         offsetSeen = false;
     }
     measureRate();
-    const double drift = measured ? std::clamp(devicePpm, -maxDriftPpm, maxDriftPpm) : 0.0;
+    const double drift = measured ? devicePpm : 0.0;
     const double lagSeconds = static_cast<double>(lagTicks) / ticksPerSecond;
     const double offsetPpm = std::clamp(offsetGain * lagSeconds * 1e6, -maxOffsetPpm, maxOffsetPpm);
     ratio = (1 + offsetPpm * 1e-6) / (1 + drift * 1e-6);
@@ -270,8 +272,10 @@ void AudioClock::measureRate() {
     if (slopes.empty()) return;
     const auto middle = slopes.begin() + static_cast<std::ptrdiff_t>(slopes.size() / 2);
     std::nth_element(slopes.begin(), middle, slopes.end());
-    // The offset falls by the share of frames the device delivers too many.
+    // The offset falls by the share of frames the device delivers too many. Far beyond what a
+    // crystal does it is a device delivering in bursts (an idle output restarted), not its rate.
     const double ppm = -*middle * 1e6;
+    if (std::abs(ppm) > maxDriftPpm) return;
     devicePpm = ppm;
     measured = true;
 }

@@ -48,6 +48,7 @@ public:
 
     uint64_t frames() const { return filed; }
     uint64_t filledFrames() const { return filled; }
+    uint64_t droppedFrames() const { return dropped; }
     uint64_t lastGapFrames() const { return lastGap; }
     int64_t firstSteadyTicks() const { return t0; }
     int64_t wallMinusSteady() const { return wallOffset; }
@@ -85,6 +86,7 @@ private:
     int64_t lastCallback = 0;
     uint64_t filed = 0;       // frames in the file, silence included
     uint64_t filled = 0;      // of them silence for frames that never came
+    uint64_t dropped = 0;     // device frames left out
     uint64_t lastGap = 0;
     uint32_t pendingAfter = 0;  // silence placed after the frames being written
     uint64_t settleEnd = 0;   // the start is the earliest estimate until the file holds this much

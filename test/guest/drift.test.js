@@ -1,0 +1,161 @@
+'use strict';
+// Microphones whose clocks run fast or slow: snd-aloop's loopback card in the QEMU guest of
+// scripts/test-webcam-guest.sh, its capture side shifted by "PCM Rate Shift 100000" (+500, 0 and
+// -500 ppm, one substream each, side by side). Beeps go into the playback side at known moments
+// (the playback stream's trigger time plus their place in it); each recording is read back and
+// every beep's place in mivox.wav is compared with its moment. No sound server: the recorder
+// reaches the card through miniaudio's ALSA backend, as on a desktop without one.
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('fs');
+const path = require('path');
+const { spawn, execFileSync } = require('child_process');
+const { tempDir } = require('../js/helpers/project');
+
+const card = '/proc/asound/Loopback';
+if (!process.env.DESKTRACKS_GUEST || !fs.existsSync(card)) {
+  test('drifting microphones against snd-aloop', { skip: 'runs in the guest of scripts/test-webcam-guest.sh' }, () => {});
+  return;
+}
+
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+const rate = 16000;
+const seconds = Number(process.env.DRIFT_SECONDS || 150);
+const beepEvery = 5;     // s
+const beepLength = 0.1;  // s
+const shifts = [500, 0, -500];  // ppm of the capture side's rate shift
+
+// A WAV of silence with a 1 kHz beep every `beepEvery` seconds, starting with a cosine so that its
+// first sample is its onset.
+function beepFile(file, total) {
+  const frames = Math.round(total * rate);
+  const data = Buffer.alloc(44 + frames * 2);
+  data.write('RIFF', 0, 'latin1');
+  data.writeUInt32LE(36 + frames * 2, 4);
+  data.write('WAVEfmt ', 8, 'latin1');
+  data.writeUInt32LE(16, 16);
+  data.writeUInt16LE(1, 20);
+  data.writeUInt16LE(1, 22);
+  data.writeUInt32LE(rate, 24);
+  data.writeUInt32LE(rate * 2, 28);
+  data.writeUInt16LE(2, 32);
+  data.writeUInt16LE(16, 34);
+  data.write('data', 36, 'latin1');
+  data.writeUInt32LE(frames * 2, 40);
+  const beeps = [];
+  for (let at = 1; at + beepLength < total; at += beepEvery) {
+    const first = Math.round(at * rate);
+    beeps.push(first);
+    for (let i = 0; i < beepLength * rate; i++) data.writeInt16LE(Math.round(16000 * Math.cos((2 * Math.PI * 1000 * i) / rate)), 44 + (first + i) * 2);
+  }
+  fs.writeFileSync(file, data);
+  return beeps;
+}
+
+// Onsets of the beeps in a track: the first loud sample after at least half a second of quiet.
+function onsets(samples) {
+  const found = [];
+  let quietSince = 0;
+  for (let i = 0; i < samples.length; i++) {
+    if (Math.abs(samples[i]) > 4000) {
+      if (i - quietSince > rate / 2) found.push(i);
+      quietSince = i;
+    }
+  }
+  return found;
+}
+
+// The wall clock (ms) at which a running playback substream was started, from the card's status.
+function triggerMillis(device, sub) {
+  const status = fs.readFileSync(`${card}/pcm${device}p/sub${sub}/status`, 'utf8');
+  const match = status.match(/trigger_time:\s*(\d+)\.(\d+)/);
+  assert.ok(match, status);
+  return Number(match[1]) * 1000 + Number(match[2].padEnd(9, '0')) / 1e6;
+}
+
+// Which loopback device and substream a capture is running on (the recorder opened it).
+function runningCaptures() {
+  const running = [];
+  for (const device of [0, 1]) {
+    for (let sub = 0; sub < shifts.length; sub++) {
+      const file = `${card}/pcm${device}c/sub${sub}/status`;
+      if (fs.existsSync(file) && /state: RUNNING/.test(fs.readFileSync(file, 'utf8'))) running.push(`${device},${sub}`);
+    }
+  }
+  return running;
+}
+
+const amixer = (...args) => execFileSync('amixer', ['-q', '-c', 'Loopback', ...args], { encoding: 'utf8' });
+
+test('a microphone whose clock runs fast or slow stays on the wall clock with nothing inserted or left out', async () => {
+  const { Recorder } = require('../..');
+  const mics = new Recorder().getMics();
+  const micIndex = mics.findIndex((mic) => mic.name.startsWith('Loopback'));
+  assert.ok(micIndex >= 0, JSON.stringify(mics));
+
+  // One recorder process per shift, each on the next free capture substream.
+  const runs = [];
+  for (const shift of shifts) {
+    const projectDir = tempDir();
+    const before = runningCaptures();
+    const child = spawn(process.execPath, ['-e', `
+      const { Recorder } = require(${JSON.stringify(path.join(__dirname, '..', '..'))});
+      const r = new Recorder();
+      r.start({ projectDir: ${JSON.stringify(projectDir)}, micIndex: ${micIndex} });
+      setTimeout(() => { r.end(); }, ${(seconds + 8) * 1000});`], { stdio: ['ignore', 'ignore', 'inherit'] });
+    const exited = new Promise((resolve) => child.on('exit', resolve));
+    let opened;
+    for (let waited = 0; !opened && waited < 60000; waited += 100) {
+      await sleep(100);
+      opened = runningCaptures().find((c) => !before.includes(c));
+    }
+    assert.ok(opened, 'the recorder opened a loopback capture');
+    const [device, sub] = opened.split(',').map(Number);
+    // A larger value makes the capture side deliver fewer frames per wall second: a slow clock.
+    amixer('cset', `iface=PCM,name=PCM Rate Shift 100000,device=${device},subdevice=${sub}`, String(100000 + shift / 10));
+    runs.push({ shift, projectDir, exited, device, sub });
+  }
+
+  // The beeps, into the playback side of each capture.
+  const file = path.join(tempDir(), 'beeps.wav');
+  const beeps = beepFile(file, seconds);
+  for (const run of runs) {
+    run.player = spawn('aplay', ['-q', '-D', `hw:Loopback,${1 - run.device},${run.sub}`, file], { stdio: 'ignore' });
+    run.played = new Promise((resolve) => run.player.on('exit', resolve));
+    for (let waited = 0; waited < 5000; waited += 20) {
+      try {
+        run.trigger = triggerMillis(1 - run.device, run.sub);
+        break;
+      } catch {
+        await sleep(20);
+      }
+    }
+  }
+  for (const run of runs) await run.played;
+  for (const run of runs) await run.exited;
+
+  const report = [];
+  for (const run of runs) {
+    const b = fs.readFileSync(path.join(run.projectDir, 'mivox.wav'));
+    const samples = new Int16Array(b.buffer.slice(b.byteOffset + 44, b.byteOffset + b.length));
+    const track = JSON.parse(fs.readFileSync(path.join(run.projectDir, 'tracks.json'), 'utf8')).tracks.find((t) => t.kind === 'microphone');
+    const found = onsets(samples);
+    assert.equal(found.length, beeps.length, `${run.shift} ppm: every beep is in the file once`);
+    const errors = found.map((at, i) => track.start + (at * 1000) / rate - (run.trigger + (beeps[i] * 1000) / rate));
+    const firstMinute = errors.filter((_, i) => beeps[i] < 60 * rate);
+    const lastMinute = errors.filter((_, i) => beeps[i] >= (seconds - 60) * rate);
+    const range = (list) => `${Math.min(...list).toFixed(1)} to ${Math.max(...list).toFixed(1)} ms`;
+    report.push({ run, track, errors, firstMinute, lastMinute });
+    console.log(`${run.shift > 0 ? '+' : ''}${run.shift} ppm: beeps ${range(firstMinute)} in the first minute, ` +
+      `${range(lastMinute)} in the last; measured ${track.rateErrorPpm?.toFixed(1)} ppm, corrected ${track.correctionMs.toFixed(1)} ms, ` +
+      `lost ${track.lost}, dropped ${track.droppedFrames}, file ${(samples.length / rate).toFixed(2)} s`);
+  }
+  for (const { run, track, errors } of report) {
+    assert.equal(track.status, 'recorded', track.reason);
+    assert.equal(track.lost, 0, `${run.shift} ppm: no silence inserted`);
+    assert.equal(track.droppedFrames, 0, `${run.shift} ppm: no frames left out`);
+    for (const error of errors) assert.ok(Math.abs(error) <= 10, `${run.shift} ppm: beeps ${errors.map((e) => e.toFixed(1)).join(' ')}`);
+    // The device runs `-shift` ppm against the wall clock (fewer frames for a positive shift).
+    assert.ok(Math.abs(track.rateErrorPpm + run.shift) < 100, `${run.shift} ppm: measured ${track.rateErrorPpm}`);
+  }
+});
