@@ -25,9 +25,9 @@ const beepEvery = 5;     // s
 const beepLength = 0.1;  // s
 const shifts = [500, 0, -500];  // ppm of the capture side's rate shift
 
-// A WAV of silence with a 1 kHz beep every `beepEvery` seconds, starting with a cosine so that its
-// first sample is its onset.
-function beepFile(file, total) {
+// A WAV of silence with a beep of `hz` every `beepEvery` seconds, starting with a cosine so that
+// its first sample is its onset.
+function beepFile(file, total, hz) {
   const frames = Math.round(total * rate);
   const data = Buffer.alloc(44 + frames * 2);
   data.write('RIFF', 0, 'latin1');
@@ -46,10 +46,17 @@ function beepFile(file, total) {
   for (let at = 1; at + beepLength < total; at += beepEvery) {
     const first = Math.round(at * rate);
     beeps.push(first);
-    for (let i = 0; i < beepLength * rate; i++) data.writeInt16LE(Math.round(16000 * Math.cos((2 * Math.PI * 1000 * i) / rate)), 44 + (first + i) * 2);
+    for (let i = 0; i < beepLength * rate; i++) data.writeInt16LE(Math.round(16000 * Math.cos((2 * Math.PI * hz * i) / rate)), 44 + (first + i) * 2);
   }
   fs.writeFileSync(file, data);
   return beeps;
+}
+
+// The frequency of the beep starting at `at`, from its sign changes.
+function beepHz(samples, at) {
+  let changes = 0;
+  for (let i = at + 1; i < at + beepLength * rate; i++) if ((samples[i] >= 0) !== (samples[i - 1] >= 0)) changes++;
+  return changes / 2 / beepLength;
 }
 
 // Onsets of the beeps in a track: the first loud sample after at least half a second of quiet.
@@ -93,53 +100,61 @@ test('a microphone whose clock runs fast or slow stays on the wall clock with no
   const micIndex = mics.findIndex((mic) => mic.name.startsWith('Loopback'));
   assert.ok(micIndex >= 0, JSON.stringify(mics));
 
-  // One recorder process per shift, each on the next free capture substream.
-  const runs = [];
-  for (const shift of shifts) {
+  // One recorder process per shift, started together (each opens the next free capture substream
+  // of the same device), ended when the beeps have been played.
+  const runs = shifts.map(() => {
     const projectDir = tempDir();
-    const before = runningCaptures();
     const child = spawn(process.execPath, ['-e', `
       const { Recorder } = require(${JSON.stringify(path.join(__dirname, '..', '..'))});
       const r = new Recorder();
       r.start({ projectDir: ${JSON.stringify(projectDir)}, micIndex: ${micIndex} });
-      setTimeout(() => { r.end(); }, ${(seconds + 8) * 1000});`], { stdio: ['ignore', 'ignore', 'inherit'] });
-    const exited = new Promise((resolve) => child.on('exit', resolve));
-    let opened;
-    for (let waited = 0; !opened && waited < 60000; waited += 100) {
-      await sleep(100);
-      opened = runningCaptures().find((c) => !before.includes(c));
-    }
-    assert.ok(opened, 'the recorder opened a loopback capture');
-    const [device, sub] = opened.split(',').map(Number);
-    // A larger value makes the capture side deliver fewer frames per wall second: a slow clock.
-    amixer('cset', `iface=PCM,name=PCM Rate Shift 100000,device=${device},subdevice=${sub}`, String(100000 + shift / 10));
-    runs.push({ shift, projectDir, exited, device, sub });
+      process.stdin.once('data', () => { r.end(); process.exit(0); });`], { stdio: ['pipe', 'ignore', 'inherit'] });
+    return { projectDir, child, exited: new Promise((resolve) => child.on('exit', resolve)) };
+  });
+  let captures = [];
+  for (let waited = 0; captures.length < shifts.length && waited < 240000; waited += 250) {
+    await sleep(250);
+    captures = runningCaptures();
   }
+  assert.equal(captures.length, shifts.length, 'every recorder opened a loopback capture');
 
-  // The beeps, into the playback side of each capture.
-  const file = path.join(tempDir(), 'beeps.wav');
-  const beeps = beepFile(file, seconds);
-  for (const run of runs) {
-    run.player = spawn('aplay', ['-q', '-D', `hw:Loopback,${1 - run.device},${run.sub}`, file], { stdio: 'ignore' });
-    run.played = new Promise((resolve) => run.player.on('exit', resolve));
-    for (let waited = 0; waited < 5000; waited += 20) {
+  // Substream k gets shift k and beeps of its own pitch, by which its recording is known.
+  const pitches = [500, 1000, 2000];
+  const file = (k) => path.join(tempDir(), `beeps-${k}.wav`);
+  const streams = captures.map((capture, k) => {
+    const [device, sub] = capture.split(',').map(Number);
+    // A larger value makes the capture side deliver fewer frames per wall second: a slow clock.
+    amixer('cset', `iface=PCM,name=PCM Rate Shift 100000,device=${device},subdevice=${sub}`, String(100000 + shifts[k] / 10));
+    const beepsFile = file(k);
+    return { shift: shifts[k], device, sub, hz: pitches[k], beepsFile, beeps: beepFile(beepsFile, seconds, pitches[k]) };
+  });
+  for (const stream of streams) {
+    const player = spawn('aplay', ['-q', '-D', `hw:Loopback,${1 - stream.device},${stream.sub}`, stream.beepsFile], { stdio: 'ignore' });
+    stream.played = new Promise((resolve) => player.on('exit', resolve));
+    for (let waited = 0; stream.trigger === undefined && waited < 10000; waited += 20) {
       try {
-        run.trigger = triggerMillis(1 - run.device, run.sub);
-        break;
+        stream.trigger = triggerMillis(1 - stream.device, stream.sub);
       } catch {
         await sleep(20);
       }
     }
+    assert.ok(stream.trigger !== undefined, 'the beeps are playing');
   }
-  for (const run of runs) await run.played;
+  for (const stream of streams) await stream.played;
+  await sleep(1000);
+  for (const run of runs) run.child.stdin.write('end\n');
   for (const run of runs) await run.exited;
 
   const report = [];
-  for (const run of runs) {
-    const b = fs.readFileSync(path.join(run.projectDir, 'mivox.wav'));
+  for (const { projectDir } of runs) {
+    const b = fs.readFileSync(path.join(projectDir, 'mivox.wav'));
     const samples = new Int16Array(b.buffer.slice(b.byteOffset + 44, b.byteOffset + b.length));
-    const track = JSON.parse(fs.readFileSync(path.join(run.projectDir, 'tracks.json'), 'utf8')).tracks.find((t) => t.kind === 'microphone');
+    const track = JSON.parse(fs.readFileSync(path.join(projectDir, 'tracks.json'), 'utf8')).tracks.find((t) => t.kind === 'microphone');
     const found = onsets(samples);
+    assert.ok(found.length > 0, `${projectDir}: no beep`);
+    const hz = beepHz(samples, found[0]);
+    const run = streams.reduce((best, s) => (Math.abs(s.hz - hz) < Math.abs(best.hz - hz) ? s : best));
+    const { beeps } = run;
     assert.equal(found.length, beeps.length, `${run.shift} ppm: every beep is in the file once`);
     const errors = found.map((at, i) => track.start + (at * 1000) / rate - (run.trigger + (beeps[i] * 1000) / rate));
     const firstMinute = errors.filter((_, i) => beeps[i] < 60 * rate);
