@@ -1,7 +1,7 @@
 'use strict';
-// Microphones whose clocks run fast or slow: snd-aloop's loopback card in the QEMU guest of
-// scripts/test-webcam-guest.sh, its capture side shifted by "PCM Rate Shift 100000" (+500, 0 and
-// -500 ppm, one substream each, side by side). Beeps go into the playback side at known moments
+// Microphones whose clocks run fast or slow: snd-aloop's loopback cards in the QEMU guest of
+// scripts/test-webcam-guest.sh, their capture sides shifted by "PCM Rate Shift 100000" (+500, 0
+// and -500 ppm, one card each, side by side). Beeps go into the playback side at known moments
 // (the playback stream's trigger time plus their place in it); each recording is read back and
 // every beep's place in mivox.wav is compared with its moment. No sound server: the recorder
 // reaches the card through miniaudio's ALSA backend, as on a desktop without one.
@@ -12,8 +12,8 @@ const path = require('path');
 const { spawn, execFileSync } = require('child_process');
 const { tempDir } = require('../js/helpers/project');
 
-const card = '/proc/asound/Loopback';
-if (!process.env.DESKTRACKS_GUEST || !fs.existsSync(card)) {
+const cards = ['LoopA', 'LoopB', 'LoopC'];
+if (!process.env.DESKTRACKS_GUEST || !fs.existsSync(`/proc/asound/${cards[0]}`)) {
   test('drifting microphones against snd-aloop', { skip: 'runs in the guest of scripts/test-webcam-guest.sh' }, () => {});
   return;
 }
@@ -72,37 +72,40 @@ function onsets(samples) {
   return found;
 }
 
-// The wall clock (ms) at which a running playback substream was started, from the card's status.
-function triggerMillis(device, sub) {
-  const status = fs.readFileSync(`${card}/pcm${device}p/sub${sub}/status`, 'utf8');
+// The wall clock (ms) at which a running playback stream was started, from the card's status.
+function triggerMillis(card, device) {
+  const status = fs.readFileSync(`/proc/asound/${card}/pcm${device}p/sub0/status`, 'utf8');
   const match = status.match(/trigger_time:\s*(\d+)\.(\d+)/);
-  assert.ok(match, status);
+  if (!match) throw new Error(status);
   return Number(match[1]) * 1000 + Number(match[2].padEnd(9, '0')) / 1e6;
 }
 
-// Which loopback device and substream a capture is running on (the recorder opened it).
+// Which loopback cards and devices a capture is running on (a recorder opened it).
 function runningCaptures() {
   const running = [];
-  for (const device of [0, 1]) {
-    for (let sub = 0; sub < shifts.length; sub++) {
-      const file = `${card}/pcm${device}c/sub${sub}/status`;
-      if (fs.existsSync(file) && /state: RUNNING/.test(fs.readFileSync(file, 'utf8'))) running.push(`${device},${sub}`);
+  for (const card of cards) {
+    for (const device of [0, 1]) {
+      const file = `/proc/asound/${card}/pcm${device}c/sub0/status`;
+      if (fs.existsSync(file) && /state: RUNNING/.test(fs.readFileSync(file, 'utf8'))) running.push({ card, device });
     }
   }
   return running;
 }
 
-const amixer = (...args) => execFileSync('amixer', ['-q', '-c', 'Loopback', ...args], { encoding: 'utf8' });
+const amixer = (card, ...args) => execFileSync('amixer', ['-q', '-c', card, ...args], { encoding: 'utf8' });
 
 test('a microphone whose clock runs fast or slow stays on the wall clock with nothing inserted or left out', async () => {
   const { Recorder } = require('../..');
   const mics = new Recorder().getMics();
-  const micIndex = mics.findIndex((mic) => mic.name.startsWith('Loopback'));
-  assert.ok(micIndex >= 0, JSON.stringify(mics));
+  // Two entries per card (its devices 0 and 1, named alike), cards in order: every second one is
+  // another card.
+  const loopbacks = mics.filter((mic) => mic.name.startsWith('Loopback')).map((mic) => mic.index);
+  assert.equal(loopbacks.length, 2 * cards.length, JSON.stringify(mics));
 
   // One recorder process per shift, started together (each opens the next free capture substream
   // of the same device), ended when the beeps have been played.
-  const runs = shifts.map(() => {
+  const runs = shifts.map((_, k) => {
+    const micIndex = loopbacks[2 * k];
     const projectDir = tempDir();
     const child = spawn(process.execPath, ['-e', `
       const { Recorder } = require(${JSON.stringify(path.join(__dirname, '..', '..'))});
@@ -118,28 +121,32 @@ test('a microphone whose clock runs fast or slow stays on the wall clock with no
   }
   assert.equal(captures.length, shifts.length, 'every recorder opened a loopback capture');
 
-  // Substream k gets shift k and beeps of its own pitch, by which its recording is known.
+  // Capture k gets shift k and beeps of its own pitch, by which its recording is known.
   const pitches = [500, 1000, 2000];
   const file = (k) => path.join(tempDir(), `beeps-${k}.wav`);
-  const streams = captures.map((capture, k) => {
-    const [device, sub] = capture.split(',').map(Number);
+  const streams = captures.map(({ card, device }, k) => {
     // A larger value makes the capture side deliver fewer frames per wall second: a slow clock.
-    amixer('cset', `iface=PCM,name=PCM Rate Shift 100000,device=${device},subdevice=${sub}`, String(100000 + shifts[k] / 10));
+    amixer(card, 'cset', `iface=PCM,name=PCM Rate Shift 100000,device=${device},subdevice=0`, String(100000 + shifts[k] / 10));
     const beepsFile = file(k);
-    return { shift: shifts[k], device, sub, hz: pitches[k], beepsFile, beeps: beepFile(beepsFile, seconds, pitches[k]) };
+    return { shift: shifts[k], card, device, hz: pitches[k], beepsFile, beeps: beepFile(beepsFile, seconds, pitches[k]) };
   });
+  // Programs start slowly in the emulated guest (aplay reads the whole ALSA configuration): the
+  // players start together, and each stream's moment is read once it runs. The loopback makes the
+  // playback side take the capture side's format (miniaudio opened it in the card's own), so the
+  // beeps go through ALSA's plug layer.
   for (const stream of streams) {
-    const player = spawn('aplay', ['-q', '-D', `hw:Loopback,${1 - stream.device},${stream.sub}`, stream.beepsFile], { stdio: 'ignore' });
+    const player = spawn('aplay', ['-q', '-D', `plughw:${stream.card},${1 - stream.device},0`, stream.beepsFile], { stdio: ['ignore', 'ignore', 'inherit'] });
     stream.played = new Promise((resolve) => player.on('exit', resolve));
-    for (let waited = 0; stream.trigger === undefined && waited < 10000; waited += 20) {
-      try {
-        stream.trigger = triggerMillis(1 - stream.device, stream.sub);
-      } catch {
-        await sleep(20);
-      }
-    }
-    assert.ok(stream.trigger !== undefined, 'the beeps are playing');
   }
+  for (let waited = 0; streams.some((s) => s.trigger === undefined) && waited < 120000; waited += 20) {
+    for (const stream of streams.filter((s) => s.trigger === undefined)) {
+      try {
+        stream.trigger = triggerMillis(stream.card, 1 - stream.device);
+      } catch {}
+    }
+    await sleep(20);
+  }
+  assert.ok(streams.every((s) => s.trigger !== undefined), 'the beeps are playing');
   for (const stream of streams) await stream.played;
   await sleep(1000);
   for (const run of runs) run.child.stdin.write('end\n');

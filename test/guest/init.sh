@@ -8,8 +8,8 @@ mount -t sysfs sys /sys
 mount -t devtmpfs dev /dev
 for m in virtio_pci 9pnet_virtio 9p overlay; do modprobe $m; done
 modprobe vivid n_devs=1 node_types=0x1 num_inputs=1 input_types=0x0
-# A sound card whose capture clock can be shifted: one loopback substream per rate under test.
-modprobe snd-aloop pcm_substreams=3
+# Sound cards whose capture clocks can be shifted: one loopback card per rate under test.
+modprobe snd-aloop enable=1,1,1 index=0,1,2 id=LoopA,LoopB,LoopC pcm_substreams=1
 
 mkdir -p /host /upper /root /results
 mount -t 9p -o trans=virtio,version=9p2000.L,msize=512000,cache=loose,ro hostroot /host
