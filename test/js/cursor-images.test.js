@@ -8,6 +8,8 @@ const path = require('path');
 const { execFileSync, spawn, spawnSync } = require('child_process');
 const { Recorder } = require('../..');
 const { tempDir, readJson } = require('./helpers/project');
+const { inspectRecording } = require('../../lib/inspect');
+const { writeOverview } = require('../../lib/overview');
 const { useTestServices } = require('./helpers/services');
 
 const sleep = (ms) => Atomics.wait(new Int32Array(new SharedArrayBuffer(4)), 0, 0, ms);
@@ -99,4 +101,13 @@ test('each distinct cursor image is kept once, pixel for pixel, and every positi
   const settled = readJson(projectDir, 'positions.json').filter((record) => record.y === 653);
   assert.equal(settled.length, visits.length);
   for (const record of settled) assert.equal(inForce(record.time).id, idOf[windowAt(record.x)]);
+
+  // inspect checks and lists them; the overview draws them on the trail.
+  const inspection = inspectRecording(projectDir);
+  const row = inspection.rows.find((r) => r.file === 'cursors/index.json');
+  assert.equal(row.status, 'ok', row.detail);
+  assert.match(row.detail, new RegExp(`^${images.length} images .*, ${timeline.length} changes$`));
+  assert.ok(fs.statSync(writeOverview(inspection).file).size > 0);
+  fs.unlinkSync(path.join(folder, images[0].file));
+  assert.equal(inspectRecording(projectDir).rows.find((r) => r.file === 'cursors/index.json').status, 'broken');
 });
