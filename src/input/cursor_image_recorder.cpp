@@ -8,6 +8,7 @@
 #include "input/text_file.h"
 #include "platform/cursor_image_source.h"
 #include "platform/png_file.h"
+#include "platform/thread_name.h"
 #include "recording_journal.h"
 #include "track_events.h"
 #include "wall_clock.h"
@@ -17,7 +18,7 @@ CursorImageRecorder::CursorImageRecorder(const RecordingSettings& settings)
 
 CursorImageRecorder::CursorImageRecorder(const RecordingSettings& settings, std::unique_ptr<CursorImageSource> source)
     : settings(settings), folder(settings.projectDir / cursorFolderName), source(std::move(source)) {
-    if (!this->source || !this->source->available()) return;
+    if (!settings.cursorImages || !this->source || !this->source->available()) return;
     thread = std::thread([this] { run(); });
 }
 
@@ -38,6 +39,7 @@ void CursorImageRecorder::finish() {
 }
 
 void CursorImageRecorder::run() {
+    nameThisThread("cursor images");
     capture();
     while (!stopping.load()) {
         if (source->waitForChange(-1) && !stopping.load()) capture();

@@ -111,3 +111,17 @@ test('each distinct cursor image is kept once, pixel for pixel, and every positi
   fs.unlinkSync(path.join(folder, images[0].file));
   assert.equal(inspectRecording(projectDir).rows.find((r) => r.file === 'cursors/index.json').status, 'broken');
 });
+
+test('cursorImages: false keeps no images, and the next recording keeps them again', () => {
+  const off = tempDir('desktracks-cursor-images-off-');
+  const recorder = new Recorder();
+  recorder.start({ projectDir: off, cursorImages: false });
+  sleep(300);
+  recorder.end();
+  assert.equal(fs.existsSync(path.join(off, 'cursors')), false);
+  const on = tempDir('desktracks-cursor-images-on-');
+  recorder.start({ projectDir: on, cursorImages: true });
+  sleep(300);
+  recorder.end();
+  assert.equal(readJson(path.join(on, 'cursors'), 'timeline.json').length, 1); // the cursor in force at the start
+});
