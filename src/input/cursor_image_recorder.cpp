@@ -31,6 +31,9 @@ void CursorImageRecorder::finish() {
     if (source) source->wake();
     if (thread.joinable()) thread.join();
     if (images.empty() && timeline.empty()) return;
+    // A pointer hidden all along leaves a timeline but no image, and so no folder yet.
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
     std::string reason;
     if (!writeTextFile(folder / cursorIndexFileName, cursorIndexJson(images), &reason) ||
         !writeTextFile(folder / cursorTimelineFileName, cursorTimelineJson(timeline), &reason)) {

@@ -5,12 +5,20 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <condition_variable>
 #include <iterator>
+#include <mutex>
+#include <sstream>
 
+#include "input/cursor_image_recorder.h"
 #include "input/cursor_images.h"
 #include "input/cursor_pixels.h"
 #include "platform/cursor_image_source.h"
 #include "platform/png_file.h"
+
+#include <nlohmann/json.hpp>
+#include <chrono>
+#include <thread>
 
 namespace {
 
@@ -143,6 +151,89 @@ TEST(CursorImageFiles, TheJournalRebuildsTheIndexAndTheTimeline) {
     std::vector<CursorShown> timeline{{1000, std::string("00000000000000aa")}, {1500, std::nullopt}, {2000, std::string("00000000000000aa")}};
     EXPECT_EQ(files.timeline, cursorTimelineJson(timeline));
     EXPECT_TRUE(cursorFilesFromJournal(R"({"kind":"position"})").index.empty());
+}
+
+// Shows a scripted sequence of cursors (an empty image: hidden), one per change, then waits for
+// the wake-up.
+class ScriptedCursorSource final : public CursorImageSource {
+public:
+    explicit ScriptedCursorSource(std::vector<CursorImage> shown) : shown(std::move(shown)) {}
+    bool available() const override { return true; }
+    bool waitForChange(int) override {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (next < shown.size()) return true;
+        woken.wait(lock, [this] { return wakeRequested; });
+        return false;
+    }
+    bool read(CursorImage& image, bool& hidden) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (next >= shown.size()) return false;
+        image = shown[next++];
+        hidden = image.rgba.empty();
+        return true;
+    }
+    void wake() override {
+        std::lock_guard<std::mutex> lock(mutex);
+        wakeRequested = true;
+        woken.notify_all();
+    }
+
+private:
+    std::mutex mutex;
+    std::condition_variable woken;
+    bool wakeRequested = false;
+    std::vector<CursorImage> shown;
+    size_t next = 0;
+};
+
+CursorImage solid(uint8_t red, int32_t hotX) {
+    CursorImage image;
+    image.width = 2;
+    image.height = 2;
+    image.hotX = hotX;
+    image.rgba = {red, 0, 0, 255, red, 0, 0, 255, red, 0, 0, 255, red, 0, 0, 255};
+    return image;
+}
+
+std::filesystem::path freshProject(const char* name) {
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() / name;
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    return dir;
+}
+
+std::string readText(const std::filesystem::path& file) { return (std::stringstream() << std::ifstream(file).rdbuf()).str(); }
+
+TEST(CursorImageRecorder, KeepsEachImageOnceAndEveryChangeInOrder) {
+    RecordingSettings settings;
+    settings.projectDir = freshProject("desktracks-cursor-recorder");
+    const CursorImage a = solid(10, 0);
+    const CursorImage b = solid(10, 1);  // the same pixels, another hotspot: another image
+    {
+        CursorImageRecorder recorder(settings, std::make_unique<ScriptedCursorSource>(
+                                                   std::vector<CursorImage>{a, a, b, CursorImage{}, a}));
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    const std::filesystem::path folder = settings.projectDir / "cursors";
+    EXPECT_TRUE(std::filesystem::exists(folder / (cursorImageId(a) + ".png")));
+    EXPECT_TRUE(std::filesystem::exists(folder / (cursorImageId(b) + ".png")));
+    const auto index = nlohmann::json::parse(readText(folder / "index.json"));
+    EXPECT_EQ(index["images"].size(), 2u);
+    std::vector<nlohmann::json> ids;
+    for (const auto& entry : nlohmann::json::parse(readText(folder / "timeline.json"))) ids.push_back(entry["id"]);
+    EXPECT_EQ(ids, (std::vector<nlohmann::json>{cursorImageId(a), cursorImageId(b), nullptr, cursorImageId(a)}));
+    std::filesystem::remove_all(settings.projectDir);
+}
+
+TEST(CursorImageRecorder, APointerHiddenAllAlongStillGetsItsTimeline) {
+    RecordingSettings settings;
+    settings.projectDir = freshProject("desktracks-cursor-hidden");
+    CursorImageRecorder(settings, std::make_unique<ScriptedCursorSource>(std::vector<CursorImage>{CursorImage{}})).finish();
+    const auto timeline = nlohmann::json::parse(readText(settings.projectDir / "cursors" / "timeline.json"));
+    ASSERT_EQ(timeline.size(), 1u);
+    EXPECT_TRUE(timeline[0]["id"].is_null());
+    EXPECT_EQ(nlohmann::json::parse(readText(settings.projectDir / "cursors" / "index.json"))["images"].size(), 0u);
+    std::filesystem::remove_all(settings.projectDir);
 }
 
 #ifdef _WIN32
