@@ -139,6 +139,20 @@ export interface CameraInfo {
  */
 export function listCameras(): CameraInfo[];
 
+/** One capture device of {@link listMicDetails}: getMics()'s entry with what a default choice needs. */
+export interface MicDetails {
+  /** Position in `getMics()`: the value to pass as `micIndex`. */
+  index: number;
+  name: string;
+  /** A device that is no microphone: ALSA's null device (endless zeros) or a plugin that names no sound card. */
+  placeholder: boolean;
+  /** False when no sound server answered and the list comes from the raw device layer (ALSA). */
+  soundServer: boolean;
+}
+
+/** getMics()'s list with more about each device; null when the audio system cannot list them. */
+export function listMicDetails(): MicDetails[] | null;
+
 /** One entry of `tracks.json`: a track that was started. */
 export interface TrackEntry {
   kind: 'screen' | 'webcam' | 'microphone' | 'systemAudio' | 'input';

@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "audio/audio_backend.h"
 #include "miniaudio.h"
 #include "platform/audio_stream_state.h"
 
@@ -23,6 +24,12 @@ public:
             ma_device_uninit(&device);
         }
         if (contextOpen) ma_context_uninit(&context);
+    }
+
+    std::string noSoundServerReason() const override {
+        // Without a server miniaudio falls back to ALSA, whose default output here is no use.
+        if (contextOpen && isSoundServerBackend(context.backend)) return {};
+        return std::string(noSoundServerText) + "; no silence is played";
     }
 
     StreamStatus createEnumerator() override {
