@@ -116,6 +116,21 @@ export interface RecordingStatus {
    * when it is back; so does the keep-alive ("keepAlive") while the output is missing.
    */
   failures: TrackFailure[];
+  /**
+   * Things worth knowing about a track that go on recording, each code once per track: e.g.
+   * `partialCapture` for the screen of a Wayland session (only X11 windows are visible) or
+   * `noSoundServer` for a microphone recorded straight from ALSA.
+   */
+  warnings: TrackWarning[];
+}
+
+/** One entry of {@link RecordingStatus.warnings}. */
+export interface TrackWarning {
+  track: string;
+  /** The event code's name, e.g. "partialCapture". */
+  code: string;
+  /** The line in `recorder.log`. */
+  message: string;
 }
 
 /**
@@ -173,6 +188,8 @@ export interface TrackEntry {
   /** "recorded"; "failed" (with `reason`, the track's line in `recorder.log`); "empty" when nothing was captured. */
   status: 'recorded' | 'failed' | 'empty';
   reason: string;
+  /** Only where the track had any: what is worth knowing about it (see `RecordingStatus.warnings`). */
+  warnings?: { code: string; message: string }[];
 }
 
 /** The content of `tracks.json`, written by `end()` beside `meta.json`. */
