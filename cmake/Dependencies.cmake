@@ -32,6 +32,9 @@ else()
   find_package(PkgConfig REQUIRED)
   pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavcodec libavformat libavutil libswscale)
   pkg_check_modules(XLIBS REQUIRED IMPORTED_TARGET x11 xext xfixes xdamage xrandr xcursor)
+  # libpulse's headers only: miniaudio opens the library at run time, and so do we.
+  pkg_check_modules(PULSE REQUIRED libpulse)
+  target_include_directories(desktracks_deps SYSTEM INTERFACE ${PULSE_INCLUDE_DIRS})
   find_package(Threads REQUIRED)
   find_library(YUV_LIBRARY yuv REQUIRED)  # libyuv-dev: the screen writer's colour conversion
   target_link_libraries(desktracks_deps INTERFACE

@@ -6,7 +6,8 @@
 const devPackageOf = {
   libavcodec: 'libavcodec-dev', libavformat: 'libavformat-dev', libavutil: 'libavutil-dev', libswscale: 'libswscale-dev',
   x11: 'libx11-dev', xext: 'libxext-dev', xfixes: 'libxfixes-dev', xdamage: 'libxdamage-dev', xrandr: 'libxrandr-dev',
-  xcursor: 'libxcursor-dev', xtst: 'libxtst-dev', spdlog: 'libspdlog-dev', fmt: 'libfmt-dev', yuv: 'libyuv-dev',
+  xcursor: 'libxcursor-dev', xtst: 'libxtst-dev', libpulse: 'libpulse-dev', spdlog: 'libspdlog-dev', fmt: 'libfmt-dev',
+  yuv: 'libyuv-dev',
 };
 const debianDevPackages = [...new Set(Object.values(devPackageOf))];
 

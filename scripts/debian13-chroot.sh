@@ -19,7 +19,7 @@ build_tools=(nodejs npm cmake g++ make pkg-config ca-certificates)
 dev_packages=(
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libyuv-dev
   libspdlog-dev libfmt-dev nlohmann-json3-dev libminiaudio-dev
-  libx11-dev libxext-dev libxfixes-dev libxdamage-dev libxrandr-dev libxtst-dev libxcursor-dev
+  libx11-dev libxext-dev libxfixes-dev libxdamage-dev libxrandr-dev libxtst-dev libxcursor-dev libpulse-dev
 )
 # To record inside: a display, a sound server and ffprobe for the checks.
 services=(xvfb pulseaudio pulseaudio-utils ffmpeg)
@@ -63,7 +63,7 @@ ensure() {
     cp /usr/local/share/ca-certificates/*.crt "$dir/usr/local/share/ca-certificates/"
   fi
   cp /etc/resolv.conf "$dir/etc/resolv.conf" 2>/dev/null || true
-  if [ ! -f "$dir/.packages" ]; then
+  if [ ! -f "$dir/.packages" ] || ! run_inside dpkg -s "${dev_packages[@]}" >/dev/null 2>&1; then
     log "installing Node, npm, build tools, development packages and services (minutes)"
     run_inside apt-get update -qq
     run_inside apt-get install -y -qq --no-install-recommends "${build_tools[@]}" "${dev_packages[@]}" "${services[@]}" \

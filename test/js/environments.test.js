@@ -48,11 +48,12 @@ function startXvfb(args) {
   const dir = tempDir('desktracks-xvfb-');
   const displayFile = path.join(dir, 'display');
   const fd = fs.openSync(displayFile, 'w');
-  const xvfb = spawn('Xvfb', ['-displayfd', '3', '-screen', '0', '1280x720x24', '-nolisten', 'tcp', ...args],
+  // Under `timeout`, so that a test process killed outright leaves no server behind for long.
+  const xvfb = spawn('timeout', ['600', 'Xvfb', '-displayfd', '3', '-screen', '0', '1280x720x24', '-nolisten', 'tcp', ...args],
     { stdio: ['ignore', 'ignore', 'ignore', fd] });
   fs.closeSync(fd);
   xvfb.unref();
-  process.once('exit', () => xvfb.kill('SIGKILL'));
+  process.once('exit', () => xvfb.kill('SIGTERM'));
   for (let i = 0; i < 100 && !fs.readFileSync(displayFile, 'utf8').trim(); i += 1) spawnSync('sleep', ['0.05']);
   const display = `:${fs.readFileSync(displayFile, 'utf8').trim()}`;
   assert.notEqual(display, ':', 'Xvfb did not start');
@@ -93,11 +94,20 @@ test('no sound server: the audio tracks and the keep-alive say so in one plain l
   });
 });
 
-test('an X server without MIT-SHM: the screen is read with plain XGetImage', () => {
-  const display = startXvfb(['-extension', 'MIT-SHM']);
+test('an X server without MIT-SHM (and without DAMAGE): the screen is read with plain XGetImage', async (t) => {
+  for (const damage of [true, false]) {
+    await t.test(damage ? 'DAMAGE tells what changed' : 'no DAMAGE either: every pass reads the whole screen', () => {
+      recordWithoutSharedMemory(damage);
+    });
+  }
+});
+
+function recordWithoutSharedMemory(damage) {
+  const display = startXvfb(['-extension', 'MIT-SHM', ...(damage ? [] : ['-extension', 'DAMAGE'])]);
   assert.ok(!execFileSync('xdpyinfo', ['-display', display], { encoding: 'utf8' }).includes('MIT-SHM'));
   const run = recordIn({ ...process.env, DISPLAY: display }, { seconds: 3, systemAudio: false, mic: false });
   assert.ok(run.log.some((l) => /^screenRecorder: the X server shares no memory with this process .*plain XGetImage/.test(l)), run.log.join('\n'));
+  assert.equal(run.log.some((l) => l === 'screenRecorder: the X server has no DAMAGE extension: every pass reads the whole screen'), !damage);
   const screen = trackOf(run, 'screen');
   assert.equal(screen.status, 'recorded');
   assert.equal(screen.warnings, undefined);
@@ -106,7 +116,7 @@ test('an X server without MIT-SHM: the screen is read with plain XGetImage', () 
   assert.ok(screen.count > 30, `${screen.count} samples`);
   assert.deepEqual(run.live.failures, []);
   assert.deepEqual(readJson(run.dir, 'meta.json').width, 1280);
-});
+}
 
 test('no X display: X11 reasons beside the fixed lines, and cursor_info.json is an empty object', async (t) => {
   for (const [name, display, reason] of [
@@ -136,10 +146,10 @@ test('a Wayland session: only X11 windows are visible through Xwayland, and ever
   const runtime = tempDir('desktracks-wayland-');
   fs.chmodSync(runtime, 0o700);
   const westonLog = path.join(runtime, 'weston.log');
-  const weston = spawn('weston', ['--backend=headless-backend.so', '--xwayland', '--socket=wayland-desktracks',
+  const weston = spawn('timeout', ['600', 'weston', '--backend=headless-backend.so', '--xwayland', '--socket=wayland-desktracks',
     '--width=1024', '--height=768', `--log=${westonLog}`], { env: { ...process.env, XDG_RUNTIME_DIR: runtime }, stdio: 'ignore' });
   weston.unref();
-  process.once('exit', () => weston.kill('SIGKILL'));
+  process.once('exit', () => weston.kill('SIGTERM'));
   let display = null;
   for (let i = 0; i < 100 && !display; i += 1) {
     spawnSync('sleep', ['0.05']);
