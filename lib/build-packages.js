@@ -24,10 +24,14 @@ function packagesFor(cmakeOutput) {
   const add = (library) => {
     if (devPackageOf[library] && !found.some((f) => f.library === library)) found.push({ library, package: devPackageOf[library] });
   };
-  for (const m of cmakeOutput.matchAll(/No package '([^']+)' found/g)) add(m[1]);
+  // pkg-config says "No package 'x' found", pkgconf "Package 'x', required by ..., not found";
+  // CMake then lists them all under "The following required packages were not found:".
+  for (const m of cmakeOutput.matchAll(/No package '([^']+)' found|Package '([^']+)', required by .*not found/g)) add(m[1] || m[2]);
+  const list = /required packages were not found:\n((?:.*\n?)*?)(?:\S|$)/.exec(cmakeOutput);
+  if (list) for (const m of list[1].matchAll(/^\s*- (\S+)/gm)) add(m[1]);
   for (const m of cmakeOutput.matchAll(/provided by\s+"([^"]+)"/g)) add(m[1]);
   for (const m of cmakeOutput.matchAll(/Could not find (\w+)_LIBRARY/gi)) add(m[1].toLowerCase());
-  return found;
+  return found.sort((a, b) => a.library.localeCompare(b.library));
 }
 
 /** The package family of a missing shared object ("libspdlog.so.1.10" -> "libspdlog"), or null. */

@@ -31,5 +31,7 @@ for round in $(seq 1 "$rounds"); do
     echo "round $round $(DISPLAY=$display "$work/grab" "$grabs") load $(cut -d' ' -f1 /proc/loadavg)" | tee -a "$work/results"
   done
 done
-awk '/mitshm/ {s[$2]=$5} /xgetimage/ {p[$2]=$5} END {n=0; for (r in s) if (r in p) v[n++]=p[r]/s[r];
-  asort(v); printf "XGetImage/MIT-SHM ms per grab: median %.2f (range %.2f-%.2f over %d rounds)\n", v[int((n+1)/2)], v[1], v[n], n}' "$work/results"
+# Per round: XGetImage's ms per grab over MIT-SHM's, then their median (mawk has no sort of its own).
+awk '/mitshm/ {s[$2]=$5} /xgetimage/ {p[$2]=$5} END {for (r in s) if (r in p) print p[r]/s[r]}' "$work/results" | sort -n > "$work/ratios"
+n=$(wc -l < "$work/ratios")
+echo "XGetImage/MIT-SHM ms per grab: median $(sed -n "$(( (n + 1) / 2 ))p" "$work/ratios"), range $(head -n1 "$work/ratios")-$(tail -n1 "$work/ratios") over $n rounds"
