@@ -6,6 +6,7 @@
 #
 #   scripts/debian13-chroot.sh ensure        # create or complete it; prints its path
 #   scripts/debian13-chroot.sh run CMD...    # run a command inside (with /proc, /dev mounted)
+#   scripts/debian13-chroot.sh umount        # unmount them again (before removing the folder!)
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -71,6 +72,7 @@ ensure() {
     touch "$dir/.packages"
   fi
   run_inside update-ca-certificates >/dev/null 2>&1 || true
+  umount_all
   echo "$dir"
 }
 
