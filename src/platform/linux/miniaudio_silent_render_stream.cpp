@@ -39,6 +39,9 @@ public:
     }
 
     StreamStatus openDefaultEndpoint() override {
+        // Silence is only of use to a sound server's monitor; on a raw ALSA device it would
+        // only hold the sound card.
+        if (!isSoundServerBackend(context.backend)) return MA_NO_BACKEND;
         ma_device_info* playback = nullptr;
         ma_uint32 playbackCount = 0;
         const ma_result result = ma_context_get_devices(&context, &playback, &playbackCount, nullptr, nullptr);
