@@ -135,6 +135,16 @@ void clearTrackFailure(const char* track);
 // the track's start is estimated again from the frames that follow.
 void restartAudioStartEstimate(const void* encoder);
 
+// Something about a track worth knowing that did not stop it (a warning reported for it): its
+// name, the event code's name and the line it logged.
+struct TrackWarning {
+    std::string track;
+    std::string code;
+    std::string message;
+};
+// Keeps a warning for the live status and tracks.json (each code once per track).
+void noteTrackWarning(const char* track, const char* code, const std::string& message);
+
 // A track that stopped with an error while recording: its name and the line it logged.
 struct TrackFailure {
     std::string track;
@@ -158,6 +168,7 @@ struct RecordingStatusSnapshot {
     double systemAudioCorrectionMs = 0;
     uint64_t inputEvents = 0;
     std::vector<TrackFailure> failures;
+    std::vector<TrackWarning> warnings;
 };
 
 // A track's figures for tracks.json, read once the recording has ended.
@@ -172,6 +183,7 @@ struct TrackRecord {
     std::optional<double> rateErrorPpm;
     double correctionMs = 0;
     uint64_t dropped = 0;  // device frames left out
+    std::vector<TrackWarning> warnings;  // this track's
 };
 
 // `track` is "screen", "webcam", "microphone", "systemAudio" or "input".
