@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Live figures of the running recording, for a host app that shows progress. Recorder threads
@@ -117,6 +118,8 @@ AudioFill countAudioFrames(const void* encoder, const void* samples, uint32_t fr
                            std::optional<int64_t> firstFrameAgeTicks = std::nullopt);
 // The audio track that `encoder` belongs to, or nullptr.
 AudioTrackStatus* audioTrackOf(const void* encoder);
+// A stretch of a video track's file (100 ns from its start) with no frames: its device was away.
+void addTrackGap(const char* track, int64_t fromTicks, int64_t toTicks);
 // A track whose device came back is no longer failed: its entry leaves the failures again.
 void clearTrackFailure(const char* track);
 // The device writing into `encoder` had its clock restarted: frames before it may be missing, so
@@ -150,6 +153,8 @@ struct TrackRecord {
     int64_t durationTicks = 0;
     uint64_t count = 0;
     uint64_t lost = 0;
+    // Stretches of the file without frames (100 ns from its start): from, to.
+    std::vector<std::pair<int64_t, int64_t>> gaps;
 };
 
 // `track` is "screen", "webcam", "microphone", "systemAudio" or "input".

@@ -33,6 +33,12 @@ int64_t steadyTicks() {
 std::mutex failuresLock;
 std::vector<TrackFailure> failures;
 std::vector<std::pair<std::string, std::string>> trackDevices;  // under failuresLock
+struct TrackGap {
+    std::string track;
+    int64_t from;
+    int64_t to;
+};
+std::vector<TrackGap> trackGaps;  // under failuresLock
 
 // Each recorder's log prefix names its track.
 const char* trackOfLine(std::string_view line) {
@@ -260,6 +266,9 @@ TrackRecord readTrackRecord(const std::string& track) {
         for (const auto& [name, device] : trackDevices) {
             if (name == track) record.device = device;
         }
+        for (const TrackGap& gap : trackGaps) {
+            if (gap.track == track) record.gaps.emplace_back(gap.from, gap.to);
+        }
     }
     const auto video = [&record](const TrackTiming& timing, uint64_t samples) {
         record.startTicks = timing.startTicks.load();
@@ -308,6 +317,11 @@ AudioFill countAudioFrames(const void* encoder, const void* samples, uint32_t fr
     return track != nullptr ? track->countFrames(static_cast<const int16_t*>(samples), frames, firstFrameAgeTicks) : AudioFill{};
 }
 
+void addTrackGap(const char* track, int64_t fromTicks, int64_t toTicks) {
+    std::lock_guard<std::mutex> lock(failuresLock);
+    trackGaps.push_back({track, fromTicks, toTicks});
+}
+
 void clearTrackFailure(const char* track) {
     std::lock_guard<std::mutex> lock(failuresLock);
     failures.erase(std::remove_if(failures.begin(), failures.end(), [&](const TrackFailure& f) { return f.track == track; }),
@@ -333,6 +347,7 @@ void beginLiveStatus(spdlog::logger& logger) {
         std::lock_guard<std::mutex> lock(failuresLock);
         failures.clear();
         trackDevices.clear();
+        trackGaps.clear();
     }
     // Added before any recorder thread exists, so no thread is logging yet.
     logger.sinks().push_back(std::make_shared<FailureWatchSink>());

@@ -49,6 +49,12 @@ std::string buildTracksJson(const std::vector<TrackEntry>& tracks, const std::ve
         entry["count"] = r.count;
         entry["unit"] = countUnit(t.track);
         entry["lost"] = r.lost;
+        if (t.track == "webcam") {
+            // Where the camera was away: stretches of the file without frames, in ms from its start.
+            nlohmann::json gaps = nlohmann::json::array();
+            for (const auto& [from, to] : r.gaps) gaps.push_back({{"from", millis(from)}, {"to", millis(to)}});
+            entry["gaps"] = gaps;
+        }
         std::string status = "recorded";
         std::string reason;
         for (const TrackFailure& f : failures) {
