@@ -22,6 +22,15 @@ export interface StartOptions {
    * Kept for later recordings.
    */
   webcamIndex?: number;
+  /**
+   * Which of the camera's native formats `webcam.mp4` records (the list is in `recorder.log`,
+   * the choice too). `'first'` (default): the first one the camera lists, or the first one that
+   * can be recorded when it cannot (MJPG is decoded before the encoder). `'best'`: the largest
+   * frame up to 1920x1080 at 24 fps or more; at equal size the higher rate, then uncompressed
+   * before MJPG. `{ width, height, fps }`: the format nearest to that size, then to that rate.
+   * Anything else throws a TypeError. Kept for later recordings.
+   */
+  webcamFormat?: WebcamFormat;
   /** Average bit rate of `output.mp4` in bits per second (default 18000000). Kept for later recordings. */
   bitrate?: number;
   /** Nominal frame rate of `output.mp4` (default 30). Kept for later recordings. */
@@ -34,6 +43,9 @@ export interface StartOptions {
    */
   constantFrameRate?: boolean;
 }
+
+/** How {@link StartOptions.webcamFormat} chooses the camera's format. */
+export type WebcamFormat = 'first' | 'best' | { width: number; height: number; fps: number };
 
 /** One audio capture device, as listed by {@link Recorder.getMics}. */
 export interface MicInfo {
