@@ -138,6 +138,7 @@ struct RecordingStatusSnapshot {
     uint64_t screenSamples = 0;
     uint32_t screenSamplesLastSecond = 0;
     uint64_t webcamSamples = 0;
+    uint64_t webcamGaps = 0;  // times the camera was away and came back (or is away at the end)
     uint64_t microphoneFrames = 0;
     double microphonePeak = 0;  // 0..1
     uint64_t systemAudioFrames = 0;

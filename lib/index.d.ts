@@ -114,8 +114,11 @@ export interface RecordingStatus {
   elapsedMs: number;
   /** Samples written to `output.mp4`, in total and in the last whole second. */
   screen: { samples: number; samplesLastSecond: number };
-  /** Samples written to `webcam.mp4`. */
-  webcam: { samples: number };
+  /**
+   * Samples written to `webcam.mp4`; `gaps`: how often the camera went away and came back (each
+   * such stretch is listed in `tracks.json`). While it is away, `failures` lists the webcam.
+   */
+  webcam: { samples: number; gaps: number };
   /** `mivox.wav`. */
   microphone: AudioTrackStatus;
   /** `output.wav`. */
@@ -171,6 +174,11 @@ export interface TrackEntry {
   /** "recorded"; "failed" (with `reason`, the track's line in `recorder.log`); "empty" when nothing was captured. */
   status: 'recorded' | 'failed' | 'empty';
   reason: string;
+  /**
+   * Webcam only: stretches of `webcam.mp4` without frames because the camera was away (busy,
+   * blocked, unplugged), in ms from the file's start; empty when it never was.
+   */
+  gaps?: Array<{ from: number; to: number }>;
 }
 
 /** The content of `tracks.json`, written by `end()` beside `meta.json`. */

@@ -385,5 +385,7 @@ RecordingStatusSnapshot readRecordingStatus() {
     out.inputEvents = s.inputEvents.load(std::memory_order_relaxed);
     std::lock_guard<std::mutex> lock(failuresLock);
     out.failures = failures;
+    out.webcamGaps = static_cast<uint64_t>(
+        std::count_if(trackGaps.begin(), trackGaps.end(), [](const TrackGap& gap) { return gap.track == "webcam"; }));
     return out;
 }
