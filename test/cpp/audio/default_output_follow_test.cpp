@@ -76,8 +76,11 @@ void record(FollowRun& run, ScriptedWatch* watch, During during, bool newOutputO
         };
     }
     std::atomic<bool> running{true};
-    const auto started = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point started;
     std::thread script([&] {
+        // From the first frames on (a device may take a while to start, under Wine especially).
+        while (recordingStatus.systemAudio.frames.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        started = std::chrono::steady_clock::now();
         during();
         std::this_thread::sleep_for(std::chrono::milliseconds(800));
         running.store(false);
