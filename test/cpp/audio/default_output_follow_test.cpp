@@ -108,7 +108,7 @@ TEST(DefaultOutputFollow, ANewDefaultMovesTheTrackWithOneLineAndNoLoss) {
     }
     EXPECT_EQ(moved, 1);
     // The file lasts as long as the recording, the switch filled with silence.
-    EXPECT_NEAR(static_cast<double>(run.frames) / 16000, run.seconds, 0.25);
+    EXPECT_NEAR(static_cast<double>(run.frames) / 16000, run.seconds, 0.4);  // a reopening after a loss would cost a second
 }
 
 TEST(DefaultOutputFollow, RolesReportedAgainForTheSameOutputMoveNothing) {
@@ -135,7 +135,7 @@ TEST(DefaultOutputFollow, ANewOutputThatCannotBeOpenedKeepsTheOldOne) {
         false);
     EXPECT_EQ(run.opens, 2);
     EXPECT_TRUE(run.log.messages().empty()) << "still recording the old output, nothing lost";
-    EXPECT_NEAR(static_cast<double>(run.frames) / 16000, run.seconds, 0.25);
+    EXPECT_NEAR(static_cast<double>(run.frames) / 16000, run.seconds, 0.4);  // a reopening after a loss would cost a second
 }
 
 }  // namespace
