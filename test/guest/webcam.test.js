@@ -209,9 +209,16 @@ test('a camera unbound and bound again: one file, a logged gap, frames after it'
 
 test('a camera another process streams from: the line says busy, the track starts once it is free', async () => {
   setFormat('YUYV', 320, 180, 30);
-  const holder = spawn('v4l2-ctl', ['-d', device, '--stream-mmap', '--stream-count=100000'], { stdio: ['ignore', 'pipe', 'ignore'] });
-  // It prints a mark per frame: streaming from then on.
-  await new Promise((resolve) => holder.stdout.once('data', resolve));
+  const holder = spawn('v4l2-ctl', ['-d', device, '--stream-mmap', '--stream-count=100000'], { stdio: 'ignore' });
+  // Streaming once the format can no longer be set (programs start slowly in the guest).
+  for (let waited = 0; waited < 60000; waited += 500) {
+    try {
+      setFormat('YUYV', 320, 180, 30);
+    } catch {
+      break;
+    }
+    await sleep(500);
+  }
   try {
     const { projectDir, file, log } = await record(4, {
       during: async () => {
