@@ -221,8 +221,15 @@ test('a camera another process streams from: the line says busy, the track start
   }
   try {
     const { projectDir, file, log } = await record(4, {
+      // Freed once the recorder has said it is busy (its set-up takes seconds in the guest).
       during: async () => {
-        await sleep(4000);
+        const logFile = () => fs.readdirSync('/tmp').map((d) => path.join('/tmp', d, 'recorder.log'))
+          .filter((f) => fs.existsSync(f)).sort((a, b) => fs.statSync(b).mtimeMs - fs.statSync(a).mtimeMs)[0];
+        for (let waited = 0; waited < 120000; waited += 500) {
+          const current = logFile();
+          if (current && fs.readFileSync(current, 'utf8').includes('is busy: another application')) break;
+          await sleep(500);
+        }
         holder.kill();
       },
     });
