@@ -39,6 +39,7 @@ struct TrackGap {
     int64_t to;
 };
 std::vector<TrackGap> trackGaps;  // under failuresLock
+std::vector<TrackWarning> warnings;                              // under failuresLock
 
 // Each recorder's log prefix names its track.
 const char* trackOfLine(std::string_view line) {
@@ -269,6 +270,9 @@ TrackRecord readTrackRecord(const std::string& track) {
         for (const TrackGap& gap : trackGaps) {
             if (gap.track == track) record.gaps.emplace_back(gap.from, gap.to);
         }
+        for (const TrackWarning& warning : warnings) {
+            if (warning.track == track) record.warnings.push_back(warning);
+        }
     }
     const auto video = [&record](const TrackTiming& timing, uint64_t samples) {
         record.startTicks = timing.startTicks.load();
@@ -322,6 +326,13 @@ void addTrackGap(const char* track, int64_t fromTicks, int64_t toTicks) {
     trackGaps.push_back({track, fromTicks, toTicks});
 }
 
+void noteTrackWarning(const char* track, const char* code, const std::string& message) {
+    std::lock_guard<std::mutex> lock(failuresLock);
+    const bool known = std::any_of(warnings.begin(), warnings.end(),
+                                   [&](const TrackWarning& w) { return w.track == track && w.code == code; });
+    if (!known) warnings.push_back({track, code, message});
+}
+
 void clearTrackFailure(const char* track) {
     std::lock_guard<std::mutex> lock(failuresLock);
     failures.erase(std::remove_if(failures.begin(), failures.end(), [&](const TrackFailure& f) { return f.track == track; }),
@@ -348,6 +359,7 @@ void beginLiveStatus(spdlog::logger& logger) {
         failures.clear();
         trackDevices.clear();
         trackGaps.clear();
+        warnings.clear();
     }
     // Added before any recorder thread exists, so no thread is logging yet.
     logger.sinks().push_back(std::make_shared<FailureWatchSink>());
@@ -387,5 +399,6 @@ RecordingStatusSnapshot readRecordingStatus() {
     out.failures = failures;
     out.webcamGaps = static_cast<uint64_t>(
         std::count_if(trackGaps.begin(), trackGaps.end(), [](const TrackGap& gap) { return gap.track == "webcam"; }));
+    out.warnings = warnings;
     return out;
 }

@@ -55,6 +55,8 @@ std::string buildTracksJson(const std::vector<TrackEntry>& tracks, const std::ve
             for (const auto& [from, to] : r.gaps) gaps.push_back({{"from", millis(from)}, {"to", millis(to)}});
             entry["gaps"] = gaps;
         }
+        // Only where there is one, so tracks without warnings keep their keys.
+        for (const TrackWarning& w : r.warnings) entry["warnings"].push_back({{"code", w.code}, {"message", w.message}});
         std::string status = "recorded";
         std::string reason;
         for (const TrackFailure& f : failures) {
