@@ -32,6 +32,9 @@ Options:
   --no-mic               no microphone track
   --no-system-audio      no system-audio track
   --webcam <index>       record this camera too (see "desktracks devices")
+  --webcam-format <f>    the camera's format: best (default: the largest frame up to
+                         1920x1080 at 24 fps or more), first (the first it lists) or
+                         WIDTHxHEIGHT@FPS (the nearest it offers)
   --fps <n>              frame rate of output.mp4 (default 30)
   --constant-rate        exactly <fps> samples a second (for editors that mishandle a
                          variable frame rate); default: one sample per capture pass
@@ -73,7 +76,7 @@ const optionSpecs = {
   record: {
     seconds: { type: 'string' }, area: { type: 'string' }, mic: { type: 'string' }, 'no-mic': { type: 'boolean' },
     'no-system-audio': { type: 'boolean' }, webcam: { type: 'string' }, fps: { type: 'string' }, bitrate: { type: 'string' },
-    'constant-rate': { type: 'boolean' },
+    'constant-rate': { type: 'boolean' }, 'webcam-format': { type: 'string' },
     help: { type: 'boolean', short: 'h' },
   },
   devices: { json: { type: 'boolean' }, help: { type: 'boolean', short: 'h' } },
@@ -160,8 +163,8 @@ async function recordCommand(values, positionals) {
   let signals = 0;
   const handle = record({
     dir: positionals[0], seconds: values.seconds, area: values.area, mic: values['no-mic'] ? false : values.mic,
-    systemAudio: !values['no-system-audio'], webcam: values.webcam, fps: values.fps, bitrate: values.bitrate,
-    constantRate: values['constant-rate'],
+    systemAudio: !values['no-system-audio'], webcam: values.webcam, webcamFormat: values['webcam-format'],
+    fps: values.fps, bitrate: values.bitrate, constantRate: values['constant-rate'],
   }, {
     statusEveryMs: live ? 250 : 500,
     onStatus: (status) => {

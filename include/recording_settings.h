@@ -20,6 +20,19 @@ struct CaptureArea {
     bool inForce() const { return right != 0 && bottom != 0; }
 };
 
+// Which of the camera's native types the webcam track records.
+struct WebcamFormat {
+    enum class Rule {
+        first,    // the first native type (the first one the track can record, when it cannot take that one)
+        best,     // the largest frame up to 1920x1080 at 24 fps or more, uncompressed before compressed
+        nearest,  // the type nearest to width x height at fps
+    };
+    Rule rule = Rule::first;
+    uint32_t width = 0;
+    uint32_t height = 0;
+    double fps = 0;
+};
+
 // Everything one recording is made from. Every recorder thread receives its own copy;
 // copying adds a holder to the shared recording logger and journal.
 struct RecordingSettings {
@@ -32,6 +45,7 @@ struct RecordingSettings {
     int32_t fps = 30;
     int32_t bitrate = 18000000;
     int32_t webcamIndex = -1;
+    WebcamFormat webcamFormat;
     // Exactly fps screen samples a second on a 1/fps grid instead of one per capture pass.
     bool constantFrameRate = false;
     // Every distinct cursor image shown is kept in cursors/, with a timeline of when each was in force.

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "audio/audio_clock.h"
@@ -129,6 +130,8 @@ AudioFill countAudioFrames(const void* encoder, const void* samples, uint32_t fr
                            std::optional<int64_t> firstFrameAgeTicks = std::nullopt);
 // The audio track that `encoder` belongs to, or nullptr.
 AudioTrackStatus* audioTrackOf(const void* encoder);
+// A stretch of a video track's file (100 ns from its start) with no frames: its device was away.
+void addTrackGap(const char* track, int64_t fromTicks, int64_t toTicks);
 // A track whose device came back is no longer failed: its entry leaves the failures again.
 void clearTrackFailure(const char* track);
 // The device writing into `encoder` had its clock restarted: frames before it may be missing, so
@@ -157,6 +160,7 @@ struct RecordingStatusSnapshot {
     uint64_t screenSamples = 0;
     uint32_t screenSamplesLastSecond = 0;
     uint64_t webcamSamples = 0;
+    uint64_t webcamGaps = 0;  // times the camera was away and came back (or is away at the end)
     uint64_t microphoneFrames = 0;
     double microphonePeak = 0;  // 0..1
     uint64_t systemAudioFrames = 0;
@@ -183,6 +187,8 @@ struct TrackRecord {
     std::optional<double> rateErrorPpm;
     double correctionMs = 0;
     uint64_t dropped = 0;  // device frames left out
+    // Stretches of the file without frames (100 ns from its start): from, to.
+    std::vector<std::pair<int64_t, int64_t>> gaps;
     std::vector<TrackWarning> warnings;  // this track's
 };
 

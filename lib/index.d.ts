@@ -22,6 +22,15 @@ export interface StartOptions {
    * Kept for later recordings.
    */
   webcamIndex?: number;
+  /**
+   * Which of the camera's native formats `webcam.mp4` records (the list is in `recorder.log`,
+   * the choice too). `'first'` (default): the first one the camera lists, or the first one that
+   * can be recorded when it cannot (MJPG is decoded before the encoder). `'best'`: the largest
+   * frame up to 1920x1080 at 24 fps or more; at equal size the higher rate, then uncompressed
+   * before MJPG. `{ width, height, fps }`: the format nearest to that size, then to that rate.
+   * Anything else throws a TypeError. Kept for later recordings.
+   */
+  webcamFormat?: WebcamFormat;
   /** Average bit rate of `output.mp4` in bits per second (default 18000000). Kept for later recordings. */
   bitrate?: number;
   /** Nominal frame rate of `output.mp4` (default 30). Kept for later recordings. */
@@ -71,6 +80,9 @@ export interface CursorShown {
   time: number;
   id: string | null;
 }
+
+/** How {@link StartOptions.webcamFormat} chooses the camera's format. */
+export type WebcamFormat = 'first' | 'best' | { width: number; height: number; fps: number };
 
 /** One audio capture device, as listed by {@link Recorder.getMics}. */
 export interface MicInfo {
@@ -143,8 +155,11 @@ export interface RecordingStatus {
   elapsedMs: number;
   /** Samples written to `output.mp4`, in total and in the last whole second. */
   screen: { samples: number; samplesLastSecond: number };
-  /** Samples written to `webcam.mp4`. */
-  webcam: { samples: number };
+  /**
+   * Samples written to `webcam.mp4`; `gaps`: how often the camera went away and came back (each
+   * such stretch is listed in `tracks.json`). While it is away, `failures` lists the webcam.
+   */
+  webcam: { samples: number; gaps: number };
   /** `mivox.wav`. */
   microphone: AudioTrackStatus;
   /** `output.wav`. */
@@ -235,6 +250,11 @@ export interface TrackEntry {
   /** "recorded"; "failed" (with `reason`, the track's line in `recorder.log`); "empty" when nothing was captured. */
   status: 'recorded' | 'failed' | 'empty';
   reason: string;
+  /**
+   * Webcam only: stretches of `webcam.mp4` without frames because the camera was away (busy,
+   * blocked, unplugged), in ms from the file's start; empty when it never was.
+   */
+  gaps?: Array<{ from: number; to: number }>;
   /** Only where the track had any: what is worth knowing about it (see `RecordingStatus.warnings`). */
   warnings?: { code: string; message: string }[];
 }

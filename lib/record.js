@@ -62,6 +62,17 @@ function resolveMic(choice, mics) {
   throw new UsageError(`"${choice}" matches several microphones (${matches.map((m) => `${m.index}: ${m.name}`).join('; ')}); give its index`);
 }
 
+/** "first", "best" (the default for the command line) or WIDTHxHEIGHT@FPS. */
+function parseWebcamFormat(text) {
+  if (text === undefined || text === 'best') return 'best';
+  if (text === 'first') return 'first';
+  const match = /^(\d+)x(\d+)@(\d+(?:\.\d+)?)$/.exec(String(text));
+  if (!match || [1, 2, 3].some((i) => !(Number(match[i]) > 0))) {
+    throw new UsageError(`--webcam-format takes first, best or WIDTHxHEIGHT@FPS (1280x720@30), not "${text}"`);
+  }
+  return { width: Number(match[1]), height: Number(match[2]), fps: Number(match[3]) };
+}
+
 /**
  * Turns command-line style options into `Recorder.start` options. Throws UsageError for values
  * that cannot work. `mic`: index, name (or part of it), false for none, undefined for the default;
@@ -77,6 +88,7 @@ function resolveRecordOptions(options, listMics) {
   if (options.webcam !== undefined && (!/^\d+$/.test(String(options.webcam)))) {
     throw new UsageError(`--webcam takes a camera index (see "desktracks devices"), not "${options.webcam}"`);
   }
+  if (start.webcamIndex !== -1) start.webcamFormat = parseWebcamFormat(options.webcamFormat);
   if (options.area !== undefined) start.area = parseArea(options.area);
   if (options.fps !== undefined) start.fps = positiveInteger('--fps', options.fps);
   if (options.bitrate !== undefined) start.bitrate = positiveInteger('--bitrate', options.bitrate);

@@ -63,7 +63,7 @@ trap 'rm -rf "$run"' EXIT
 if [ $# -gt 0 ]; then
   printf '%q ' "$@" > "$run/command"
 else
-  echo 'node --test --test-concurrency=1 --test-timeout=600000 test/guest/*.test.js' > "$run/command"
+  echo 'node --test --test-concurrency=1 --test-timeout=1800000 test/guest/*.test.js' > "$run/command"
 fi
 {
   printf 'export GUEST_CWD=%q\n' "$root"
@@ -76,7 +76,7 @@ if [ -w /dev/kvm ] && grep -qE '\b(vmx|svm)\b' /proc/cpuinfo && ! grep -q '^kvm_
   accel=kvm
 fi
 started=$(date +%s)
-timeout "${GUEST_TIMEOUT:-900}" qemu-system-x86_64 -accel "$accel" -cpu max -smp 2 -m 768 \
+timeout "${GUEST_TIMEOUT:-2000}" qemu-system-x86_64 -accel "$accel" -cpu max -smp 2 -m 768 \
   -bios /usr/share/qemu/qboot.rom -nographic -no-reboot -monitor none -serial "file:$run/console" \
   -kernel "$kroot/boot/vmlinuz-$version" -initrd "$initrd" \
   -append "console=ttyS0 quiet panic=-1 rdinit=/init" \

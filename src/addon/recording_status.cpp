@@ -31,6 +31,12 @@ int64_t steadyTicks() {
 std::mutex failuresLock;
 std::vector<TrackFailure> failures;
 std::vector<std::pair<std::string, std::string>> trackDevices;  // under failuresLock
+struct TrackGap {
+    std::string track;
+    int64_t from;
+    int64_t to;
+};
+std::vector<TrackGap> trackGaps;  // under failuresLock
 std::vector<TrackWarning> warnings;                              // under failuresLock
 
 // Each recorder's log prefix names its track.
@@ -166,6 +172,9 @@ TrackRecord readTrackRecord(const std::string& track) {
         for (const auto& [name, device] : trackDevices) {
             if (name == track) record.device = device;
         }
+        for (const TrackGap& gap : trackGaps) {
+            if (gap.track == track) record.gaps.emplace_back(gap.from, gap.to);
+        }
         for (const TrackWarning& warning : warnings) {
             if (warning.track == track) record.warnings.push_back(warning);
         }
@@ -224,6 +233,11 @@ AudioFill countAudioFrames(const void* encoder, const void* samples, uint32_t fr
     return fill;
 }
 
+void addTrackGap(const char* track, int64_t fromTicks, int64_t toTicks) {
+    std::lock_guard<std::mutex> lock(failuresLock);
+    trackGaps.push_back({track, fromTicks, toTicks});
+}
+
 void noteTrackWarning(const char* track, const char* code, const std::string& message) {
     std::lock_guard<std::mutex> lock(failuresLock);
     const bool known = std::any_of(warnings.begin(), warnings.end(),
@@ -256,6 +270,7 @@ void beginLiveStatus(spdlog::logger& logger) {
         std::lock_guard<std::mutex> lock(failuresLock);
         failures.clear();
         trackDevices.clear();
+        trackGaps.clear();
         warnings.clear();
     }
     // Added before any recorder thread exists, so no thread is logging yet.
@@ -300,6 +315,8 @@ RecordingStatusSnapshot readRecordingStatus() {
     out.inputEvents = s.inputEvents.load(std::memory_order_relaxed);
     std::lock_guard<std::mutex> lock(failuresLock);
     out.failures = failures;
+    out.webcamGaps = static_cast<uint64_t>(
+        std::count_if(trackGaps.begin(), trackGaps.end(), [](const TrackGap& gap) { return gap.track == "webcam"; }));
     out.warnings = warnings;
     return out;
 }

@@ -55,6 +55,12 @@ std::string buildTracksJson(const std::vector<TrackEntry>& tracks, const std::ve
             entry["correctionMs"] = r.correctionMs;
             entry["droppedFrames"] = r.dropped;
         }
+        if (t.track == "webcam") {
+            // Where the camera was away: stretches of the file without frames, in ms from its start.
+            nlohmann::json gaps = nlohmann::json::array();
+            for (const auto& [from, to] : r.gaps) gaps.push_back({{"from", millis(from)}, {"to", millis(to)}});
+            entry["gaps"] = gaps;
+        }
         // Only where there is one, so tracks without warnings keep their keys.
         for (const TrackWarning& w : r.warnings) entry["warnings"].push_back({{"code", w.code}, {"message", w.message}});
         std::string status = "recorded";

@@ -1,5 +1,7 @@
 #include "audio/audio_device.h"
 
+#include <utility>
+
 AudioDevice::AudioDevice() : state(std::make_unique<ma_device>()) {}
 
 AudioDevice::~AudioDevice() { close(); }
@@ -26,4 +28,9 @@ void AudioDevice::close() {
     ma_device_stop(state.get());
     ma_device_uninit(state.get());
     initialised = false;
+}
+
+void AudioDevice::swap(AudioDevice& other) noexcept {
+    state.swap(other.state);
+    std::swap(initialised, other.initialised);
 }

@@ -22,6 +22,9 @@ public:
     // Stops and uninitialises; the device may be initialised again afterwards.
     void close();
 
+    // Exchanges the two devices; each stays where miniaudio knows it.
+    void swap(AudioDevice& other) noexcept;
+
     bool isOpen() const { return initialised; }
     ma_device* device() { return state.get(); }
 

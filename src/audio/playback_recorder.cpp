@@ -5,6 +5,7 @@
 #include <spdlog/spdlog.h>
 
 #include "audio/track_capture.h"
+#include "platform/default_output_watch.h"
 #include "platform/system_audio_source.h"
 #include "recording_status.h"
 #include "run_flags.h"
@@ -29,6 +30,10 @@ void runPlaybackRecorder(RecordingSettings settings) {
         ma_device_config config =
             trackCaptureConfig(source->deviceType, source->captureDeviceId ? &*source->captureDeviceId : nullptr, file);
         config.capture.shareMode = ma_share_mode_shared;
+        // The recorder thread moves the track to a new default output itself (the watch below).
+        // miniaudio's own rerouting on WASAPI would stop, reinitialise and restart this device on
+        // a system thread while the recorder thread watches it, which it would take for a loss.
+        config.wasapi.noAutoStreamRouting = MA_TRUE;
         return device.initOnBackend(source->backend, config) == MA_SUCCESS;
     };
     AudioDevice device;
@@ -44,6 +49,7 @@ void runPlaybackRecorder(RecordingSettings settings) {
     }
     const std::string name = device.device()->capture.name;
     setTrackDevice("systemAudio", name);
-    const CaptureTrack track{"playbackRecorder:", "systemAudio", "playbackRecorder: Failed to start device.", name, open};
+    const CaptureTrack track{"playbackRecorder:", "systemAudio", "playbackRecorder: Failed to start device.", name, open,
+                             watchDefaultOutput};
     recordUntilLowered(device, file, playbackRunning, log, track);
 }

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 
+#include "platform/default_output_watch.h"
 #include "platform/silent_render_stream.h"
 
 namespace spdlog {
@@ -18,7 +19,10 @@ StreamStatus runSilentKeepAlive(SilentRenderStream& stream, spdlog::logger& log,
 
 // The keep-alive for a whole recording: runSilentKeepAlive on a stream from `makeStream`; when the
 // output goes away during the recording (a refill fails), a new stream is set up every
-// `retryPeriod` until one plays again or the recording ends. Returns the first set-up's status.
+// `retryPeriod` until one plays again or the recording ends. With `watch`, a new default output
+// ends the stream at the next cycle and a new one is set up on the new output, so that loopback
+// of the new output is kept running too. Returns the first set-up's status.
 StreamStatus keepSilencePlaying(const std::function<std::unique_ptr<SilentRenderStream>()>& makeStream,
                                 spdlog::logger& log, std::chrono::milliseconds cyclePeriod = std::chrono::milliseconds(500),
-                                std::chrono::milliseconds retryPeriod = std::chrono::milliseconds(1000));
+                                std::chrono::milliseconds retryPeriod = std::chrono::milliseconds(1000),
+                                const std::function<std::unique_ptr<DefaultOutputWatch>()>& watch = {});

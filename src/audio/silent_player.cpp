@@ -6,6 +6,7 @@
 #include "platform/silent_render_stream.h"
 
 void runSilentPlayer(RecordingSettings settings) {
-    const StreamStatus status = keepSilencePlaying(makeSilentRenderStream, *settings.logger);
+    const StreamStatus status = keepSilencePlaying(makeSilentRenderStream, *settings.logger, std::chrono::milliseconds(500),
+                                                   std::chrono::milliseconds(1000), watchDefaultOutput);
     if (!streamFailed(status)) settings.logger->info("silent: AudioCapture_Start success");
 }

@@ -46,12 +46,18 @@ bool deviceLost(AudioDevice& device, const AudioTrackStatus* status) {
 class DeviceWatch {
 public:
     DeviceWatch(AudioDevice& device, WavTrackFile& file, spdlog::logger& log, const CaptureTrack& track)
-        : device(device), file(file), log(log), track(track), status(audioTrackOf(file.encoder())) {}
+        : device(device), file(file), log(log), track(track), status(audioTrackOf(file.encoder())) {
+        startWatchingDefault();
+    }
 
     void check() {
         switch (phase) {
         case Phase::recording:
-            if (deviceLost(device, status)) {
+            // A new default first: the old output may be going away with it (a Bluetooth
+            // speaker switched off), and that is a move, not a loss.
+            if (defaultOutputMoved()) {
+                follow();
+            } else if (deviceLost(device, status)) {
                 lose();
             } else {
                 watchPace();
@@ -67,6 +73,10 @@ public:
                 comeBack();
             } else if (deviceLost(device, nullptr) || Clock::now() - reopenedAt > firstFrameLimit) {
                 device.close();
+                if (following) {
+                    following = false;
+                    declareLost();  // the new output was never heard: said as a loss
+                }
                 phase = Phase::lost;
             }
             break;
@@ -80,6 +90,11 @@ public:
             return;
         }
         if (phase == Phase::reopened && delivered()) comeBack();
+        if (phase == Phase::reopened && following) {
+            // Moved just before the end: silence up to it, as for any switch.
+            writeSilence(file.encoder(), status != nullptr ? status->fillUntilNow() : 0);
+            return;
+        }
         if (phase == Phase::recording) {
             // A device that delivers too few frames owes the last of them: silence up to the end.
             if (status != nullptr && status->runaway.load() == 2) writeSilence(file.encoder(), status->fillUntilNow());
@@ -89,7 +104,7 @@ public:
         const uint64_t fill = status != nullptr ? status->fillUntilNow() : 0;
         writeSilence(file.encoder(), fill);
         log.error("{} \"{}\" did not come back; {} has silence from {:.2f} s to its end at {:.2f} s", track.logPrefix,
-                  track.deviceName, file.name(), lostAtSeconds, lostAtSeconds + fileSeconds(framesNow() - lostAtFrames));
+                  deviceName, file.name(), lostAtSeconds, lostAtSeconds + fileSeconds(framesNow() - lostAtFrames));
     }
 
 private:
@@ -100,11 +115,15 @@ private:
 
     void lose() {
         device.close();  // from here on only this thread writes the file
+        declareLost();
+        phase = Phase::lost;
+    }
+
+    void declareLost() {
         lostAtFrames = framesNow();
         lostAtSeconds = fileSeconds(lostAtFrames);
         log.error("{} lost \"{}\" {:.2f} s into {}; reopening it about once a second", track.logPrefix,
-                  track.deviceName, lostAtSeconds, file.name());
-        phase = Phase::lost;
+                  deviceName, lostAtSeconds, file.name());
         nextAttempt = Clock::now() + reopenPeriod;
     }
 
@@ -139,9 +158,55 @@ private:
         }
     }
 
+    void startWatchingDefault() {
+        if (!track.watchDefaultOutput) return;
+        if (!defaultWatch || !defaultWatch->alive()) defaultWatch = track.watchDefaultOutput();
+        seenChanges = defaultWatch->changes();
+        openedOn = defaultWatch->currentDefault();
+    }
+
+    bool defaultOutputMoved() {
+        if (!defaultWatch) return false;
+        const uint64_t changes = defaultWatch->changes();
+        if (changes == seenChanges) return false;
+        seenChanges = changes;
+        const std::string now = defaultWatch->currentDefault();
+        // No default at all leaves the device as it is: it is either still there or lost.
+        return !now.empty() && now != openedOn;
+    }
+
+    // Moves to the new default output: its device is opened while the old one still records, so
+    // that only the handover is missing (the callback fills it with silence when the first frames
+    // arrive). When it cannot be opened the old output is kept: it may still be there.
+    void follow() {
+        const std::string movedTo = defaultWatch->currentDefault();
+        AudioDevice next;
+        if (!track.reopen(next)) return;
+        openedOn = movedTo;
+        device.close();
+        device.swap(next);
+        framesAtReopen = framesNow();
+        lostAtFrames = framesAtReopen;
+        lostAtSeconds = fileSeconds(lostAtFrames);
+        if (status != nullptr) status->gapPending.store(framesAtReopen != 0);
+        if (device.start() != MA_SUCCESS) {
+            device.close();
+            declareLost();
+            phase = Phase::lost;
+            return;
+        }
+        restartIdleOutputClock(*device.device());
+        deviceName = device.device()->capture.name;
+        following = true;
+        reopenedAt = Clock::now();
+        phase = Phase::reopened;
+    }
+
     void reopen() {
         nextAttempt = Clock::now() + reopenPeriod;
+        if (track.watchDefaultOutput) startWatchingDefault();  // the default may have moved meanwhile
         if (!track.reopen(device)) return;
+        if (track.watchDefaultOutput) deviceName = device.device()->capture.name;
         framesAtReopen = framesNow();
         if (status != nullptr) status->gapPending.store(framesAtReopen != 0);
         if (device.start() != MA_SUCCESS) {
@@ -154,11 +219,19 @@ private:
     }
 
     void comeBack() {
-        const uint64_t gap = status->lastGapFrames.load();
-        log.info("{} \"{}\" is back after {:.2f} s; {} has silence from {:.2f} s to {:.2f} s", track.logPrefix,
-                 track.deviceName, fileSeconds(gap), file.name(), lostAtSeconds, lostAtSeconds + fileSeconds(gap));
-        clearTrackFailure(track.track);
+        const uint64_t gap = status != nullptr ? status->lastGapFrames.load() : 0;
         phase = Phase::recording;
+        if (following) {
+            following = false;
+            reportTrackEvent(log, TrackEventKind::warning, track.track, TrackEventCode::deviceChanged,
+                             fmt::format("{} the default output changed; recording \"{}\" from {:.2f} s of {} "
+                                         "({:.3f} s of silence for the switch)",
+                                         track.logPrefix, deviceName, lostAtSeconds, file.name(), fileSeconds(gap)));
+            return;
+        }
+        log.info("{} \"{}\" is back after {:.2f} s; {} has silence from {:.2f} s to {:.2f} s", track.logPrefix,
+                 deviceName, fileSeconds(gap), file.name(), lostAtSeconds, lostAtSeconds + fileSeconds(gap));
+        clearTrackFailure(track.track);
     }
 
     AudioDevice& device;
@@ -167,6 +240,11 @@ private:
     const CaptureTrack& track;
     AudioTrackStatus* status;
     Phase phase = Phase::recording;
+    std::string deviceName = track.deviceName;  // the device recorded now: a new default's after a move
+    std::unique_ptr<DefaultOutputWatch> defaultWatch;
+    uint64_t seenChanges = 0;
+    std::string openedOn;  // the default output when the device was opened
+    bool following = false;  // reopened on a new default output, waiting for its first frames
     Clock::time_point nextAttempt;
     Clock::time_point reopenedAt;
     uint64_t framesAtReopen = 0;

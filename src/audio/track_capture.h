@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include <spdlog/fwd.h>
@@ -9,6 +10,7 @@
 #include "audio/audio_device.h"
 #include "audio/wav_track_file.h"
 #include "miniaudio.h"
+#include "platform/default_output_watch.h"
 
 // A capture device configuration that delivers the track format straight into `file`.
 ma_device_config trackCaptureConfig(ma_device_type type, const ma_device_id* device, WavTrackFile& file);
@@ -22,6 +24,10 @@ struct CaptureTrack {
     std::string deviceName;       // for the lines about a lost device
     // Opens (does not start) the track's device into `device` once more; false when it is not there.
     std::function<bool(AudioDevice&)> reopen;
+    // For a track that records whatever the default output plays: a watch on that output. When
+    // it changes, the device is opened again on the new one (by `reopen`). Empty for a track
+    // bound to one device.
+    std::function<std::unique_ptr<DefaultOutputWatch>()> watchDefaultOutput;
 };
 
 // Starts the opened `device`, records into `file` until `running` falls, then stops the device
@@ -32,5 +38,10 @@ struct CaptureTrack {
 // one error line at once; it is reopened about once a second, and when it is back the gap is
 // silence in the same file, so the track stays on the clock. A device still missing at the end
 // leaves silence up to the end.
+//
+// A track with `watchDefaultOutput` moves to the new default output when the user picks another
+// one: the old device is closed, the new one opened and started at once, the moment in between
+// is silence in the same file, and one warning line names the new device. No loss is declared
+// unless the new output cannot be recorded.
 void recordUntilLowered(AudioDevice& device, WavTrackFile& file, const std::atomic<bool>& running, spdlog::logger& log,
                         const CaptureTrack& track);

@@ -19,7 +19,19 @@ namespace hresult {
 constexpr HResult noMoreTypes = static_cast<HResult>(0xC00D36B9u);
 // A camera that is gone (unplugged, driver unbound).
 constexpr HResult videoDeviceRemoved = static_cast<HResult>(0xC00D3EA2u);
+// Another application holds the camera: Media Foundation's first read after the set-up fails with
+// MF_E_HW_MFT_FAILED_START_STREAMING; ERROR_BUSY (V4L2's EBUSY) elsewhere.
+constexpr HResult cameraStreamingFailed = static_cast<HResult>(0xC00D3704u);
+constexpr HResult deviceBusy = static_cast<HResult>(0x800700AAu);
+// E_ACCESSDENIED: the privacy setting (or the device's permissions) keep the camera from this app.
+constexpr HResult accessDenied = static_cast<HResult>(0x80070005u);
+// Success, but the frames now come in another type than before (the camera changed its format).
+constexpr HResult formatChanged = static_cast<HResult>(0x000D0020u);
 }  // namespace hresult
+
+// Why a camera cannot be recorded, as far as its error says.
+enum class CameraTrouble { none, busy, accessDenied, gone };
+CameraTrouble cameraTroubleOf(HResult result);
 
 // One native media type of a camera. Each value may be missing (a failing result).
 class CameraMediaType {
@@ -42,10 +54,17 @@ public:
     virtual ~CameraReader() = default;
     // Stream 0's native types in the device's order; hresult::noMoreTypes after the last.
     virtual HResult nativeMediaType(uint32_t index, std::unique_ptr<CameraMediaType>& type) = 0;
+    // Sets the camera to one of its native types; the reader then delivers it, or, for a type the
+    // writer cannot take as it is (compressed), the platform's decoding of it.
     virtual HResult setCurrentMediaType(CameraMediaType& type) = 0;
+    // The type of the frames readSample hands out, after setCurrentMediaType.
+    virtual HResult deliveredMediaType(std::unique_ptr<CameraMediaType>& type) = 0;
     // Waits at most timeoutMillis for the next frame. Succeeds with no sample when none came in
     // that time (or the reader delivered a stream event instead); fails when the camera is gone.
+    // hresult::formatChanged (with or without a sample): the delivered type changed.
     virtual HResult readSample(uint32_t timeoutMillis, std::unique_ptr<VideoSample>& sample) = 0;
+    // After hresult::formatChanged: delivers the earlier type again (converting to it).
+    virtual HResult restoreDeliveredType() = 0;
 };
 
 // An entry of the device list (an activation object until it is activated).
@@ -85,12 +104,18 @@ class CameraPlatform : public MediaRuntime {
 public:
     // Video capture devices in the platform's stable order. On failure failedStep names the step.
     virtual HResult listDevices(std::vector<std::unique_ptr<CameraDevice>>& devices, CameraListStep& failedStep) = 0;
-    // A reader on the source, stream 0 selected.
+    // A reader on the source's first video stream, the only one selected.
     virtual HResult createReader(CameraSource& source, std::unique_ptr<CameraReader>& reader) = 0;
-    // A writer of `file` that encodes samples of the reader's current type (nativeType) to H.264
-    // Main at webcamBitRate, low latency, hardware transforms allowed, at the type's own size and
-    // rate; it has begun writing. On failure failedStep names the step and no file is left.
-    virtual HResult createWriter(const std::filesystem::path& file, CameraMediaType& nativeType,
+    // Whether a native type can be recorded (as it is or decoded by the reader).
+    virtual bool canRecord(CameraMediaType& type) = 0;
+    // A failure as the platform names it, for the log: "HRESULT 0x80070005", "errno 16, Device
+    // or resource busy".
+    virtual std::string errorText(HResult result) = 0;
+    // A writer of `file` that encodes samples of the reader's delivered type (deliveredType) to
+    // H.264 Main at webcamBitRate, low latency, hardware transforms allowed, at the type's own size,
+    // rate and pixel aspect; it has begun writing. On failure failedStep names the step and no file
+    // is left.
+    virtual HResult createWriter(const std::filesystem::path& file, CameraMediaType& deliveredType,
                                  std::unique_ptr<SinkWriter>& writer, uint32_t& streamIndex,
                                  WebcamWriterStep& failedStep) = 0;
 };

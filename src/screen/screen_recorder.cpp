@@ -130,8 +130,9 @@ void ScreenRecorder::run(RecordingSettings settings) {
     }
     logFileProblems(*writer, settings);
 
-    media.shutdown();
+    // The writer is a Media Foundation object: released before the platform shuts down.
     writer.reset();
+    media.shutdown();
     releaseResources(settings);
     media.uninitializeThread();
 }

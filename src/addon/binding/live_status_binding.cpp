@@ -31,7 +31,9 @@ Napi::Value GetStatus(const Napi::CallbackInfo& info) {
     Napi::Object screen = counter(env, "samples", s.screenSamples);
     screen.Set("samplesLastSecond", Napi::Number::New(env, s.screenSamplesLastSecond));
     status.Set("screen", screen);
-    status.Set("webcam", counter(env, "samples", s.webcamSamples));
+    Napi::Object webcam = counter(env, "samples", s.webcamSamples);
+    webcam.Set("gaps", Napi::Number::New(env, static_cast<double>(s.webcamGaps)));
+    status.Set("webcam", webcam);
     status.Set("microphone", audioTrack(env, s.microphoneFrames, s.microphonePeak, s.microphoneRatePpm, s.microphoneCorrectionMs));
     status.Set("systemAudio", audioTrack(env, s.systemAudioFrames, s.systemAudioPeak, s.systemAudioRatePpm, s.systemAudioCorrectionMs));
     status.Set("input", counter(env, "events", s.inputEvents));

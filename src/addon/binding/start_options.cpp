@@ -43,6 +43,37 @@ void readInt32(const Napi::Object& options, const char* key, int32_t& target) {
     if (value.IsNumber()) target = value.As<Napi::Number>().Int32Value();
 }
 
+// 'first', 'best' or { width, height, fps }; anything else is refused with the same message.
+bool readWebcamFormat(const Napi::Env& env, const Napi::Value& value, WebcamFormat& format) {
+    const auto refuse = [&env] {
+        Napi::TypeError::New(env, "webcamFormat must be 'first', 'best' or { width, height, fps } with positive numbers")
+            .ThrowAsJavaScriptException();
+        return false;
+    };
+    if (value.IsString()) {
+        const std::string text = value.As<Napi::String>().Utf8Value();
+        if (text == "first") format = WebcamFormat{};
+        else if (text == "best") format = WebcamFormat{WebcamFormat::Rule::best, 0, 0, 0};
+        else return refuse();
+        return true;
+    }
+    if (!value.IsObject() || value.IsArray()) return refuse();
+    const Napi::Object object = value.As<Napi::Object>();
+    double numbers[3] = {};
+    const char* keys[] = {"width", "height", "fps"};
+    for (int i = 0; i < 3; ++i) {
+        const Napi::Value field = object.Get(keys[i]);
+        if (!field.IsNumber()) return refuse();
+        numbers[i] = field.As<Napi::Number>().DoubleValue();
+        // Sizes and rates no camera comes near are mistakes, not wishes.
+        const double limit = i < 2 ? 65536 : 10000;
+        if (!std::isfinite(numbers[i]) || numbers[i] <= 0 || numbers[i] > limit) return refuse();
+    }
+    format = WebcamFormat{WebcamFormat::Rule::nearest, static_cast<uint32_t>(std::lround(numbers[0])),
+                          static_cast<uint32_t>(std::lround(numbers[1])), numbers[2]};
+    return true;
+}
+
 }  // namespace
 
 bool readStartOptions(const Napi::Object& options, RecordingSettings& settings) {
@@ -64,6 +95,10 @@ bool readStartOptions(const Napi::Object& options, RecordingSettings& settings) 
     readInt32(options, "webcamIndex", settings.webcamIndex);
     readInt32(options, "bitrate", settings.bitrate);
     readInt32(options, "fps", settings.fps);
+    if (options.Has("webcamFormat") && !options.Get("webcamFormat").IsUndefined() &&
+        !readWebcamFormat(options.Env(), options.Get("webcamFormat"), settings.webcamFormat)) {
+        return false;
+    }
     if (options.Has("constantFrameRate")) {
         const Napi::Value value = options.Get("constantFrameRate");
         if (value.IsBoolean()) settings.constantFrameRate = value.As<Napi::Boolean>().Value();

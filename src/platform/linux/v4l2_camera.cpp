@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -20,18 +21,36 @@
 // Cameras through V4L2: /dev/video* nodes that capture video, mmap streaming.
 namespace {
 
+// Other errno values travel in a failure code of their own, so that the log can name them.
+constexpr uint32_t errnoCode = 0xA0000000u;
+constexpr HResult fileNotFound = static_cast<HResult>(0x80070002u);
+
 HResult fromErrno(int error) {
     switch (error) {
         case ENODEV:
         case ENXIO:
         case EIO: return hresult::videoDeviceRemoved;
+        case ENOENT: return fileNotFound;  // the node is gone
         case ENOMEM: return hresult::outOfMemory;
         case EINVAL: return hresult::invalidArgument;
         case EACCES:
-        case EPERM: return static_cast<HResult>(0x80070005u);  // access denied
-        case EBUSY: return static_cast<HResult>(0x800700AAu);  // in use
-        default: return hresult::fail;
+        case EPERM: return hresult::accessDenied;
+        case EBUSY: return hresult::deviceBusy;  // another process streams from it
+        default: return error > 0 && error < 0x10000 ? static_cast<HResult>(errnoCode | static_cast<uint32_t>(error)) : hresult::fail;
     }
+}
+
+// The errno a result stands for; 0 when it is not one.
+int errnoOf(HResult result) {
+    const uint32_t code = static_cast<uint32_t>(result);
+    if ((code & 0xFFFF0000u) == errnoCode) return static_cast<int>(code & 0xFFFFu);
+    if (result == hresult::videoDeviceRemoved) return ENODEV;
+    if (result == fileNotFound) return ENOENT;
+    if (result == hresult::outOfMemory) return ENOMEM;
+    if (result == hresult::invalidArgument) return EINVAL;
+    if (result == hresult::accessDenied) return EACCES;
+    if (result == hresult::deviceBusy) return EBUSY;
+    return 0;
 }
 
 int xioctl(int fd, unsigned long request, void* argument) {
@@ -211,6 +230,16 @@ public:
         type = std::make_unique<V4l2MediaType>(types[index]);
         return hresult::ok;
     }
+
+    HResult deliveredMediaType(std::unique_ptr<CameraMediaType>& type) override {
+        // FFmpeg's writer takes every type it records as the camera delivers it (MJPG included).
+        type.reset();
+        if (current.pixelFormat == 0) return hresult::invalidState;
+        type = std::make_unique<V4l2MediaType>(current);
+        return hresult::ok;
+    }
+
+    HResult restoreDeliveredType() override { return hresult::ok; }
 
     HResult setCurrentMediaType(CameraMediaType& type) override {
         auto* native = dynamic_cast<V4l2MediaType*>(&type);
@@ -414,6 +443,19 @@ public:
         if (v4l2 == nullptr) return hresult::invalidArgument;
         reader = std::make_unique<V4l2Reader>(v4l2->fd);
         return hresult::ok;
+    }
+
+    bool canRecord(CameraMediaType& type) override {
+        MediaGuid subtype;
+        return succeeded(type.subtype(subtype)) && writerSubtypeFor(subtype).has_value();
+    }
+
+    std::string errorText(HResult result) override {
+        const int error = errnoOf(result);
+        if (error != 0) return "errno " + std::to_string(error) + ", " + std::strerror(error);
+        char text[32];
+        std::snprintf(text, sizeof text, "HRESULT 0x%08X", static_cast<unsigned>(result));
+        return text;
     }
 
     HResult createWriter(const std::filesystem::path& file, CameraMediaType& nativeType, std::unique_ptr<SinkWriter>& writer,

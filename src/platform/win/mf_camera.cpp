@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 
@@ -16,10 +17,22 @@
 #include "platform/win/mf_sink_writer.h"
 
 // Cameras through Media Foundation: device sources, an asynchronous source reader (so that a
-// read can give up after a timeout), and a sink writer that takes the camera's native type.
+// read can give up after a timeout) on the first video stream only, decoding compressed types to
+// NV12 with its advanced video processing, and a sink writer that takes what the reader delivers.
 namespace {
 
 using Microsoft::WRL::ComPtr;
+
+constexpr DWORD videoStream = static_cast<DWORD>(MF_SOURCE_READER_FIRST_VIDEO_STREAM);
+
+// What the sink writer's converters take as they are; anything else is decoded by the reader.
+bool uncompressed(const GUID& subtype) {
+    for (const GUID& raw : {MFVideoFormat_YUY2, MFVideoFormat_UYVY, MFVideoFormat_NV12, MFVideoFormat_I420,
+                            MFVideoFormat_IYUV, MFVideoFormat_YV12, MFVideoFormat_RGB24, MFVideoFormat_RGB32}) {
+        if (subtype == raw) return true;
+    }
+    return false;
+}
 
 MediaGuid toMediaGuid(const GUID& guid) {
     MediaGuid value;
@@ -41,6 +54,20 @@ std::string toUtf8(const wchar_t* text, UINT32 length) {
 void split(UINT64 packed, uint32_t& high, uint32_t& low) {
     high = static_cast<uint32_t>(packed >> 32);
     low = static_cast<uint32_t>(packed & 0xFFFFFFFFu);
+}
+
+// Size, rate and pixel aspect: what the encoded stream keeps of the camera's type. Everything else
+// of it (its subtype, stride, sample size, a camera's private attributes) describes the raw frames.
+HRESULT copyPictureFacts(IMFMediaType& from, IMFMediaType& to) {
+    UINT64 value = 0;
+    HRESULT result = from.GetUINT64(MF_MT_FRAME_SIZE, &value);
+    if (SUCCEEDED(result)) result = to.SetUINT64(MF_MT_FRAME_SIZE, value);
+    if (SUCCEEDED(result)) result = from.GetUINT64(MF_MT_FRAME_RATE, &value);
+    if (SUCCEEDED(result)) result = to.SetUINT64(MF_MT_FRAME_RATE, value);
+    if (FAILED(result)) return result;
+    // Square pixels when the camera does not say.
+    if (FAILED(from.GetUINT64(MF_MT_PIXEL_ASPECT_RATIO, &value))) value = (UINT64{1} << 32) | 1;
+    return to.SetUINT64(MF_MT_PIXEL_ASPECT_RATIO, value);
 }
 
 class MfCameraMediaType : public CameraMediaType {
@@ -101,6 +128,11 @@ public:
         if (SUCCEEDED(status) && (flags & (MF_SOURCE_READERF_ERROR | MF_SOURCE_READERF_ENDOFSTREAM))) {
             status = MF_E_VIDEO_RECORDING_DEVICE_INVALIDATED;
         }
+        // The camera switched formats: what comes now is not what the writer was set up for.
+        if (SUCCEEDED(status) &&
+            (flags & (MF_SOURCE_READERF_CURRENTMEDIATYPECHANGED | MF_SOURCE_READERF_NATIVEMEDIATYPECHANGED))) {
+            status = static_cast<HRESULT>(hresult::formatChanged);
+        }
         result = status;
         sample = delivered;
         done = true;
@@ -138,7 +170,7 @@ public:
     HResult nativeMediaType(uint32_t index, std::unique_ptr<CameraMediaType>& type) override {
         type.reset();
         ComPtr<IMFMediaType> native;
-        const HRESULT result = reader->GetNativeMediaType(0, index, &native);
+        const HRESULT result = reader->GetNativeMediaType(videoStream, index, &native);
         if (SUCCEEDED(result)) type = std::make_unique<MfCameraMediaType>(std::move(native));
         return result;
     }
@@ -146,28 +178,59 @@ public:
     HResult setCurrentMediaType(CameraMediaType& type) override {
         auto* native = dynamic_cast<MfCameraMediaType*>(&type);
         if (native == nullptr) return E_INVALIDARG;
-        return reader->SetCurrentMediaType(0, nullptr, native->type.Get());
+        // A native type sets the camera's own format.
+        HRESULT result = reader->SetCurrentMediaType(videoStream, nullptr, native->type.Get());
+        if (FAILED(result)) return result;
+        GUID subtype = GUID_NULL;
+        native->type->GetGUID(MF_MT_SUBTYPE, &subtype);
+        if (!uncompressed(subtype)) {
+            // An uncompressed type of the same size and rate makes the reader decode the camera's
+            // (MJPG, ...) and convert it to NV12, which the H.264 encoder takes.
+            ComPtr<IMFMediaType> decoded;
+            result = MFCreateMediaType(&decoded);
+            if (SUCCEEDED(result)) result = decoded->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
+            if (SUCCEEDED(result)) result = decoded->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_NV12);
+            if (SUCCEEDED(result)) result = copyPictureFacts(*native->type.Get(), *decoded.Get());
+            if (SUCCEEDED(result)) result = reader->SetCurrentMediaType(videoStream, nullptr, decoded.Get());
+            if (FAILED(result)) return result;
+        }
+        delivered.Reset();
+        return reader->GetCurrentMediaType(videoStream, &delivered);
+    }
+
+    HResult deliveredMediaType(std::unique_ptr<CameraMediaType>& type) override {
+        type.reset();
+        if (!delivered) return MF_E_NOT_INITIALIZED;
+        type = std::make_unique<MfCameraMediaType>(delivered);
+        return S_OK;
+    }
+
+    HResult restoreDeliveredType() override {
+        if (!delivered || pending) return MF_E_INVALIDREQUEST;
+        // With advanced video processing the reader converts the new format back to this one.
+        return reader->SetCurrentMediaType(videoStream, nullptr, delivered.Get());
     }
 
     HResult readSample(uint32_t timeoutMillis, std::unique_ptr<VideoSample>& sample) override {
         sample.reset();
         if (!pending) {
-            const HRESULT requested = reader->ReadSample(MF_SOURCE_READER_ANY_STREAM, 0, nullptr, nullptr, nullptr, nullptr);
+            const HRESULT requested = reader->ReadSample(videoStream, 0, nullptr, nullptr, nullptr, nullptr);
             if (FAILED(requested)) return requested;
             pending = true;
         }
         HRESULT status = S_OK;
-        ComPtr<IMFSample> delivered;
-        if (!callback->wait(timeoutMillis, status, delivered)) return S_OK;  // still pending; asked again next time
+        ComPtr<IMFSample> frame;
+        if (!callback->wait(timeoutMillis, status, frame)) return S_OK;  // still pending; asked again next time
         pending = false;
         if (FAILED(status)) return status;
-        if (delivered) sample = wrapMfSample(std::move(delivered));
-        return S_OK;
+        if (frame) sample = wrapMfSample(std::move(frame));
+        return status;
     }
 
 private:
     const ComPtr<IMFSourceReader> reader;
     const ComPtr<ReaderCallback> callback;
+    ComPtr<IMFMediaType> delivered;  // what readSample hands out
     bool pending = false;
 };
 
@@ -202,7 +265,23 @@ public:
     HResult initializeThread() override { return CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE); }
     void uninitializeThread() override { CoUninitialize(); }
     HResult startup() override { return MFStartup(MF_VERSION, MFSTARTUP_FULL); }
-    HResult shutdown() override { return MFShutdown(); }
+    HResult shutdown() override {
+        if (converterRegistered) MFTUnregisterLocalByCLSID(__uuidof(CColorConvertDMO));
+        converterRegistered = false;
+        return MFShutdown();
+    }
+
+    bool canRecord(CameraMediaType& type) override {
+        MediaGuid subtype;
+        if (failed(type.subtype(subtype))) return false;
+        return subtype == mediaSubtype::mjpg || writerSubtypeFor(subtype).has_value() || subtype == mediaSubtype::rgb32;
+    }
+
+    std::string errorText(HResult result) override {
+        char text[32];
+        std::snprintf(text, sizeof text, "HRESULT 0x%08lX", static_cast<unsigned long>(result));
+        return text;
+    }
 
     HResult listDevices(std::vector<std::unique_ptr<CameraDevice>>& devices, CameraListStep& failedStep) override {
         devices.clear();
@@ -236,18 +315,25 @@ public:
         callback.Attach(new (std::nothrow) ReaderCallback());
         if (!callback) return E_OUTOFMEMORY;
         ComPtr<IMFAttributes> attributes;
-        HRESULT result = MFCreateAttributes(&attributes, 1);
+        HRESULT result = MFCreateAttributes(&attributes, 2);
         if (SUCCEEDED(result)) result = attributes->SetUnknown(MF_SOURCE_READER_ASYNC_CALLBACK, callback.Get());
+        // Decoding and colour conversion inside the reader, for cameras whose types the sink
+        // writer cannot take (MJPG) and for a camera that changes its format mid-stream.
+        if (SUCCEEDED(result)) result = attributes->SetUINT32(MF_SOURCE_READER_ENABLE_ADVANCED_VIDEO_PROCESSING, TRUE);
         ComPtr<IMFSourceReader> created;
         if (SUCCEEDED(result)) result = MFCreateSourceReaderFromMediaSource(media->source.Get(), attributes.Get(), &created);
+        // The first video stream alone: a camera may offer others (a second video stream, audio,
+        // metadata) that would otherwise deliver too.
+        if (SUCCEEDED(result)) result = created->SetStreamSelection(static_cast<DWORD>(MF_SOURCE_READER_ALL_STREAMS), FALSE);
+        if (SUCCEEDED(result)) result = created->SetStreamSelection(videoStream, TRUE);
         if (SUCCEEDED(result)) reader = std::make_unique<MfCameraReader>(std::move(created), std::move(callback));
         return result;
     }
 
-    HResult createWriter(const std::filesystem::path& file, CameraMediaType& nativeType, std::unique_ptr<SinkWriter>& writer,
+    HResult createWriter(const std::filesystem::path& file, CameraMediaType& deliveredType, std::unique_ptr<SinkWriter>& writer,
                          uint32_t& streamIndex, WebcamWriterStep& failedStep) override {
         writer.reset();
-        auto* native = dynamic_cast<MfCameraMediaType*>(&nativeType);
+        auto* native = dynamic_cast<MfCameraMediaType*>(&deliveredType);
         failedStep = WebcamWriterStep::copyNativeType;
         if (native == nullptr) return E_INVALIDARG;
 
@@ -273,17 +359,22 @@ public:
         // From here a failure drops the wrapper, which removes the file it wrote nothing to.
         std::unique_ptr<SinkWriter> wrapped = wrapMfSinkWriter(sinkWriter, path);
 
+        // Once per thread's Media Foundation session; unregistered before it shuts down.
         failedStep = WebcamWriterStep::registerColourConverter;
-        result = MFTRegisterLocalByCLSID(__uuidof(CColorConvertDMO), MFT_CATEGORY_VIDEO_PROCESSOR, L"", MFT_ENUM_FLAG_SYNCMFT, 0,
-                                         nullptr, 0, nullptr);
-        if (FAILED(result)) return result;
+        if (!converterRegistered) {
+            result = MFTRegisterLocalByCLSID(__uuidof(CColorConvertDMO), MFT_CATEGORY_VIDEO_PROCESSOR, L"", MFT_ENUM_FLAG_SYNCMFT,
+                                             0, nullptr, 0, nullptr);
+            if (FAILED(result)) return result;
+            converterRegistered = true;
+        }
 
         ComPtr<IMFMediaType> output;
         failedStep = WebcamWriterStep::createOutputType;
         result = MFCreateMediaType(&output);
         if (FAILED(result)) return result;
         failedStep = WebcamWriterStep::copyNativeType;
-        result = native->type->CopyAllItems(output.Get());
+        result = output->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
+        if (SUCCEEDED(result)) result = copyPictureFacts(*native->type.Get(), *output.Get());
         if (FAILED(result)) return result;
         failedStep = WebcamWriterStep::setH264Subtype;
         result = output->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_H264);
@@ -312,6 +403,9 @@ public:
         writer = std::move(wrapped);
         return result;
     }
+
+private:
+    bool converterRegistered = false;
 };
 
 }  // namespace

@@ -2,11 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <spdlog/pattern_formatter.h>
@@ -179,6 +181,38 @@ TEST_F(SilentKeepAliveTest, AnOutputLostDuringTheRecordingIsSetUpAgainUntilItPla
     expected.insert(expected.end(), {"error silent: GetCurrentPadding failed", "info silent: setting the stream up again about once a second",
                                      "info silent: the output is back; playing silence again"});
     EXPECT_EQ(logged, expected) << "the attempts while it is missing log nothing";
+}
+
+TEST_F(SilentKeepAliveTest, ANewDefaultOutputGetsItsOwnStreamAtOnce) {
+    // The default output changes while the first stream plays: a second stream is set up on the
+    // new one without a wait, and plays until the recording ends.
+    struct Watch : DefaultOutputWatch {
+        std::atomic<uint64_t>* count;
+        explicit Watch(std::atomic<uint64_t>* count) : count(count) {}
+        uint64_t changes() const override { return count->load(); }
+        std::string currentDefault() const override { return count->load() == 0 ? "speakers" : "headphones"; }
+        bool alive() const override { return true; }
+    };
+    std::atomic<uint64_t> changes{0};
+    int made = 0;
+    const auto makeStream = [&]() -> std::unique_ptr<SilentRenderStream> {
+        auto stream = std::make_unique<FakeRenderStream>();
+        stream->paddingQueries = ++made == 1 ? 1000000 : 3;  // the first one plays until it is moved
+        return stream;
+    };
+    std::thread user([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        changes.store(1);
+    });
+    logLines([&] {
+        return keepSilencePlaying(makeStream, *logger, std::chrono::milliseconds(1), std::chrono::seconds(10),
+                                  [&] { return std::make_unique<Watch>(&changes); });
+    });
+    user.join();
+    EXPECT_EQ(made, 2);
+    std::vector<std::string> expected = fullSetUpLog;
+    expected.push_back("info silent: the default output changed; playing silence on the new one");
+    EXPECT_EQ(logged, expected);
 }
 
 }  // namespace audio_test

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <tuple>
 #include <deque>
 #include <optional>
 #include <string>
@@ -9,6 +12,7 @@
 #include "common/captured_log.h"
 #include "common/scripted.h"
 #include "platform/camera.h"
+#include "recording_status.h"
 #include "run_flags.h"
 #include "webcam/webcam_recorder.h"
 
@@ -23,8 +27,11 @@ struct Type {
 };
 const Type yuy2Vga{mediaSubtype::yuy2, 640, 480, 30, 1};
 const Type mjpgHd{mediaSubtype::mjpg, 1280, 720, 25, 1};
+const Type bayerVga{fourCcGuid(fourCc('B', 'A', '8', '1')), 640, 480, 30, 1};
 
-enum class Read { sample, none, fail };
+// `fail`: the camera is gone; `busy`: another application streams from it (Media Foundation's
+// first read); `changed`: the camera switched formats.
+enum class Read { sample, none, fail, busy, changed };
 
 // What the fake layer is told to do, and what it saw.
 struct Script {
@@ -33,9 +40,13 @@ struct Script {
     std::optional<CameraListStep> listFails;
     int devices = 1;
     HResult friendlyName = hresult::ok, activate = hresult::ok, createReader = hresult::ok;
+    std::deque<HResult> activations;  // results of the first activations, then `activate`
     std::vector<Type> types{yuy2Vga, mjpgHd};
     int typeFailsAt = -1;  // index whose nativeMediaType fails
     HResult setCurrent = hresult::ok;
+    HResult restore = hresult::ok;
+    int activated = 0, restores = 0;
+    std::optional<Type> chosen;  // what setCurrentMediaType was given
     bool noFrameSize = false, noFrameRate = false;
     std::optional<WebcamWriterStep> writerFails;
     std::deque<Read> reads;        // the last one lowers webcamRunning
@@ -82,16 +93,29 @@ struct FakeReader : CameraReader, Counted {
         type = std::make_unique<FakeType>(s.types[index]);
         return hresult::ok;
     }
-    HResult setCurrentMediaType(CameraMediaType&) override { return s.setCurrent; }
+    HResult setCurrentMediaType(CameraMediaType& type) override {
+        s.chosen = static_cast<FakeType&>(type).type;
+        return s.setCurrent;
+    }
+    // As Media Foundation's reader: MJPG comes out decoded to NV12 at the same size and rate.
+    HResult deliveredMediaType(std::unique_ptr<CameraMediaType>& type) override {
+        Type delivered = *s.chosen;
+        if (delivered.subtype == mediaSubtype::mjpg) delivered.subtype = mediaSubtype::nv12;
+        type = std::make_unique<FakeType>(delivered);
+        return hresult::ok;
+    }
     HResult readSample(uint32_t timeoutMillis, std::unique_ptr<VideoSample>& sample) override {
         ++s.reads_done;
         s.readTimeout = timeoutMillis;
         const Read read = next(s.reads, Read::none);
         if (s.reads.empty()) webcamRunning.exchange(false);
         if (read == Read::fail) return hresult::videoDeviceRemoved;
+        if (read == Read::busy) return hresult::cameraStreamingFailed;
+        if (read == Read::changed) return hresult::formatChanged;
         if (read == Read::sample) sample = std::make_unique<FakeSample>();
         return hresult::ok;
     }
+    HResult restoreDeliveredType() override { return ++s.restores, s.restore; }
 };
 
 struct FakeWriter : SinkWriter, Counted {
@@ -111,8 +135,12 @@ struct FakeSource : CameraSource, Counted {};
 struct FakeDevice : CameraDevice, Counted {
     HResult friendlyName(std::string& name) override { return name = "Cam", s.friendlyName; }
     HResult activate(std::unique_ptr<CameraSource>& source) override {
-        if (succeeded(s.activate)) source = std::make_unique<FakeSource>();
-        return s.activate;
+        ++s.activated;
+        const HResult result = next(s.activations, s.activate);
+        // A camera that never comes back: the recording ends meanwhile.
+        if (s.activated > 50) webcamRunning.exchange(false);
+        if (succeeded(result)) source = std::make_unique<FakeSource>();
+        return result;
     }
 };
 
@@ -131,6 +159,12 @@ struct FakePlatform : CameraPlatform {
         if (succeeded(s.createReader)) reader = std::make_unique<FakeReader>();
         return s.createReader;
     }
+    bool canRecord(CameraMediaType& type) override { return static_cast<FakeType&>(type).type.subtype != bayerVga.subtype; }
+    std::string errorText(HResult result) override {
+        char text[32];
+        std::snprintf(text, sizeof text, "HRESULT 0x%08X", static_cast<unsigned>(result));
+        return text;
+    }
     HResult createWriter(const std::filesystem::path& file, CameraMediaType& type, std::unique_ptr<SinkWriter>& writer,
                          uint32_t& streamIndex, WebcamWriterStep& failedStep) override {
         EXPECT_EQ(file, std::filesystem::path("/project") / "webcam.mp4");
@@ -143,15 +177,16 @@ struct FakePlatform : CameraPlatform {
 };
 
 // Runs the recorder on the script and returns its log.
-test_support::CapturedLog run(int32_t webcamIndex = 0, bool running = true) {
+test_support::CapturedLog run(int32_t webcamIndex = 0, bool running = true, WebcamFormat format = {}) {
     test_support::CapturedLog log;
     RecordingSettings settings;
     settings.projectDir = "/project";
     settings.webcamIndex = webcamIndex;
+    settings.webcamFormat = format;
     settings.logger = log.logger;
     webcamRunning.exchange(running);
     FakePlatform platform;
-    WebcamRecorder(platform, [] { return next(s.readings, int64_t{0}); }).run(settings);
+    WebcamRecorder(platform, [] { return next(s.readings, int64_t{0}); }, std::chrono::milliseconds(1)).run(settings);
     return log;
 }
 
@@ -175,6 +210,7 @@ TEST_F(WebcamRecorderTest, RecordsTheFirstNativeTypeWithArrivalTimes) {
         "  Resolution: 1280x720",
         "  Frame Rate: 25/1 fps",
         "WebcamRecorder:Using YUY2 format.",
+        "WebcamRecorder:webcamFormat first chose native type 0: YUY2 640x480 at 30 fps",
         "WebcamRecorder:Using native format: 640x480 @30 fps\n",
         "WebcamRecorder:Recording...\n",
         "WebcamRecorder:Finalising the capture.\n",
@@ -189,14 +225,48 @@ TEST_F(WebcamRecorderTest, RecordsTheFirstNativeTypeWithArrivalTimes) {
     EXPECT_EQ(s.uninitializations, 1);
 }
 
-TEST_F(WebcamRecorderTest, AFirstTypeThatIsMjpgIsHandedOnAsItIs) {
-    s.types = {mjpgHd, yuy2Vga};
+TEST_F(WebcamRecorderTest, AnMjpgOnlyCameraIsRecordedFromWhatTheReaderDecodes) {
+    s.types = {mjpgHd};
     s.reads = {Read::sample};
     const test_support::CapturedLog log = run();
     for (const char* format : {"RGB24", "YUY2", "NV12"}) EXPECT_EQ(log.count(std::string("WebcamRecorder:Using ") + format + " format."), 0);
-    ASSERT_TRUE(s.writerInput);
-    EXPECT_EQ(s.writerInput->subtype, mediaSubtype::mjpg);
+    ASSERT_TRUE(s.chosen && s.writerInput);
+    EXPECT_EQ(s.chosen->subtype, mediaSubtype::mjpg) << "the camera runs in its MJPG type";
+    EXPECT_EQ(s.writerInput->subtype, mediaSubtype::nv12) << "the writer gets the decoded frames";
+    EXPECT_EQ(std::make_pair(s.writerInput->width, s.writerInput->height), std::make_pair(1280u, 720u));
     EXPECT_EQ(s.written.size(), 1u);
+}
+
+TEST_F(WebcamRecorderTest, TheFormatRuleChoosesTheTypeAndSaysSo) {
+    const Type yuy2Hd{mediaSubtype::yuy2, 1280, 720, 10, 1};
+    const Type mjpgFullHd{mediaSubtype::mjpg, 1920, 1080, 30, 1};
+    const Type mjpg4k{mediaSubtype::mjpg, 3840, 2160, 30, 1};
+    struct Case {
+        std::vector<Type> types;
+        WebcamFormat format;
+        Type expected;
+        const char* line;
+    };
+    const Case cases[] = {
+        // A first type the writer cannot take: the first one it can.
+        {{bayerVga, yuy2Hd, mjpgHd}, {}, yuy2Hd, "webcamFormat first chose native type 1: YUY2 1280x720 at 10 fps (native type 0 cannot be recorded)"},
+        {{mjpg4k, yuy2Hd, mjpgFullHd, yuy2Vga}, {WebcamFormat::Rule::best, 0, 0, 0}, mjpgFullHd,
+         "webcamFormat best chose native type 2: MJPG 1920x1080 at 30 fps"},
+        {{mjpg4k, yuy2Hd, mjpgHd, yuy2Vga}, {WebcamFormat::Rule::nearest, 1280, 720, 10}, yuy2Hd,
+         "webcamFormat 1280x720 at 10 fps chose native type 1: YUY2 1280x720 at 10 fps"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        s = Script{};
+        s.types = c.types;
+        s.reads = {Read::sample};
+        const test_support::CapturedLog log = run(0, true, c.format);
+        EXPECT_EQ(log.count(std::string("WebcamRecorder:") + c.line), 1);
+        ASSERT_TRUE(s.chosen);
+        EXPECT_EQ(std::make_tuple(s.chosen->subtype, s.chosen->width, s.chosen->height, s.chosen->rateNumerator),
+                  std::make_tuple(c.expected.subtype, c.expected.width, c.expected.height, c.expected.rateNumerator));
+        EXPECT_EQ(s.written.size(), 1u);
+    }
 }
 
 TEST_F(WebcamRecorderTest, EachSetUpFailureLogsItsLineAndReleasesEverything) {
@@ -275,10 +345,6 @@ TEST_F(WebcamRecorderTest, ALoopErrorKeepsWhatWasWritten) {
         int finalizes;
     };
     const Case cases[] = {
-        // A camera that goes away after two frames: the file is completed with them.
-        {"WebcamRecorder:Error reading video sample.", [] { s.reads = {Read::sample, Read::sample, Read::fail}; }, 2, 1},
-        // Nothing written: nothing to keep, the writer removes its empty file.
-        {"WebcamRecorder:Error reading video sample.", [] { s.reads = {Read::fail}; }, 0, 0},
         {"WebcamRecorder:Set video sample time failed.", [] { s.reads = {Read::sample}, s.sampleTimeFails = true; }, 0, 0},
         {"WebcamRecorder:Write video sample failed.",
          [] { s.reads = {Read::sample, Read::sample, Read::sample, Read::sample}, s.writeFailsAt = 3; }, 3, 1},
@@ -294,6 +360,83 @@ TEST_F(WebcamRecorderTest, ALoopErrorKeepsWhatWasWritten) {
         EXPECT_EQ(log.count("WebcamRecorder:Finalising the capture.\n"), 0);
         EXPECT_EQ(s.live, 0);
     }
+}
+
+TEST_F(WebcamRecorderTest, ACameraThatGoesAwayComesBackInTheSameFileAfterALoggedGap) {
+    const size_t gapsBefore = readTrackRecord("webcam").gaps.size();
+    s.reads = {Read::sample, Read::sample, Read::fail, Read::sample, Read::sample};
+    s.readings = {0, 400000, 5000000 /* the loss */, 35000000, 35400000};
+    s.activations = {hresult::ok, hresult::videoDeviceRemoved, hresult::videoDeviceRemoved};  // away for two tries
+    const test_support::CapturedLog log = run();
+    EXPECT_EQ(log.errors(), std::vector<std::string>{
+        "WebcamRecorder:Error reading video sample. \"Cam\" is gone: unplugged or its driver stopped (HRESULT 0xC00D3EA2); "
+        "trying again about once a second"});
+    EXPECT_EQ(log.count("WebcamRecorder:\"Cam\" is back after 3.00 s; webcam.mp4 has no frames from 0.04 s to 3.50 s"), 1);
+    const std::vector<std::pair<int64_t, int64_t>> times = {{0, 0}, {400000, 400000}, {35000000, 34600000}, {35400000, 400000}};
+    EXPECT_EQ(s.written, times) << "one file, on the clock";
+    EXPECT_EQ(s.finalizes, 1);
+    EXPECT_EQ(s.activated, 4);
+    const std::vector<std::pair<int64_t, int64_t>> gaps = readTrackRecord("webcam").gaps;
+    ASSERT_EQ(gaps.size(), gapsBefore + 1);
+    EXPECT_EQ(gaps.back(), std::make_pair(int64_t{400000}, int64_t{35000000}));
+}
+
+TEST_F(WebcamRecorderTest, BusyAndBlockedCamerasSayWhyAndAreRecordedOnceFree) {
+    struct Case {
+        const char* line;
+        void (*arrange)();
+        const char* code;
+    };
+    const Case cases[] = {
+        // Media Foundation: the set-up succeeds, the first read finds the camera streaming elsewhere.
+        {"WebcamRecorder:Error reading video sample. \"Cam\" is busy: another application is using it (HRESULT 0xC00D3704); "
+         "trying again about once a second",
+         [] { s.reads = {Read::busy, Read::busy, Read::sample, Read::sample}; }, "busy"},
+        // The privacy setting: activation is refused until the user allows it.
+        {"WebcamRecorder:\"Cam\" is blocked: camera access is off in the privacy settings or not allowed to this process "
+         "(HRESULT 0x80070005); trying again about once a second",
+         [] { s.activations = {hresult::accessDenied, hresult::accessDenied}, s.reads = {Read::sample, Read::sample}; }, "privacy"},
+        // V4L2: setting the format fails with EBUSY while another process streams.
+        {"WebcamRecorder:\"Cam\" is busy: another application is using it (HRESULT 0x800700AA); trying again about once a second",
+         [] { s.setCurrent = hresult::deviceBusy, s.reads = {Read::sample}; }, "never free"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.code);
+        s = Script{};
+        c.arrange();
+        const test_support::CapturedLog log = run();
+        const std::vector<std::string> errors = log.errors();
+        ASSERT_GE(errors.size(), 1u);
+        EXPECT_EQ(errors[0], c.line);
+        EXPECT_EQ(s.live, 0);
+        if (std::string(c.code) == "never free") {
+            EXPECT_EQ(errors.size(), 2u);
+            EXPECT_EQ(log.count("WebcamRecorder:\"Cam\" did not become available; no webcam.mp4 was recorded"), 1);
+            EXPECT_TRUE(s.written.empty());
+            EXPECT_FALSE(s.writerInput) << "no writer, no file";
+        } else {
+            EXPECT_EQ(errors.size(), 1u);
+            EXPECT_EQ(s.written.size(), 2u);
+            EXPECT_EQ(s.finalizes, 1);
+        }
+    }
+}
+
+TEST_F(WebcamRecorderTest, ATypeChangeMidStreamIsConvertedBackOrReopens) {
+    s.reads = {Read::sample, Read::changed, Read::sample};
+    test_support::CapturedLog log = run();
+    EXPECT_EQ(log.count("WebcamRecorder:the camera changed its format mid-stream; its frames are converted back to the recorded one"), 1);
+    EXPECT_EQ(s.restores, 1);
+    EXPECT_EQ(s.written.size(), 2u);
+    EXPECT_TRUE(log.errors().empty());
+
+    s = Script{};
+    s.reads = {Read::sample, Read::changed, Read::sample};
+    s.restore = hresult::fail;
+    log = run();
+    EXPECT_EQ(s.activated, 2) << "opened again in the recorded type";
+    EXPECT_EQ(s.written.size(), 2u);
+    EXPECT_EQ(s.finalizes, 1);
 }
 
 TEST_F(WebcamRecorderTest, AStalledCameraIsReadWithATimeoutUntilTheFlagFalls) {
