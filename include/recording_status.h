@@ -143,6 +143,16 @@ struct RecordingStatusSnapshot {
     std::vector<TrackFailure> failures;
 };
 
+// A stretch of a track during which its source delivered nothing new (the screen behind a lock
+// screen): the file goes on holding the last picture. Wall clock, 100 ns; end 0 while it lasts.
+struct TrackOutage {
+    int64_t startTicks = 0;
+    int64_t endTicks = 0;
+};
+// Not on a capture path: called when an outage begins and when it ends.
+void beginTrackOutage(const char* track, int64_t wallTicks);
+void endTrackOutage(const char* track, int64_t wallTicks);
+
 // A track's figures for tracks.json, read once the recording has ended.
 struct TrackRecord {
     std::string device;
@@ -150,6 +160,7 @@ struct TrackRecord {
     int64_t durationTicks = 0;
     uint64_t count = 0;
     uint64_t lost = 0;
+    std::vector<TrackOutage> outages;
 };
 
 // `track` is "screen", "webcam", "microphone", "systemAudio" or "input".

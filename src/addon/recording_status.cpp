@@ -33,6 +33,7 @@ int64_t steadyTicks() {
 std::mutex failuresLock;
 std::vector<TrackFailure> failures;
 std::vector<std::pair<std::string, std::string>> trackDevices;  // under failuresLock
+std::vector<std::pair<std::string, TrackOutage>> trackOutages;   // under failuresLock
 
 // Each recorder's log prefix names its track.
 const char* trackOfLine(std::string_view line) {
@@ -252,6 +253,18 @@ void setTrackDevice(const char* track, std::string name) {
     trackDevices.emplace_back(track, std::move(name));
 }
 
+void beginTrackOutage(const char* track, int64_t wallTicks) {
+    std::lock_guard<std::mutex> lock(failuresLock);
+    trackOutages.emplace_back(track, TrackOutage{wallTicks, 0});
+}
+
+void endTrackOutage(const char* track, int64_t wallTicks) {
+    std::lock_guard<std::mutex> lock(failuresLock);
+    for (auto& [name, outage] : trackOutages) {
+        if (name == track && outage.endTicks == 0) outage.endTicks = std::max(wallTicks, outage.startTicks);
+    }
+}
+
 TrackRecord readTrackRecord(const std::string& track) {
     const RecordingStatus& s = recordingStatus;
     TrackRecord record;
@@ -259,6 +272,9 @@ TrackRecord readTrackRecord(const std::string& track) {
         std::lock_guard<std::mutex> lock(failuresLock);
         for (const auto& [name, device] : trackDevices) {
             if (name == track) record.device = device;
+        }
+        for (const auto& [name, outage] : trackOutages) {
+            if (name == track) record.outages.push_back(outage);
         }
     }
     const auto video = [&record](const TrackTiming& timing, uint64_t samples) {
@@ -333,6 +349,7 @@ void beginLiveStatus(spdlog::logger& logger) {
         std::lock_guard<std::mutex> lock(failuresLock);
         failures.clear();
         trackDevices.clear();
+        trackOutages.clear();
     }
     // Added before any recorder thread exists, so no thread is logging yet.
     logger.sinks().push_back(std::make_shared<FailureWatchSink>());

@@ -49,6 +49,16 @@ std::string buildTracksJson(const std::vector<TrackEntry>& tracks, const std::ve
         entry["count"] = r.count;
         entry["unit"] = countUnit(t.track);
         entry["lost"] = r.lost;
+        // Where the track's picture stood still because its source could not be captured; an
+        // outage still open at the end lasts to the track's end.
+        if (t.track == "screen" || !r.outages.empty()) {
+            nlohmann::json outages = nlohmann::json::array();
+            for (const TrackOutage& o : r.outages) {
+                outages.push_back({{"start", millis(o.startTicks)},
+                                   {"end", o.endTicks != 0 ? nlohmann::json(millis(o.endTicks)) : nlohmann::json(nullptr)}});
+            }
+            entry["outages"] = std::move(outages);
+        }
         std::string status = "recorded";
         std::string reason;
         for (const TrackFailure& f : failures) {

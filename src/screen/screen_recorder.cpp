@@ -13,8 +13,6 @@ namespace {
 
 constexpr uint32_t defaultFps = 30;
 constexpr uint32_t defaultBitRate = 18000000;
-constexpr int recoveryAttempts = 10;
-constexpr uint32_t recoveryPauseMillis = 250;
 constexpr int64_t ticksPerSecond = 10000000;
 
 }  // namespace
@@ -109,7 +107,9 @@ void ScreenRecorder::run(RecordingSettings settings) {
     log.info("screenRecorder: InitializeSinkWriter success");
 
     writeFailureSaid = false;
+    outage = Outage{};
     const LoopEnd end = captureLoop(*writer, streamIndex, settings);
+    if (outage.active) endOutage(settings, true);
     if (end == LoopEnd::stopped) {
         if (!failed(writer->finalize())) log.info("screenRecorder: Finalize success");
     } else if (samplesWritten > 0) {
@@ -192,22 +192,16 @@ bool ScreenRecorder::prepare(const RecordingSettings& settings) {
 ScreenRecorder::Acquired ScreenRecorder::acquireFrame(std::unique_ptr<DesktopResource>& resource, const RecordingSettings& settings,
                                                      uint32_t timeoutMillis) {
     spdlog::logger& log = screenLog(settings);
+    if (outage.active) return waitInOutage(settings, timeoutMillis);
     const HResult acquired = screenDuplication->acquireNextFrame(timeoutMillis, resource);
     if (acquired == hresult::waitTimeout) {
         resource.reset();
         return Acquired::none;
     }
-    if (acquired == hresult::accessLost) {
-        log.info("screenRecorder: AcquireNextFrame DXGI_ERROR_ACCESS_LOST");
+    if (acquired == hresult::accessLost) log.info("screenRecorder: AcquireNextFrame DXGI_ERROR_ACCESS_LOST");
+    if (isCaptureOutage(acquired)) {
         resource.reset();
-        screenDuplication.reset();
-        for (int attempt = 0; attempt < recoveryAttempts; ++attempt) {
-            if (prepare(settings)) return Acquired::none;
-            clock.sleepMillis(recoveryPauseMillis);
-            // A recording end during the pauses needs no further attempts.
-            if (!screenRunning.load()) return Acquired::stopped;
-        }
-        return Acquired::failed;
+        return beginOutage(acquired, settings);
     }
     if (failed(acquired)) {
         log.info("screenRecorder: AcquireNextFrame failed");
