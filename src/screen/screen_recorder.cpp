@@ -6,6 +6,7 @@
 #include "recording_status.h"
 #include "recording_journal.h"
 #include "run_flags.h"
+#include "platform/thread_dpi.h"
 #include "screen/screen_log.h"
 #include "screen_figures.h"
 
@@ -18,6 +19,8 @@ constexpr int64_t ticksPerSecond = 10000000;
 }  // namespace
 
 void runScreenRecorder(RecordingSettings settings) {
+    // The desktop's size and image in physical pixels, as the input thread sees positions.
+    const PhysicalPixelsOnThisThread physicalPixels;
     std::unique_ptr<VideoCapturePlatform> capture = createVideoCapturePlatform();
     std::unique_ptr<MediaPlatform> media = createMediaPlatform();
     SystemScreenClock clock;

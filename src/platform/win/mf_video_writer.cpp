@@ -276,8 +276,8 @@ private:
 
 std::unique_ptr<MediaPlatform> createMediaPlatform() { return std::make_unique<MfMediaPlatform>(); }
 
-std::unique_ptr<SinkWriter> wrapMfSinkWriter(ComPtr<IMFSinkWriter> writer, std::wstring path) {
-    return std::make_unique<MfSinkWriter>(std::move(writer), std::move(path));
+std::unique_ptr<SinkWriter> wrapMfSinkWriter(ComPtr<IMFSinkWriter> writer, std::wstring path, uint32_t keyFrameSpacing) {
+    return std::make_unique<MfSinkWriter>(std::move(writer), std::move(path), keyFrameSpacing);
 }
 
 std::unique_ptr<VideoSample> wrapMfSample(ComPtr<IMFSample> sample) {
