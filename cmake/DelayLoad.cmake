@@ -73,7 +73,7 @@ foreach(descriptor ${media_descriptors})
 endforeach()
 list(JOIN media_addresses ", " media_addresses)
 desktracks_write_if_changed(${delay_dir}/delay_loaded_media.h
-  "// Made by cmake/DelayLoad.cmake.\n#pragma once\n\n#include <windows.h>\n\n#include <delayimp.h>\n\n// The delay-loaded media libraries, by the names the delay-load helper asks for.\nconstexpr const char* delayLoadedMediaLibraries[] = {${media_names}};\n\n// Their delay-import descriptors, in the same order.\n${media_declarations}inline const ImgDelayDescr* const delayLoadedMediaDescriptors[] = {${media_addresses}};\n")
+  "// Made by cmake/DelayLoad.cmake.\n#pragma once\n\n#include \"platform/win/delay_import.h\"\n\n// The delay-loaded media libraries, by the names the delay-load helper asks for.\nconstexpr const char* delayLoadedMediaLibraries[] = {${media_names}};\n\n// Their delay-import descriptors, in the same order.\n${media_declarations}inline const ImgDelayDescr* const delayLoadedMediaDescriptors[] = {${media_addresses}};\n")
 target_include_directories(desktracks_deps INTERFACE ${delay_dir})
 target_link_libraries(desktracks_deps INTERFACE ${media_libs})
 
@@ -81,4 +81,5 @@ target_link_libraries(desktracks_deps INTERFACE ${media_libs})
 # finds them by symbol name, so they must never sit unreferenced in an archive.
 add_library(desktracks_delay_load OBJECT ${CMAKE_SOURCE_DIR}/src/platform/win/delay_load_hooks.cpp)
 target_link_libraries(desktracks_delay_load PRIVATE desktracks_deps)
+target_include_directories(desktracks_delay_load PRIVATE ${CMAKE_SOURCE_DIR}/src)
 desktracks_warnings(desktracks_delay_load)

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include <delayimp.h>
+#include "platform/win/delay_import.h"
 
 // The delay-load helper of mingw-w64's runtime, which its headers do not declare.
 extern "C" FARPROC WINAPI __delayLoadHelper2(PCImgDelayDescr descriptor, FARPROC* entry);

@@ -2,7 +2,7 @@
 // mingw-w64's runtime reads these two hooks by name on the first call of each import.
 #include <windows.h>
 
-#include <delayimp.h>
+#include "platform/win/delay_import.h"
 
 #include "delay_loaded_media.h"
 #include "platform/win/system_library.h"

@@ -4,20 +4,20 @@
 
 namespace {
 
-using SetThreadContext = DPI_AWARENESS_CONTEXT(WINAPI*)(DPI_AWARENESS_CONTEXT);
+using SetThreadAwareness = DPI_AWARENESS_CONTEXT(WINAPI*)(DPI_AWARENESS_CONTEXT);
 
 // Looked up, not imported: user32 has it from Windows 10 1607 on, and the add-on must still load
 // on earlier systems.
-SetThreadContext setThreadContext() {
+SetThreadAwareness setThreadAwareness() {
     HMODULE user32 = GetModuleHandleW(L"user32.dll");
     if (user32 == nullptr) return nullptr;
-    return reinterpret_cast<SetThreadContext>(reinterpret_cast<void (*)()>(GetProcAddress(user32, "SetThreadDpiAwarenessContext")));
+    return reinterpret_cast<SetThreadAwareness>(reinterpret_cast<void (*)()>(GetProcAddress(user32, "SetThreadDpiAwarenessContext")));
 }
 
 }  // namespace
 
 PhysicalPixelsOnThisThread::PhysicalPixelsOnThisThread() {
-    const SetThreadContext set = setThreadContext();
+    const SetThreadAwareness set = setThreadAwareness();
     if (set == nullptr) return;
     // A context the system does not know (v2 before Windows 10 1703) is refused with NULL and
     // leaves the thread as it was.
@@ -33,5 +33,5 @@ PhysicalPixelsOnThisThread::PhysicalPixelsOnThisThread() {
 
 PhysicalPixelsOnThisThread::~PhysicalPixelsOnThisThread() {
     if (previous == nullptr) return;
-    if (const SetThreadContext set = setThreadContext()) set(static_cast<DPI_AWARENESS_CONTEXT>(previous));
+    if (const SetThreadAwareness set = setThreadAwareness()) set(static_cast<DPI_AWARENESS_CONTEXT>(previous));
 }

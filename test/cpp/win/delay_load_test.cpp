@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include <delayimp.h>
+#include "platform/win/delay_import.h"
 
 #include <string>
 

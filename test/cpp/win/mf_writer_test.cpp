@@ -6,6 +6,7 @@
 #include <codecapi.h>
 #include <mfapi.h>
 #include <mferror.h>
+#include <mfidl.h>
 #include <mfreadwrite.h>
 #include <wrl/client.h>
 
