@@ -24,7 +24,9 @@ endfunction()
 # Sets <out>_DELAY_LIB to a delay-import library for `dll` made from the .def file `def`.
 function(desktracks_delay_import_library out dll def)
   set(lib ${delay_dir}/lib${out}-delay.a)
-  execute_process(COMMAND ${CMAKE_DLLTOOL} -d ${def} -y ${lib} -D ${dll} -m i386:x86-64 RESULT_VARIABLE rc)
+  # Run in the folder with a bare output name: dlltool names symbols after the path it is given.
+  execute_process(COMMAND ${CMAKE_DLLTOOL} -d ${def} -y lib${out}-delay.a -D ${dll} -m i386:x86-64
+                  WORKING_DIRECTORY ${delay_dir} RESULT_VARIABLE rc)
   if(NOT rc EQUAL 0)
     message(FATAL_ERROR "dlltool could not make the delay-import library for ${dll}")
   endif()

@@ -123,6 +123,8 @@ public:
         }
         HRESULT result = writer->Finalize();
         if (FAILED(result)) noteWriteError(result);
+        // A file that could not be written to the end is not complete, whatever Finalize says.
+        if (SUCCEEDED(result)) result = writeError;
         // The file is closed only when the writer goes.
         writer.Reset();
         // Even after a failure the fragments that reached the file become an ordinary file when
@@ -149,7 +151,11 @@ private:
     void boundGop(uint32_t streamIndex) {
         if (gopFrames == 0) return;
         ComPtr<ICodecAPI> codec;
-        if (FAILED(writer->GetServiceForStream(streamIndex, GUID_NULL, IID_PPV_ARGS(&codec))) || !codec) return;
+        // IID_ICodecAPI (strmiids): mingw-w64 declares no __uuidof for it.
+        if (FAILED(writer->GetServiceForStream(streamIndex, GUID_NULL, IID_ICodecAPI, reinterpret_cast<void**>(codec.GetAddressOf()))) ||
+            !codec) {
+            return;
+        }
         VARIANT value;
         VariantInit(&value);
         value.vt = VT_UI4;

@@ -67,7 +67,7 @@ public:
     STDMETHODIMP Flush(DWORD) override { return S_OK; }
     STDMETHODIMP Finalize() override { return ++finalizeCalls, finalizeResult; }
     STDMETHODIMP GetServiceForStream(DWORD, REFGUID, REFIID id, LPVOID* object) override {
-        codecAsked = codecAsked || id == __uuidof(ICodecAPI);
+        codecAsked = codecAsked || id == IID_ICodecAPI;
         *object = nullptr;
         return MF_E_UNSUPPORTED_SERVICE;
     }
