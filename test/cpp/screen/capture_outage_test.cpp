@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "addon/live_status.h"
+#include "addon/tracks_json.h"
 #include "common/captured_log.h"
 #include "platform/video_capture.h"
 #include "platform/video_writer.h"
@@ -331,6 +333,24 @@ TEST_F(CaptureOutage, WriteAndFinalizeFailuresAreSaidOnceAndFailTheTrack) {
         ASSERT_EQ(failures.size(), 1u);
         EXPECT_EQ(failures[0].track, "screen");
     }
+}
+
+// tracks.json: the screen entry always has the list, in wall-clock milliseconds like its start;
+// an outage still open when the file was written has no end.
+TEST(CaptureOutageListing, TracksJsonListsTheScreensOutages) {
+    TrackRecord screen;
+    screen.startTicks = 17000000000000000;
+    screen.outages = {{17000000020000000, 17000000120000000}, {17000000200000000, 0}};
+    const nlohmann::json json = nlohmann::json::parse(
+        buildTracksJson({{"screen", "output.mp4", screen}, {"microphone", "mivox.wav", TrackRecord{}}}, {}));
+    const nlohmann::json& outages = json["tracks"][0]["outages"];
+    ASSERT_EQ(outages.size(), 2u);
+    EXPECT_DOUBLE_EQ(outages[0]["start"].get<double>(), 1700000002000.0);
+    EXPECT_DOUBLE_EQ(outages[0]["end"].get<double>(), 1700000012000.0);
+    EXPECT_TRUE(outages[1]["end"].is_null());
+    EXPECT_FALSE(json["tracks"][1].contains("outages")) << "only the screen has them";
+    EXPECT_EQ(nlohmann::json::parse(buildTracksJson({{"screen", "output.mp4", TrackRecord{}}}, {}))["tracks"][0]["outages"],
+              nlohmann::json::array());
 }
 
 TEST(CaptureBackoffSchedule, RetriesOftenAtFirstThenLessOften) {
