@@ -24,6 +24,7 @@ constexpr HResult unsupported = static_cast<HResult>(0x887A0004u);
 constexpr HResult deviceRemoved = static_cast<HResult>(0x887A0005u);
 constexpr HResult deviceHung = static_cast<HResult>(0x887A0006u);
 constexpr HResult deviceReset = static_cast<HResult>(0x887A0007u);
+constexpr HResult driverInternalError = static_cast<HResult>(0x887A0020u);
 constexpr HResult notCurrentlyAvailable = static_cast<HResult>(0x887A0022u);
 constexpr HResult sessionDisconnected = static_cast<HResult>(0x887A0028u);
 // A writer finished without any sample.

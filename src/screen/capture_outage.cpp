@@ -21,7 +21,9 @@ bool isCaptureOutage(HResult result) {
 }
 
 bool needsNewDevice(HResult result) {
-    return result == hresult::deviceRemoved || result == hresult::deviceReset || result == hresult::deviceHung;
+    // The reasons a removed device gives; a driver's internal error leaves it removed too.
+    return result == hresult::deviceRemoved || result == hresult::deviceReset || result == hresult::deviceHung ||
+           result == hresult::driverInternalError;
 }
 
 int64_t CaptureBackoff::intervalAfter(int64_t outageTicks) {

@@ -365,6 +365,7 @@ TEST(CaptureBackoffSchedule, RetriesOftenAtFirstThenLessOften) {
     EXPECT_EQ(backoff.untilDue(120000 * ms), 2000 * ms);
     EXPECT_TRUE(isCaptureOutage(hresult::accessDenied));
     EXPECT_TRUE(needsNewDevice(hresult::deviceReset));
+    EXPECT_TRUE(needsNewDevice(hresult::driverInternalError)) << "a driver fault leaves the device removed";
     EXPECT_FALSE(isCaptureOutage(hresult::fail)) << "an unknown failure still ends the track";
 }
 
