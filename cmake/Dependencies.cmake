@@ -23,7 +23,7 @@ if(WIN32)
     FMT_HEADER_ONLY SPDLOG_FMT_EXTERNAL SPDLOG_WCHAR_FILENAMES WIN32_LEAN_AND_MEAN NOMINMAX UNICODE _UNICODE _WIN32_WINNT=0x0A00)
   # Media Foundation is delay-loaded: cmake/DelayLoad.cmake.
   target_link_libraries(desktracks_deps INTERFACE
-    d3d11 dxgi mfuuid ole32 oleaut32 uuid user32 gdi32 ole32 winmm avrt ksuser)
+    d3d11 dxgi mfuuid strmiids ole32 oleaut32 uuid user32 gdi32 ole32 winmm avrt ksuser)
   # The webcam's colour converter CLSID comes from the static wmcodecdspuuid library.
   target_link_libraries(desktracks_deps INTERFACE wmcodecdspuuid)
 else()

@@ -175,6 +175,16 @@ struct RecordingStatusSnapshot {
     std::vector<TrackWarning> warnings;
 };
 
+// A stretch of a track during which its source delivered nothing new (the screen behind a lock
+// screen): the file goes on holding the last picture. Wall clock, 100 ns; end 0 while it lasts.
+struct TrackOutage {
+    int64_t startTicks = 0;
+    int64_t endTicks = 0;
+};
+// Not on a capture path: called when an outage begins and when it ends.
+void beginTrackOutage(const char* track, int64_t wallTicks);
+void endTrackOutage(const char* track, int64_t wallTicks);
+
 // A track's figures for tracks.json, read once the recording has ended.
 struct TrackRecord {
     std::string device;
@@ -189,6 +199,7 @@ struct TrackRecord {
     uint64_t dropped = 0;  // device frames left out
     // Stretches of the file without frames (100 ns from its start): from, to.
     std::vector<std::pair<int64_t, int64_t>> gaps;
+    std::vector<TrackOutage> outages;
     std::vector<TrackWarning> warnings;  // this track's
 };
 

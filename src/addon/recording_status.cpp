@@ -37,6 +37,7 @@ struct TrackGap {
     int64_t to;
 };
 std::vector<TrackGap> trackGaps;  // under failuresLock
+std::vector<std::pair<std::string, TrackOutage>> trackOutages;   // under failuresLock
 std::vector<TrackWarning> warnings;                              // under failuresLock
 
 // Each recorder's log prefix names its track.
@@ -164,6 +165,18 @@ void setTrackDevice(const char* track, std::string name) {
     trackDevices.emplace_back(track, std::move(name));
 }
 
+void beginTrackOutage(const char* track, int64_t wallTicks) {
+    std::lock_guard<std::mutex> lock(failuresLock);
+    trackOutages.emplace_back(track, TrackOutage{wallTicks, 0});
+}
+
+void endTrackOutage(const char* track, int64_t wallTicks) {
+    std::lock_guard<std::mutex> lock(failuresLock);
+    for (auto& [name, outage] : trackOutages) {
+        if (name == track && outage.endTicks == 0) outage.endTicks = std::max(wallTicks, outage.startTicks);
+    }
+}
+
 TrackRecord readTrackRecord(const std::string& track) {
     const RecordingStatus& s = recordingStatus;
     TrackRecord record;
@@ -174,6 +187,9 @@ TrackRecord readTrackRecord(const std::string& track) {
         }
         for (const TrackGap& gap : trackGaps) {
             if (gap.track == track) record.gaps.emplace_back(gap.from, gap.to);
+        }
+        for (const auto& [name, outage] : trackOutages) {
+            if (name == track) record.outages.push_back(outage);
         }
         for (const TrackWarning& warning : warnings) {
             if (warning.track == track) record.warnings.push_back(warning);
@@ -271,6 +287,7 @@ void beginLiveStatus(spdlog::logger& logger) {
         failures.clear();
         trackDevices.clear();
         trackGaps.clear();
+        trackOutages.clear();
         warnings.clear();
     }
     // Added before any recorder thread exists, so no thread is logging yet.

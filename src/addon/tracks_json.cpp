@@ -61,6 +61,16 @@ std::string buildTracksJson(const std::vector<TrackEntry>& tracks, const std::ve
             for (const auto& [from, to] : r.gaps) gaps.push_back({{"from", millis(from)}, {"to", millis(to)}});
             entry["gaps"] = gaps;
         }
+        // Where the track's picture stood still because its source could not be captured; an
+        // outage still open at the end lasts to the track's end.
+        if (t.track == "screen" || !r.outages.empty()) {
+            nlohmann::json outages = nlohmann::json::array();
+            for (const TrackOutage& o : r.outages) {
+                outages.push_back({{"start", millis(o.startTicks)},
+                                   {"end", o.endTicks != 0 ? nlohmann::json(millis(o.endTicks)) : nlohmann::json(nullptr)}});
+            }
+            entry["outages"] = std::move(outages);
+        }
         // Only where there is one, so tracks without warnings keep their keys.
         for (const TrackWarning& w : r.warnings) entry["warnings"].push_back({{"code", w.code}, {"message", w.message}});
         std::string status = "recorded";

@@ -8,6 +8,7 @@
 #include "input/text_file.h"
 #include "platform/cursor_image_source.h"
 #include "platform/png_file.h"
+#include "platform/thread_dpi.h"
 #include "platform/thread_name.h"
 #include "recording_journal.h"
 #include "track_events.h"
@@ -43,6 +44,9 @@ void CursorImageRecorder::finish() {
 
 void CursorImageRecorder::run() {
     nameThisThread("cursor images");
+    // The cursor's bitmaps and the display's scale as the system draws them, not as it shows
+    // them to a host that declared no scaling (96 dpi whatever the display's setting).
+    const PhysicalPixelsOnThisThread physicalPixels;
     capture();
     while (!stopping.load()) {
         if (source->waitForChange(-1) && !stopping.load()) capture();

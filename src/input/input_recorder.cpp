@@ -7,6 +7,7 @@
 #include "input/hook_lifecycle.h"
 #include "input/input_records.h"
 #include "input/text_file.h"
+#include "platform/thread_dpi.h"
 #include "recording_status.h"
 #include "run_flags.h"
 #include "wall_clock.h"
@@ -73,6 +74,8 @@ void recordInput(const RecordingSettings& settings, const InputHookLibrary* libr
 }
 
 void runInputRecorder(RecordingSettings settings) {
+    // The hook's positions and the cursor's sizes in the video's pixels.
+    const PhysicalPixelsOnThisThread physicalPixels;
     std::string loadError;
     const InputHookLibrary* library = loadInputHookLibrary(loadError);
     recordInput(settings, library, loadError);

@@ -105,6 +105,9 @@ public:
     virtual HResult duplicateOutput0(std::unique_ptr<DesktopDuplication>& duplication, DuplicationStep& failedStep) = 0;
     // May succeed and still leave texture empty.
     virtual HResult createTexture(TextureKind kind, const DuplicationMode& mode, std::unique_ptr<VideoTexture>& texture) = 0;
+    // Why the device can no longer be used (a driver update, a GPU reset, sleep), or ok while it
+    // can: a removed device must be made again before anything duplicates on it.
+    virtual HResult removedReason() { return hresult::ok; }
 };
 
 // The device's immediate context.

@@ -16,6 +16,11 @@ struct SinkWriterAttributes {
     bool enableHardwareTransforms = false;
     bool mpeg4Container = false;
     bool lowLatency = false;  // no frame delay in the encoder
+    // Written in fragments while recording, so a killed process loses only the last one, and made
+    // an ordinary file by finalize; key frames at most keyFrameSpacing frames apart (0: the
+    // encoder's choice) bound the fragments. Writers that always fragment ignore it.
+    bool fragmented = false;
+    uint32_t keyFrameSpacing = 0;
 };
 
 // Input samples hold whole frames without gaps between rows. rgb32 (bytes B, G, R, X) has its rows

@@ -6,6 +6,7 @@
 #include "recording_status.h"
 #include "recording_journal.h"
 #include "run_flags.h"
+#include "platform/thread_dpi.h"
 #include "screen/screen_log.h"
 #include "screen_figures.h"
 #include "track_events.h"
@@ -14,13 +15,13 @@ namespace {
 
 constexpr uint32_t defaultFps = 30;
 constexpr uint32_t defaultBitRate = 18000000;
-constexpr int recoveryAttempts = 10;
-constexpr uint32_t recoveryPauseMillis = 250;
 constexpr int64_t ticksPerSecond = 10000000;
 
 }  // namespace
 
 void runScreenRecorder(RecordingSettings settings) {
+    // The desktop's size and image in physical pixels, as the input thread sees positions.
+    const PhysicalPixelsOnThisThread physicalPixels;
     std::unique_ptr<VideoCapturePlatform> capture = createVideoCapturePlatform();
     std::unique_ptr<MediaPlatform> media = createMediaPlatform();
     SystemScreenClock clock;
@@ -117,7 +118,9 @@ void ScreenRecorder::run(RecordingSettings settings) {
     log.info("screenRecorder: InitializeSinkWriter success");
 
     writeFailureSaid = false;
+    outage = Outage{};
     const LoopEnd end = captureLoop(*writer, streamIndex, settings);
+    if (outage.active) endOutage(settings, true);
     if (end == LoopEnd::stopped) {
         if (!failed(writer->finalize())) log.info("screenRecorder: Finalize success");
     } else if (samplesWritten > 0) {
@@ -204,22 +207,16 @@ bool ScreenRecorder::prepare(const RecordingSettings& settings) {
 ScreenRecorder::Acquired ScreenRecorder::acquireFrame(std::unique_ptr<DesktopResource>& resource, const RecordingSettings& settings,
                                                      uint32_t timeoutMillis) {
     spdlog::logger& log = screenLog(settings);
+    if (outage.active) return waitInOutage(settings, timeoutMillis);
     const HResult acquired = screenDuplication->acquireNextFrame(timeoutMillis, resource);
     if (acquired == hresult::waitTimeout) {
         resource.reset();
         return Acquired::none;
     }
-    if (acquired == hresult::accessLost) {
-        log.info("screenRecorder: AcquireNextFrame DXGI_ERROR_ACCESS_LOST");
+    if (acquired == hresult::accessLost) log.info("screenRecorder: AcquireNextFrame DXGI_ERROR_ACCESS_LOST");
+    if (isCaptureOutage(acquired)) {
         resource.reset();
-        screenDuplication.reset();
-        for (int attempt = 0; attempt < recoveryAttempts; ++attempt) {
-            if (prepare(settings)) return Acquired::none;
-            clock.sleepMillis(recoveryPauseMillis);
-            // A recording end during the pauses needs no further attempts.
-            if (!screenRunning.load()) return Acquired::stopped;
-        }
-        return Acquired::failed;
+        return beginOutage(acquired, settings);
     }
     if (failed(acquired)) {
         log.info("screenRecorder: AcquireNextFrame failed");

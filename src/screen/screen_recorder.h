@@ -8,6 +8,7 @@
 #include "platform/video_capture.h"
 #include "platform/video_writer.h"
 #include "recording_settings.h"
+#include "screen/capture_outage.h"
 #include "screen/frame_image.h"
 #include "screen/image_changes.h"
 #include "screen/screen_clock.h"
@@ -51,6 +52,14 @@ private:
     void logFileProblems(const SinkWriter& writer, const RecordingSettings& settings);
     // Recovers a lost duplication itself. Waits up to timeoutMillis for a change.
     Acquired acquireFrame(std::unique_ptr<DesktopResource>& resource, const RecordingSettings& settings, uint32_t timeoutMillis = 0);
+    // A capture outage (capture_outage.h): the duplication is let go, the first attempt to make
+    // it again is made at once and the others with back-off, each time the loop asks for a frame;
+    // meanwhile the loop writes the last image as it does for an unchanged desktop.
+    Acquired beginOutage(HResult cause, const RecordingSettings& settings);
+    Acquired waitInOutage(const RecordingSettings& settings, uint32_t timeoutMillis);
+    bool retryCapture(const RecordingSettings& settings, bool loud);
+    // The capture is back, or the recording ended during the outage.
+    void endOutage(const RecordingSettings& settings, bool recordingEnded);
     void noteFirstSample(int64_t wallTicks, const RecordingSettings& settings);
     // The platform's own reason for the step that just failed, as a line of its own.
     void reportPlatformReason(const RecordingSettings& settings, TrackEventCode code);
@@ -95,4 +104,14 @@ private:
     VideoSize videoSize;              // fixed when the writer opens
     uint64_t samplesWritten = 0;
     bool writeFailureSaid = false;  // the file's write failure is in the log
+
+    struct Outage {
+        bool active = false;
+        bool said = false;       // logged and listed for tracks.json
+        bool newDevice = false;  // the device has to be made again before the duplication
+        HResult cause = hresult::ok;
+        int64_t wallStart = 0;
+        CaptureBackoff backoff;
+    };
+    Outage outage;
 };

@@ -11,6 +11,8 @@ HResult ScreenRecorder::initializeSinkWriter(std::unique_ptr<SinkWriter>& writer
     SinkWriterAttributes attributes;
     attributes.enableHardwareTransforms = true;
     attributes.mpeg4Container = true;
+    attributes.fragmented = true;
+    attributes.keyFrameSpacing = VIDEO_FPS;  // a fragment about every second
 
     std::unique_ptr<SinkWriter> created;
     HResult result = media.createSinkWriter(settings.projectDir / screenFileName, attributes, created);

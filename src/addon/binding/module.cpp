@@ -5,9 +5,11 @@
 #include "addon/binding/recorder.h"
 #include "addon/binding/recovery_binding.h"
 #include "addon/binding/video_frames_binding.h"
+#include "platform/host_imports.h"
 #include "platform/process_setup.h"
 
 static Napi::Object Init(Napi::Env env, Napi::Object exports) {
+    bindHostImports();  // before any Node-API call
     prepareProcessForRecorderThreads();
     exports.Set("Recorder", Recorder::DefineClass(env));
     exports.Set("getStatus", Napi::Function::New<GetStatus>(env, "getStatus"));

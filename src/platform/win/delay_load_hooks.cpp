@@ -2,9 +2,10 @@
 // mingw-w64's runtime reads these two hooks by name on the first call of each import.
 #include <windows.h>
 
-#include <delayimp.h>
+#include "platform/win/delay_import.h"
 
 #include "delay_loaded_media.h"
+#include "platform/win/system_library.h"
 
 namespace {
 
@@ -29,9 +30,16 @@ FARPROC unavailableMediaProc() {
 
 // Node-API lives in whatever executable hosts the add-on: node.exe, a renamed copy of it or
 // Electron. Never let the loader search for a file named node.exe, which would load a second Node.
+// The media libraries come from the system folder only: the helper's own LoadLibrary would search
+// the application's folder and the current directory first. One that is not there is bound to the
+// host, as a failed load is (below).
 FARPROC WINAPI notifyHook(unsigned event, PDelayLoadInfo info) {
     if (event == dliNotePreLoadLibrary && isHostImport(info->szDll)) {
         return reinterpret_cast<FARPROC>(GetModuleHandleW(nullptr));
+    }
+    if (event == dliNotePreLoadLibrary && isMediaLibrary(info->szDll)) {
+        HMODULE library = loadSystemLibrary(info->szDll);
+        return reinterpret_cast<FARPROC>(library != nullptr ? library : GetModuleHandleW(nullptr));
     }
     // A media library that could not be loaded was bound to the host (below): its functions are
     // never looked up there.
@@ -41,9 +49,18 @@ FARPROC WINAPI notifyHook(unsigned event, PDelayLoadInfo info) {
     return nullptr;
 }
 
+// Every Node-API function returns a napi_status but napi_module_register and napi_fatal_error,
+// whose callers ignore it. The imports are bound at the module's start (delay_load_binding.h), so
+// one the host lacks (an older Node or Electron) fails its caller with napi_generic_failure, which
+// becomes a JavaScript error, instead of ending the process there.
+int WINAPI unavailableNodeApiFunction() { return 9; }  // napi_generic_failure
+
 // The helper's default on failure is an exception that ends the host process. A missing media
 // library (Windows N without the Media Feature Pack) or function fails its callers instead.
 FARPROC WINAPI failureHook(unsigned event, PDelayLoadInfo info) {
+    if (event == dliFailGetProc && isHostImport(info->szDll)) {
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(unavailableNodeApiFunction));
+    }
     if (!isMediaLibrary(info->szDll)) return nullptr;
     // The helper needs some module to bind to; the host executable cannot be unloaded by it.
     if (event == dliFailLoadLib) return reinterpret_cast<FARPROC>(GetModuleHandleW(nullptr));

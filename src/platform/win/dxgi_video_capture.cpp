@@ -212,6 +212,8 @@ public:
         return result;
     }
 
+    HResult removedReason() override { return device->GetDeviceRemovedReason(); }
+
 private:
     ComPtr<ID3D11Device> device;
 };

@@ -13,6 +13,7 @@
 #include <mutex>
 
 #include "platform/camera.h"
+#include "platform/win/com_apartment.h"
 #include "platform/win/media_foundation_libraries.h"
 #include "platform/win/mf_sink_writer.h"
 
@@ -262,8 +263,9 @@ private:
 class MfCameraPlatform : public CameraPlatform {
 public:
     bool librariesAvailable(std::string& reason) override { return mediaFoundationAvailable(reason); }
-    HResult initializeThread() override { return CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE); }
-    void uninitializeThread() override { CoUninitialize(); }
+    // The webcam thread pumps no messages: it joins the multi-threaded apartment.
+    HResult initializeThread() override { return apartment.join(); }
+    void uninitializeThread() override { apartment.leave(); }
     HResult startup() override { return MFStartup(MF_VERSION, MFSTARTUP_FULL); }
     HResult shutdown() override {
         if (converterRegistered) MFTUnregisterLocalByCLSID(__uuidof(CColorConvertDMO));
@@ -406,6 +408,7 @@ public:
 
 private:
     bool converterRegistered = false;
+    ComApartment apartment;
 };
 
 }  // namespace

@@ -14,6 +14,8 @@
 // MfMediaPlatform (the camera's, which takes the camera's own media type).
 
 // Owns the writer: completes the file if dropped after writing, removes it if nothing was written.
-std::unique_ptr<SinkWriter> wrapMfSinkWriter(Microsoft::WRL::ComPtr<IMFSinkWriter> writer, std::wstring path);
+// keyFrameSpacing (frames, 0 for the encoder's choice) bounds the fragments of a fragmented file.
+std::unique_ptr<SinkWriter> wrapMfSinkWriter(Microsoft::WRL::ComPtr<IMFSinkWriter> writer, std::wstring path,
+                                             uint32_t keyFrameSpacing = 0);
 // A sample the wrapped writer takes as it is, without a copy.
 std::unique_ptr<VideoSample> wrapMfSample(Microsoft::WRL::ComPtr<IMFSample> sample);

@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <codecapi.h>
 #include <mfapi.h>
 #include <mferror.h>
 #include <mfidl.h>
@@ -9,9 +10,12 @@
 #include <cstring>
 #include <string>
 
+#include "platform/video_file_finishing.h"
 #include "platform/video_writer.h"
+#include "platform/win/com_apartment.h"
 #include "platform/win/media_foundation_libraries.h"
 #include "platform/win/mf_sink_writer.h"
+#include "platform/win/system_message.h"
 
 // H.264/MPEG-4 encoding through a Media Foundation sink writer.
 namespace {
@@ -32,9 +36,13 @@ public:
 
 // The encoder takes 4:2:0 only at even sizes: an odd size is written at the largest even size
 // inside it, dropping the last column and the bottom row (the first row of a bottom-up image).
+// The sink writer says a failed write (a full disk) only through the result of a later WriteSample
+// or of Finalize; the first such result is kept for the recorder's line. A fragmented file is made
+// an ordinary one once the writer has let go of it.
 class MfSinkWriter : public SinkWriter {
 public:
-    MfSinkWriter(ComPtr<IMFSinkWriter> writer, std::wstring path) : writer(std::move(writer)), path(std::move(path)) {}
+    MfSinkWriter(ComPtr<IMFSinkWriter> writer, std::wstring path, uint32_t gopFrames = 0)
+        : writer(std::move(writer)), path(std::move(path)), gopFrames(gopFrames) {}
 
     ~MfSinkWriter() override {
         if (!finished && began && samplesWritten > 0) writer->Finalize();
@@ -54,6 +62,7 @@ public:
         output->SetUINT64(MF_MT_FRAME_SIZE, packed(width & ~1u, height & ~1u));
         output->SetUINT64(MF_MT_FRAME_RATE, packed(type.frameRateNumerator, type.frameRateDenominator));
         output->SetUINT64(MF_MT_PIXEL_ASPECT_RATIO, packed(type.pixelAspectNumerator, type.pixelAspectDenominator));
+        if (gopFrames > 0) output->SetUINT32(MF_MT_MAX_KEYFRAME_SPACING, gopFrames);
         result = output->SetUINT32(MF_MT_INTERLACE_MODE, MFVideoInterlace_Progressive);
         if (FAILED(result)) return result;
         DWORD index = 0;
@@ -73,7 +82,9 @@ public:
         input->SetUINT64(MF_MT_FRAME_RATE, packed(type.frameRateNumerator, type.frameRateDenominator));
         result = input->SetUINT64(MF_MT_PIXEL_ASPECT_RATIO, packed(type.pixelAspectNumerator, type.pixelAspectDenominator));
         if (FAILED(result)) return result;
-        return writer->SetInputMediaType(streamIndex, input.Get(), nullptr);
+        result = writer->SetInputMediaType(streamIndex, input.Get(), nullptr);
+        if (SUCCEEDED(result)) boundGop(streamIndex);
+        return result;
     }
 
     HResult beginWriting() override {
@@ -91,7 +102,13 @@ public:
             if (FAILED(cropped)) return cropped;
         }
         const HRESULT result = writer->WriteSample(streamIndex, toWrite.Get());
-        if (SUCCEEDED(result)) ++samplesWritten;
+        if (FAILED(result)) {
+            noteWriteError(result);
+            return result;
+        }
+        ++samplesWritten;
+        LONGLONG duration = 0;
+        if (SUCCEEDED(toWrite->GetSampleDuration(&duration))) lastDuration = duration;
         return result;
     }
 
@@ -104,10 +121,48 @@ public:
             DeleteFileW(path.c_str());
             return MF_E_SINK_NO_SAMPLES_PROCESSED;
         }
-        return writer->Finalize();
+        HRESULT result = writer->Finalize();
+        if (FAILED(result)) noteWriteError(result);
+        // A file that could not be written to the end is not complete, whatever Finalize says.
+        if (SUCCEEDED(result)) result = writeError;
+        // The file is closed only when the writer goes.
+        writer.Reset();
+        // Even after a failure the fragments that reached the file become an ordinary file when
+        // they can; when they cannot, the file stays as written, which plays.
+        const VideoFinishResult finishing = finishVideoFile(std::filesystem::path(path), lastDuration);
+        if (finishing.outcome == VideoFinishResult::Outcome::failed) {
+            finishProblem = finishing.problem;
+            if (SUCCEEDED(result)) result = E_FAIL;
+        }
+        return result;
     }
 
+    std::string writeFailure() const override { return FAILED(writeError) ? systemMessage(writeError) : std::string(); }
+    std::string finishFailure() const override { return finishProblem; }
+
 private:
+    void noteWriteError(HRESULT result) {
+        if (SUCCEEDED(writeError)) writeError = result;
+    }
+
+    // Key frames at most gopFrames apart, so that each fragment of a fragmented file closes within
+    // about a second. The output type's MF_MT_MAX_KEYFRAME_SPACING says the same for encoders that
+    // read it; one that offers neither keeps its own spacing.
+    void boundGop(uint32_t streamIndex) {
+        if (gopFrames == 0) return;
+        ComPtr<ICodecAPI> codec;
+        // IID_ICodecAPI (strmiids): mingw-w64 declares no __uuidof for it.
+        if (FAILED(writer->GetServiceForStream(streamIndex, GUID_NULL, IID_ICodecAPI, reinterpret_cast<void**>(codec.GetAddressOf()))) ||
+            !codec) {
+            return;
+        }
+        VARIANT value;
+        VariantInit(&value);
+        value.vt = VT_UI4;
+        value.ulVal = gopFrames;
+        codec->SetValue(&CODECAPI_AVEncMPVGOPSize, &value);
+    }
+
     HRESULT cropToEvenSize(MfVideoSample& source, ComPtr<IMFSample>& cropped) {
         const uint32_t evenWidth = width & ~1u;
         const uint32_t evenHeight = height & ~1u;
@@ -148,19 +203,24 @@ private:
 
     ComPtr<IMFSinkWriter> writer;
     std::wstring path;
+    const uint32_t gopFrames;
     uint32_t width = 0;
     uint32_t height = 0;
     bool began = false;
     bool finished = false;
     uint64_t samplesWritten = 0;
+    int64_t lastDuration = 0;  // of the last sample written, 100 ns
+    HRESULT writeError = S_OK;
+    std::string finishProblem;
 };
 
 class MfMediaPlatform : public MediaPlatform {
 public:
     bool librariesAvailable(std::string& reason) override { return mediaFoundationAvailable(reason); }
 
-    HResult initializeThread() override { return CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
-    void uninitializeThread() override { CoUninitialize(); }
+    // The screen thread pumps no messages: it joins the multi-threaded apartment.
+    HResult initializeThread() override { return apartment.join(); }
+    void uninitializeThread() override { apartment.leave(); }
     HResult startup() override { return MFStartup(MF_VERSION, MFSTARTUP_FULL); }
     HResult shutdown() override { return MFShutdown(); }
 
@@ -172,7 +232,10 @@ public:
         if (FAILED(result)) return result;
         // Their results are not examined: the writer works with whatever could be set.
         if (settings.enableHardwareTransforms) attributes->SetUINT32(MF_READWRITE_ENABLE_HARDWARE_TRANSFORMS, 1);
-        if (settings.mpeg4Container) attributes->SetGUID(MF_TRANSCODE_CONTAINERTYPE, MFTranscodeContainerType_MPEG4);
+        if (settings.mpeg4Container) {
+            attributes->SetGUID(MF_TRANSCODE_CONTAINERTYPE,
+                                settings.fragmented ? MFTranscodeContainerType_FMPEG4 : MFTranscodeContainerType_MPEG4);
+        }
         ComPtr<IMFSinkWriter> created;
         const std::wstring path = file.wstring();
         result = MFCreateSinkWriterFromURL(path.c_str(), nullptr, attributes.Get(), &created);
@@ -180,7 +243,7 @@ public:
             DeleteFileW(path.c_str());
             return result;
         }
-        writer = std::make_unique<MfSinkWriter>(std::move(created), path);
+        writer = std::make_unique<MfSinkWriter>(std::move(created), path, settings.fragmented ? settings.keyFrameSpacing : 0);
         return result;
     }
 
@@ -210,14 +273,17 @@ public:
         sample = std::make_unique<MfVideoSample>(std::move(created), std::move(buffer));
         return result;
     }
+
+private:
+    ComApartment apartment;
 };
 
 }  // namespace
 
 std::unique_ptr<MediaPlatform> createMediaPlatform() { return std::make_unique<MfMediaPlatform>(); }
 
-std::unique_ptr<SinkWriter> wrapMfSinkWriter(ComPtr<IMFSinkWriter> writer, std::wstring path) {
-    return std::make_unique<MfSinkWriter>(std::move(writer), std::move(path));
+std::unique_ptr<SinkWriter> wrapMfSinkWriter(ComPtr<IMFSinkWriter> writer, std::wstring path, uint32_t keyFrameSpacing) {
+    return std::make_unique<MfSinkWriter>(std::move(writer), std::move(path), keyFrameSpacing);
 }
 
 std::unique_ptr<VideoSample> wrapMfSample(ComPtr<IMFSample> sample) {

@@ -30,12 +30,10 @@ std::string failed(const char* step, HRESULT hr) {
     return text;
 }
 
-}  // namespace
-
-// The Windows Imaging Component's PNG encoder, fed 32-bit BGRA with straight alpha.
-bool writePngFile(const std::filesystem::path& path, int32_t width, int32_t height, const uint8_t* rgba,
-                  std::string& reason) {
-    const ComScope com;
+// The Windows Imaging Component's PNG encoder, fed 32-bit BGRA with straight alpha. `opened`
+// says whether the file was made.
+bool encodePng(const std::filesystem::path& path, int32_t width, int32_t height, const uint8_t* rgba, std::string& reason,
+               bool& opened) {
     ComPtr<IWICImagingFactory> factory;
     HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&factory));
     if (FAILED(hr)) return reason = failed("creating the imaging factory", hr), false;
@@ -44,6 +42,7 @@ bool writePngFile(const std::filesystem::path& path, int32_t width, int32_t heig
     if (FAILED(hr = stream->InitializeFromFilename(path.wstring().c_str(), GENERIC_WRITE))) {
         return reason = failed("opening the file", hr), false;
     }
+    opened = true;
     ComPtr<IWICBitmapEncoder> encoder;
     if (FAILED(hr = factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &encoder)) ||
         FAILED(hr = encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache))) {
@@ -66,4 +65,16 @@ bool writePngFile(const std::filesystem::path& path, int32_t width, int32_t heig
         return reason = failed("writing the image", hr), false;
     }
     return true;
+}
+
+}  // namespace
+
+bool writePngFile(const std::filesystem::path& path, int32_t width, int32_t height, const uint8_t* rgba,
+                  std::string& reason) {
+    const ComScope com;
+    bool opened = false;
+    if (encodePng(path, width, height, rgba, reason, opened)) return true;
+    // The stream has let go of the file by now: no partial image stays behind.
+    if (opened) DeleteFileW(path.wstring().c_str());
+    return false;
 }

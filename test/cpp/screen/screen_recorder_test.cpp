@@ -20,8 +20,6 @@ namespace {
 
 using test_support::next;
 
-constexpr HResult deviceRemoved = static_cast<HResult>(0x887A0005u);
-
 struct Sample : VideoSample {
     int64_t time = -1, duration = -1;
     SampleImage image;  // read after the recording: shows whether the recorder changed an image a sample held
@@ -224,59 +222,7 @@ TEST_F(ScreenRecorderRun, SampleTimesFollowTheClockAndAnUnchangedDesktopRepeatsT
     EXPECT_EQ(count("screenRecorder: Finalize success"), 1);
 }
 
-// A lost duplication is recreated after a pause, which shows as one long sample. A recovery
-// that fails after duplicating must give that duplication back, or every later attempt is refused.
-TEST_F(ScreenRecorderRun, ALostDuplicationIsRecreatedAfterAFailedAttempt) {
-    struct Case {
-        const char* what;
-        std::function<void()> arrange;
-        std::vector<std::string> lines;  // each logged once
-        const char* absent;
-    } const cases[] = {
-        {"the first attempt's DuplicateOutput fails",
-         [] { s.duplications = {{hresult::ok, {}}, {deviceRemoved, DuplicationStep::duplicateOutput}}; },
-         {"screenRecorder: DuplicateOutput failed",
-          "screenRecorder: Operation failed. HRESULT: 0x887A0005, Message: Fake failure text.\r\n"},
-         "screenRecorder: CreateTexture2D failed"},
-        {"the first attempt duplicates, then a texture fails", [] { s.gdiTextures = {hresult::ok, hresult::outOfMemory}; },
-         {"screenRecorder: CreateTexture2D failed"}, "screenRecorder: DuplicateOutput failed"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        reset();
-        s.acquires = {hresult::ok, hresult::accessLost, hresult::ok};
-        clock.steps = {0, 2500000, 100};
-        c.arrange();
-        run();
-        for (const std::string& line : c.lines) EXPECT_EQ(count(line), 1) << line;
-        EXPECT_EQ(count(c.absent), 0);
-        EXPECT_EQ(count("screenRecorder: AcquireNextFrame DXGI_ERROR_ACCESS_LOST"), 1);
-        EXPECT_EQ(clock.sleeps, std::vector<uint32_t>{250});
-        EXPECT_EQ(s.duplicateCalls, 3);
-        ASSERT_EQ(s.samples.size(), 3u);
-        EXPECT_EQ(s.samples[1].duration, 2500000);
-        EXPECT_EQ(copyShown(s.samples[1]), 1);
-        EXPECT_EQ(count("screenRecorder: Finalize success"), 1);
-    }
-}
-
-TEST_F(ScreenRecorderRun, TenFailedRecoveriesEndTheLoopButKeepTheFile) {
-    s.acquires = {hresult::ok, hresult::ok, hresult::accessLost, hresult::ok};
-    s.duplications.push_back({hresult::ok, {}});
-    for (int i = 0; i < 10; ++i) s.duplications.push_back({hresult::notFound, DuplicationStep::enumOutputs});
-    run();
-    const std::vector<std::string> all = lines();
-    const std::vector<std::string> tail(std::find(all.begin(), all.end(), "screenRecorder: AcquireNextFrame DXGI_ERROR_ACCESS_LOST"), all.end());
-    std::vector<std::string> expected(11, "screenRecorder: EnumOutputs failed");
-    expected[0] = "screenRecorder: AcquireNextFrame DXGI_ERROR_ACCESS_LOST";
-    expected.push_back("screenRecorder: 2 samples written before the error were kept");
-    expected.push_back("screenRecorder: All resources have been released safely.");
-    EXPECT_EQ(tail, expected);
-    EXPECT_EQ(clock.sleeps, std::vector<uint32_t>(10, 250));
-    EXPECT_EQ(s.acquireCalls, 3);
-    EXPECT_EQ(s.samples.size(), 2u);
-    EXPECT_EQ(s.finalizeCalls, 1);
-}
+// Lost duplications and outages: capture_outage_test.cpp.
 
 TEST_F(ScreenRecorderRun, AcquireAndWriteFailuresCompleteTheFileWithTheSamplesSoFar) {
     struct Case {
@@ -285,9 +231,9 @@ TEST_F(ScreenRecorderRun, AcquireAndWriteFailuresCompleteTheFileWithTheSamplesSo
         const char* line;
         size_t samples;
     } const cases[] = {
-        {{hresult::ok, hresult::ok, deviceRemoved, hresult::ok}, -1, "screenRecorder: AcquireNextFrame failed", 2},
+        {{hresult::ok, hresult::ok, hresult::fail, hresult::ok}, -1, "screenRecorder: AcquireNextFrame failed", 2},
         {{hresult::ok, hresult::ok, hresult::ok, hresult::ok}, 3, "screenRecorder: WriteFrame failed", 2},
-        {{deviceRemoved, hresult::ok}, -1, "screenRecorder: AcquireNextFrame failed", 0},
+        {{hresult::fail, hresult::ok}, -1, "screenRecorder: AcquireNextFrame failed", 0},
     };
     for (const Case& c : cases) {
         reset();

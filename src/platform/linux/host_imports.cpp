@@ -1,0 +1,4 @@
+#include "platform/host_imports.h"
+
+// The dynamic loader binds Node-API's symbols itself.
+void bindHostImports() {}
