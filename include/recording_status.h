@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "track_events.h"
+
 // Live figures of the running recording, for a host app that shows progress. Recorder threads
 // bump them at one point each with relaxed atomics (no locks, nothing the capture paths notice);
 // readers take a snapshot at any time. Process-wide like the run flags: one recording at a time.
@@ -117,16 +119,19 @@ AudioFill countAudioFrames(const void* encoder, const void* samples, uint32_t fr
                            std::optional<int64_t> firstFrameAgeTicks = std::nullopt);
 // The audio track that `encoder` belongs to, or nullptr.
 AudioTrackStatus* audioTrackOf(const void* encoder);
-// A track whose device came back is no longer failed: its entry leaves the failures again.
+// A track that failed, lost its device or has an outage enters the failures (once, with its first
+// report); one whose device came back leaves them again. reportTrackEvent() calls these.
+void noteTrackFailure(const char* track, TrackEventCode code, const std::string& message);
 void clearTrackFailure(const char* track);
 // The device writing into `encoder` had its clock restarted: frames before it may be missing, so
 // the track's start is estimated again from the frames that follow.
 void restartAudioStartEstimate(const void* encoder);
 
-// A track that stopped with an error while recording: its name and the line it logged.
+// A track that stopped with an error while recording: its name, the line it logged and why.
 struct TrackFailure {
     std::string track;
     std::string message;
+    TrackEventCode code = TrackEventCode::other;
 };
 
 struct RecordingStatusSnapshot {

@@ -79,7 +79,8 @@ void RecordingSession::begin() {
     known.systemAudioIndex = settings.systemAudioIndex;
     journalMeta(settings, known);
 
-    beginLiveStatus(*settings.logger);
+    if (onTrackEvent) attachTrackEventListener(*settings.logger, onTrackEvent);
+    beginLiveStatus();
     setAllRunFlags(true);
     recording = true;
 
@@ -190,3 +191,7 @@ void RecordingSession::finish(std::FILE* out) noexcept {
     recording = false;
     processRecording.exchange(false);
 }
+
+bool RecordingSession::pause() { return false; }
+
+bool RecordingSession::resume() { return false; }

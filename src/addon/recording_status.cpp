@@ -4,10 +4,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <mutex>
-#include <string_view>
-
-#include <spdlog/sinks/base_sink.h>
-#include <spdlog/spdlog.h>
 
 #include "addon/live_status.h"
 #include "wall_clock.h"
@@ -28,45 +24,11 @@ int64_t steadyTicks() {
     return duration_cast<duration<int64_t, std::ratio<1, 10000000>>>(steady_clock::now().time_since_epoch()).count();
 }
 
-// Tracks that logged their failure line during the recording; written only when a recorder
-// fails, so the lock never sits on a capture path.
+// Tracks that reported a failure, loss or outage during the recording; written only when a
+// recorder reports one, so the lock never sits on a capture path.
 std::mutex failuresLock;
 std::vector<TrackFailure> failures;
 std::vector<std::pair<std::string, std::string>> trackDevices;  // under failuresLock
-
-// Each recorder's log prefix names its track.
-const char* trackOfLine(std::string_view line) {
-    static const std::pair<std::string_view, const char*> prefixes[] = {
-        {"screenRecorder:", "screen"}, {"WebcamRecorder:", "webcam"}, {"mic:", "microphone"},
-        {"playbackRecorder:", "systemAudio"}, {"silent:", "keepAlive"}, {"input:", "input"},
-    };
-    for (const auto& [prefix, track] : prefixes) {
-        if (line.substr(0, prefix.size()) == prefix) return track;
-    }
-    return nullptr;
-}
-
-// A recorder that fails logs one line and ends; the screen loop logs its run-time failures
-// ("... failed") at info level.
-bool isFailureLine(spdlog::level::level_enum level, std::string_view track, std::string_view line) {
-    if (level >= spdlog::level::err) return true;
-    constexpr std::string_view failedSuffix = " failed";
-    return track == "screen" && line.size() >= failedSuffix.size() &&
-           line.substr(line.size() - failedSuffix.size()) == failedSuffix;
-}
-
-class FailureWatchSink : public spdlog::sinks::base_sink<std::mutex> {
-protected:
-    void sink_it_(const spdlog::details::log_msg& msg) override {
-        const std::string_view line(msg.payload.data(), msg.payload.size());
-        const char* track = trackOfLine(line);
-        if (track == nullptr || !isFailureLine(msg.level, track, line)) return;
-        std::lock_guard<std::mutex> lock(failuresLock);
-        const bool known = std::any_of(failures.begin(), failures.end(), [&](const TrackFailure& f) { return f.track == track; });
-        if (!known) failures.push_back({track, std::string(line)});
-    }
-    void flush_() override {}
-};
 
 void resetAudio(AudioTrackStatus& track) {
     track.source.store(nullptr);
@@ -308,13 +270,19 @@ AudioFill countAudioFrames(const void* encoder, const void* samples, uint32_t fr
     return track != nullptr ? track->countFrames(static_cast<const int16_t*>(samples), frames, firstFrameAgeTicks) : AudioFill{};
 }
 
+void noteTrackFailure(const char* track, TrackEventCode code, const std::string& message) {
+    std::lock_guard<std::mutex> lock(failuresLock);
+    const bool known = std::any_of(failures.begin(), failures.end(), [&](const TrackFailure& f) { return f.track == track; });
+    if (!known) failures.push_back({track, message, code});
+}
+
 void clearTrackFailure(const char* track) {
     std::lock_guard<std::mutex> lock(failuresLock);
     failures.erase(std::remove_if(failures.begin(), failures.end(), [&](const TrackFailure& f) { return f.track == track; }),
                    failures.end());
 }
 
-void beginLiveStatus(spdlog::logger& logger) {
+void beginLiveStatus() {
     RecordingStatus& s = recordingStatus;
     s.screenSamples.store(0);
     for (RecordingStatus::RateBucket& bucket : s.screenRate) {
@@ -334,8 +302,6 @@ void beginLiveStatus(spdlog::logger& logger) {
         failures.clear();
         trackDevices.clear();
     }
-    // Added before any recorder thread exists, so no thread is logging yet.
-    logger.sinks().push_back(std::make_shared<FailureWatchSink>());
     s.endedTicks.store(0);
     s.startedTicks.store(steadyTicks());
     s.recording.store(true);

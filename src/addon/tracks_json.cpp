@@ -51,10 +51,12 @@ std::string buildTracksJson(const std::vector<TrackEntry>& tracks, const std::ve
         entry["lost"] = r.lost;
         std::string status = "recorded";
         std::string reason;
+        nlohmann::json code = nullptr;
         for (const TrackFailure& f : failures) {
             if (f.track == t.track) {
                 status = "failed";
                 reason = f.message;
+                code = trackEventCodeName(f.code);
             }
         }
         if (status == "recorded" && r.startTicks == 0) {
@@ -63,6 +65,7 @@ std::string buildTracksJson(const std::vector<TrackEntry>& tracks, const std::ve
         }
         entry["status"] = status;
         entry["reason"] = reason;
+        entry["code"] = code;
         list.push_back(std::move(entry));
     }
     return nlohmann::json{{"tracks", list}}.dump(4);

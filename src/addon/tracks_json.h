@@ -16,5 +16,6 @@ struct TrackEntry {
 // The tracks a recording with these settings starts, in launch order, with their figures.
 std::vector<TrackEntry> startedTracks(const RecordingSettings& settings, bool webcamRecorder);
 
-// tracks.json's text. A track named in `failures` is "failed" with its log line as the reason.
+// tracks.json's text. A track named in `failures` is "failed" with its log line as the reason and
+// its event code as the code.
 std::string buildTracksJson(const std::vector<TrackEntry>& tracks, const std::vector<TrackFailure>& failures);

@@ -8,6 +8,7 @@
 #include "platform/system_audio_source.h"
 #include "recording_status.h"
 #include "run_flags.h"
+#include "track_events.h"
 
 void runPlaybackRecorder(RecordingSettings settings) {
     spdlog::logger& log = *settings.logger;
@@ -15,7 +16,8 @@ void runPlaybackRecorder(RecordingSettings settings) {
     // Declared before the device so that the device is stopped before the file is closed.
     WavTrackFile file;
     if (file.open(settings.projectDir / "output.wav") != MA_SUCCESS) {
-        log.error("playbackRecorder: Failed to initialize output file.");
+        reportTrackEvent(log, TrackEventKind::failure, "systemAudio", TrackEventCode::writeFailed,
+                         "playbackRecorder: Failed to initialize output file.");
         return;
     }
     recordingStatus.systemAudio.source.store(file.encoder());
@@ -32,7 +34,8 @@ void runPlaybackRecorder(RecordingSettings settings) {
     };
     AudioDevice device;
     if (!open(device)) {
-        log.error("playbackRecorder: Failed to initialize loopback device.");
+        reportTrackEvent(log, TrackEventKind::failure, "systemAudio", TrackEventCode::openFailed,
+                         "playbackRecorder: Failed to initialize loopback device.");
         return;
     }
     const std::string name = device.device()->capture.name;

@@ -9,6 +9,7 @@
 #include "audio/run_flag_wait.h"
 #include "recording_status.h"
 #include "run_flags.h"
+#include "track_events.h"
 
 namespace {
 
@@ -32,14 +33,14 @@ bool refillWhileRunning(SilentRenderStream& stream, const StreamMixFormat& forma
 
         uint32_t padding = 0;
         if (streamFailed(stream.currentPadding(padding))) {
-            log.error("silent: GetCurrentPadding failed");
+            reportTrackEvent(log, TrackEventKind::lost, "keepAlive", TrackEventCode::deviceLost, "silent: GetCurrentPadding failed");
             return true;
         }
         const uint32_t frames = padding < bufferFrames ? bufferFrames - padding : 0;
         if (frames == 0) continue;
         uint8_t* data = nullptr;
         if (streamFailed(stream.getBuffer(frames, &data))) {
-            log.error("silent: GetBuffer failed");
+            reportTrackEvent(log, TrackEventKind::lost, "keepAlive", TrackEventCode::deviceLost, "silent: GetBuffer failed");
             return true;
         }
         const uint64_t bytes = uint64_t{format.bitsPerSample} * format.channels * frames / 8;
@@ -82,12 +83,13 @@ StreamStatus keepAliveOnce(SilentRenderStream& stream, spdlog::logger& log, std:
     if (again) {
         outputLost = stepsDone < std::size(steps);
         if (outputLost) return status;
-        log.info("silent: the output is back; playing silence again");
-        clearTrackFailure("keepAlive");
+        reportTrackEvent(log, TrackEventKind::back, "keepAlive", TrackEventCode::deviceBack,
+                         "silent: the output is back; playing silence again");
     } else if (stepsDone <= renderClientStep) {
         // Without a render client there is nothing to refill, and the loop's first failure
         // would come only after a cycle (never, in a short recording): say which step failed.
-        log.error("silent: {} failed: 0x{:X}", steps[stepsDone].name, static_cast<uint32_t>(status));
+        reportTrackEvent(log, TrackEventKind::failure, "keepAlive", TrackEventCode::openFailed,
+                         fmt::format("silent: {} failed: 0x{:X}", steps[stepsDone].name, static_cast<uint32_t>(status)));
         return status;
     }
 

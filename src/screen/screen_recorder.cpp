@@ -8,6 +8,7 @@
 #include "run_flags.h"
 #include "screen/screen_log.h"
 #include "screen_figures.h"
+#include "track_events.h"
 
 namespace {
 
@@ -66,17 +67,17 @@ void ScreenRecorder::run(RecordingSettings settings) {
     publishRateFigures(settings);
     std::string unavailable;
     if (!media.librariesAvailable(unavailable)) {
-        log.error("screenRecorder: {}; no screen video is recorded", unavailable);
+        reportTrackEvent(log, TrackEventKind::failure, "screen", TrackEventCode::openFailed, fmt::format("screenRecorder: {}; no screen video is recorded", unavailable));
         return;
     }
     logAdapters(settings);
 
     if (failed(createDevice(settings))) {
-        log.error("screenRecorder: createDevice failed");
+        reportTrackEvent(log, TrackEventKind::failure, "screen", TrackEventCode::openFailed, "screenRecorder: createDevice failed");
         return;
     }
     if (!prepare(settings)) {
-        log.error("screenRecorder: prepare failed");
+        reportTrackEvent(log, TrackEventKind::failure, "screen", TrackEventCode::openFailed, "screenRecorder: prepare failed");
         return;
     }
     if (failed(media.initializeThread())) return;
@@ -131,7 +132,7 @@ void ScreenRecorder::run(RecordingSettings settings) {
 bool ScreenRecorder::prepare(const RecordingSettings& settings) {
     spdlog::logger& log = screenLog(settings);
     if (!screenDevice) {
-        log.error("screenRecorder: prepare failed");
+        reportTrackEvent(log, TrackEventKind::failure, "screen", TrackEventCode::openFailed, "screenRecorder: prepare failed");
         return false;
     }
     // The system refuses to duplicate an output that is still duplicated (E_INVALIDARG): let go of
@@ -144,12 +145,12 @@ bool ScreenRecorder::prepare(const RecordingSettings& settings) {
     const HResult duplicated = screenDevice->duplicateOutput0(duplication, failedStep);
     if (failed(duplicated) || !duplication) {
         switch (failedStep) {
-            case DuplicationStep::deviceQuery: log.error("screenRecorder: prepare failed"); break;
+            case DuplicationStep::deviceQuery: reportTrackEvent(log, TrackEventKind::failure, "screen", TrackEventCode::openFailed, "screenRecorder: prepare failed"); break;
             case DuplicationStep::adapterParent: break;
-            case DuplicationStep::enumOutputs: log.error("screenRecorder: EnumOutputs failed"); break;
-            case DuplicationStep::output1Query: log.error("screenRecorder: lDxgiOutput1 is null"); break;
+            case DuplicationStep::enumOutputs: reportTrackEvent(log, TrackEventKind::failure, "screen", TrackEventCode::openFailed, "screenRecorder: EnumOutputs failed"); break;
+            case DuplicationStep::output1Query: reportTrackEvent(log, TrackEventKind::failure, "screen", TrackEventCode::openFailed, "screenRecorder: lDxgiOutput1 is null"); break;
             case DuplicationStep::duplicateOutput:
-                log.error("screenRecorder: DuplicateOutput failed");
+                reportTrackEvent(log, TrackEventKind::failure, "screen", TrackEventCode::openFailed, "screenRecorder: DuplicateOutput failed");
                 log.error("screenRecorder: Operation failed. HRESULT: 0x{:X}, Message: {}", static_cast<uint32_t>(duplicated),
                           capture.messageText(duplicated));
                 break;
@@ -177,11 +178,11 @@ bool ScreenRecorder::prepare(const RecordingSettings& settings) {
     for (const TextureStep& step : steps) {
         std::unique_ptr<VideoTexture> texture;
         if (failed(screenDevice->createTexture(step.kind, duplicationDesc, texture))) {
-            log.error("screenRecorder: CreateTexture2D failed");
+            reportTrackEvent(log, TrackEventKind::failure, "screen", TrackEventCode::openFailed, "screenRecorder: CreateTexture2D failed");
             return false;
         }
         if (!texture) {
-            log.error(step.nullLine);
+            reportTrackEvent(log, TrackEventKind::failure, "screen", TrackEventCode::openFailed, step.nullLine);
             return false;
         }
         *step.owner = std::move(texture);
@@ -210,7 +211,7 @@ ScreenRecorder::Acquired ScreenRecorder::acquireFrame(std::unique_ptr<DesktopRes
         return Acquired::failed;
     }
     if (failed(acquired)) {
-        log.info("screenRecorder: AcquireNextFrame failed");
+        reportTrackEvent(log, TrackEventKind::failure, "screen", TrackEventCode::captureFailed, "screenRecorder: AcquireNextFrame failed", TrackEventLine::info);
         return Acquired::failed;
     }
     return Acquired::frame;
@@ -219,17 +220,25 @@ ScreenRecorder::Acquired ScreenRecorder::acquireFrame(std::unique_ptr<DesktopRes
 void ScreenRecorder::logWriteFailed(const SinkWriter& writer, const RecordingSettings& settings) {
     const std::string line = videoWriteFailureLine(writer, screenFileName);
     if (line.empty()) {
-        screenLog(settings).info("screenRecorder: WriteFrame failed");
+        reportTrackEvent(screenLog(settings), TrackEventKind::failure, "screen", TrackEventCode::writeFailed,
+                         "screenRecorder: WriteFrame failed", TrackEventLine::info);
         return;
     }
-    screenLog(settings).error("screenRecorder: {}", line);
+    reportTrackEvent(screenLog(settings), TrackEventKind::failure, "screen", writeFailureCode(writer.writeFailure()),
+                     "screenRecorder: " + line);
     writeFailureSaid = true;
 }
 
 void ScreenRecorder::logFileProblems(const SinkWriter& writer, const RecordingSettings& settings) {
     const VideoFileLines lines = videoFileLines(writer, screenFileName, writeFailureSaid);
-    if (!lines.error.empty()) screenLog(settings).error("screenRecorder: {}", lines.error);
-    if (!lines.warning.empty()) screenLog(settings).warn("screenRecorder: {}", lines.warning);
+    if (!lines.error.empty()) {
+        reportTrackEvent(screenLog(settings), TrackEventKind::failure, "screen", writeFailureCode(writer.writeFailure()),
+                         "screenRecorder: " + lines.error);
+    }
+    if (!lines.warning.empty()) {
+        reportTrackEvent(screenLog(settings), TrackEventKind::warning, "screen", TrackEventCode::writeFailed,
+                         "screenRecorder: " + lines.warning);
+    }
 }
 
 void ScreenRecorder::noteFirstSample(int64_t wallTicks, const RecordingSettings& settings) {

@@ -5,6 +5,7 @@
 #include "recording_status.h"
 #include "run_flags.h"
 #include "wall_clock.h"
+#include "track_events.h"
 
 namespace {
 
@@ -73,15 +74,15 @@ void WebcamRecorder::run(const RecordingSettings& settings) {
     spdlog::logger& log = webcamLog(settings);
     std::string unavailable;
     if (!platform.librariesAvailable(unavailable)) {
-        log.error("WebcamRecorder:{}; no webcam video is recorded", unavailable);
+        reportTrackEvent(log, TrackEventKind::failure, "webcam", TrackEventCode::openFailed, fmt::format("WebcamRecorder:{}; no webcam video is recorded", unavailable));
         return;
     }
     if (failed(platform.initializeThread())) {
-        log.error("WebcamRecorder:COM initialisation failed.");
+        reportTrackEvent(log, TrackEventKind::failure, "webcam", TrackEventCode::openFailed, "WebcamRecorder:COM initialisation failed.");
         return;
     }
     if (failed(platform.startup())) {
-        log.error("WebcamRecorder:Media Foundation initialisation failed.");
+        reportTrackEvent(log, TrackEventKind::failure, "webcam", TrackEventCode::openFailed, "WebcamRecorder:Media Foundation initialisation failed.");
     } else {
         record(settings, log);  // releases every object it obtained before returning
         platform.shutdown();
@@ -99,30 +100,31 @@ void WebcamRecorder::record(const RecordingSettings& settings, spdlog::logger& l
 
     CameraListStep listStep = CameraListStep::enumerate;
     if (failed(platform.listDevices(devices, listStep))) {
-        log.error(listStepLine(listStep));
+        reportTrackEvent(log, TrackEventKind::failure, "webcam", TrackEventCode::openFailed, listStepLine(listStep));
         return;
     }
     if (settings.webcamIndex < 0 || static_cast<size_t>(settings.webcamIndex) >= devices.size()) {
-        log.error("WebcamRecorder:No video device at index {} ({} found).", settings.webcamIndex, devices.size());
+        reportTrackEvent(log, TrackEventKind::failure, "webcam", TrackEventCode::openFailed,
+                         fmt::format("WebcamRecorder:No video device at index {} ({} found).", settings.webcamIndex, devices.size()));
         return;
     }
     CameraDevice& device = *devices[static_cast<size_t>(settings.webcamIndex)];
     std::string friendlyName;
     if (failed(device.friendlyName(friendlyName))) {
-        log.error("WebcamRecorder:Error retrieving video device friendly name.");
+        reportTrackEvent(log, TrackEventKind::failure, "webcam", TrackEventCode::openFailed, "WebcamRecorder:Error retrieving video device friendly name.");
         return;
     }
     setTrackDevice("webcam", friendlyName);
     if (failed(device.activate(source)) || !source) {
-        log.error("WebcamRecorder:Error activating video device.");
+        reportTrackEvent(log, TrackEventKind::failure, "webcam", TrackEventCode::openFailed, "WebcamRecorder:Error activating video device.");
         return;
     }
     if (failed(platform.createReader(*source, reader)) || !reader) {
-        log.error("WebcamRecorder:Error creating video source reader.");
+        reportTrackEvent(log, TrackEventKind::failure, "webcam", TrackEventCode::openFailed, "WebcamRecorder:Error creating video source reader.");
         return;
     }
     if (failed(reader->nativeMediaType(0, chosen)) || !chosen) {
-        log.error("WebcamRecorder:Failed to get native media type.");
+        reportTrackEvent(log, TrackEventKind::failure, "webcam", TrackEventCode::unsupportedFormat, "WebcamRecorder:Failed to get native media type.");
         return;
     }
     for (uint32_t index = 0;; ++index) {
@@ -130,7 +132,9 @@ void WebcamRecorder::record(const RecordingSettings& settings, spdlog::logger& l
         const HResult listed = reader->nativeMediaType(index, type);
         if (listed == hresult::noMoreTypes) break;
         if (failed(listed) || !type) {
-            log.error("WebcamRecorder:Failed to get native media type at index {}.", index);
+            // The list is only logged; the chosen type is in hand and the track goes on.
+            reportTrackEvent(log, TrackEventKind::warning, "webcam", TrackEventCode::unsupportedFormat,
+                             fmt::format("WebcamRecorder:Failed to get native media type at index {}.", index), TrackEventLine::error);
             break;
         }
         logNativeMediaType(*type, index, settings.logger);
@@ -146,16 +150,16 @@ void WebcamRecorder::record(const RecordingSettings& settings, spdlog::logger& l
         }
     }
     if (failed(reader->setCurrentMediaType(*chosen))) {
-        log.error("WebcamRecorder:Failed to set media type on source reader.");
+        reportTrackEvent(log, TrackEventKind::failure, "webcam", TrackEventCode::unsupportedFormat, "WebcamRecorder:Failed to set media type on source reader.");
         return;
     }
     uint32_t width = 0, height = 0, rateNumerator = 0, rateDenominator = 0;
     if (failed(chosen->frameSize(width, height))) {
-        log.error("WebcamRecorder:Failed to get frame size.");
+        reportTrackEvent(log, TrackEventKind::failure, "webcam", TrackEventCode::unsupportedFormat, "WebcamRecorder:Failed to get frame size.");
         return;
     }
     if (failed(chosen->frameRate(rateNumerator, rateDenominator))) {
-        log.error("WebcamRecorder:Failed to get frame rate.");
+        reportTrackEvent(log, TrackEventKind::failure, "webcam", TrackEventCode::unsupportedFormat, "WebcamRecorder:Failed to get frame rate.");
         return;
     }
     log.info("WebcamRecorder:Using native format: {}x{} @{} fps\n", width, height, rateNumerator);
@@ -163,7 +167,7 @@ void WebcamRecorder::record(const RecordingSettings& settings, spdlog::logger& l
     uint32_t streamIndex = 0;
     WebcamWriterStep writerStep = WebcamWriterStep::createAttributes;
     if (failed(platform.createWriter(settings.projectDir / "webcam.mp4", *chosen, writer, streamIndex, writerStep)) || !writer) {
-        log.error(writerStepLine(writerStep));
+        reportTrackEvent(log, TrackEventKind::failure, "webcam", TrackEventCode::writeFailed, writerStepLine(writerStep));
         return;
     }
 
@@ -171,7 +175,7 @@ void WebcamRecorder::record(const RecordingSettings& settings, spdlog::logger& l
     if (captureLoop(*reader, *writer, streamIndex, log) == LoopEnd::stopped) {
         log.info("WebcamRecorder:Finalising the capture.\n");
         if (failed(writer->finalize()) && writer->writeFailure().empty() && writer->finishFailure().empty()) {
-            log.error("WebcamRecorder:Error finalising H.264 sink writer.");
+            reportTrackEvent(log, TrackEventKind::failure, "webcam", TrackEventCode::writeFailed, "WebcamRecorder:Error finalising H.264 sink writer.");
         }
     } else if (samplesWritten > 0) {
         // Keep what was recorded before the error playable.
@@ -180,8 +184,12 @@ void WebcamRecorder::record(const RecordingSettings& settings, spdlog::logger& l
         }
     }
     const VideoFileLines lines = videoFileLines(*writer, "webcam.mp4", writeFailureSaid);
-    if (!lines.error.empty()) log.error("WebcamRecorder:{}", lines.error);
-    if (!lines.warning.empty()) log.warn("WebcamRecorder:{}", lines.warning);
+    if (!lines.error.empty()) {
+        reportTrackEvent(log, TrackEventKind::failure, "webcam", writeFailureCode(writer->writeFailure()), "WebcamRecorder:" + lines.error);
+    }
+    if (!lines.warning.empty()) {
+        reportTrackEvent(log, TrackEventKind::warning, "webcam", TrackEventCode::writeFailed, "WebcamRecorder:" + lines.warning);
+    }
     // A writer dropped without finalising, having written nothing, leaves no file.
 }
 
@@ -196,7 +204,7 @@ WebcamRecorder::LoopEnd WebcamRecorder::captureLoop(CameraReader& reader, SinkWr
     while (webcamRunning.load()) {
         std::unique_ptr<VideoSample> sample;
         if (failed(reader.readSample(readTimeoutMillis, sample))) {
-            log.error("WebcamRecorder:Error reading video sample.");
+            reportTrackEvent(log, TrackEventKind::failure, "webcam", TrackEventCode::captureFailed, "WebcamRecorder:Error reading video sample.");
             return LoopEnd::failed;
         }
         if (!sample) continue;
@@ -210,13 +218,14 @@ WebcamRecorder::LoopEnd WebcamRecorder::captureLoop(CameraReader& reader, SinkWr
         }
         previousReading = reading;
         if (failed(sample->setSampleTime(sampleTime)) || failed(sample->setSampleDuration(sampleDuration))) {
-            log.error("WebcamRecorder:Set video sample time failed.");
+            reportTrackEvent(log, TrackEventKind::failure, "webcam", TrackEventCode::writeFailed, "WebcamRecorder:Set video sample time failed.");
             return LoopEnd::failed;
         }
         if (failed(writer.writeSample(streamIndex, std::move(sample)))) {
             const std::string line = videoWriteFailureLine(writer, "webcam.mp4");
             writeFailureSaid = !line.empty();
-            log.error("WebcamRecorder:{}", line.empty() ? "Write video sample failed." : line);
+            reportTrackEvent(log, TrackEventKind::failure, "webcam", writeFailureCode(writer.writeFailure()),
+                             "WebcamRecorder:" + (line.empty() ? std::string("Write video sample failed.") : line));
             return LoopEnd::failed;
         }
         ++samplesWritten;

@@ -37,6 +37,7 @@ Napi::Value GetStatus(const Napi::CallbackInfo& info) {
         Napi::Object failure = Napi::Object::New(env);
         failure.Set("track", Napi::String::New(env, s.failures[i].track));
         failure.Set("message", Napi::String::New(env, s.failures[i].message));
+        failure.Set("code", Napi::String::New(env, trackEventCodeName(s.failures[i].code)));
         failures.Set(i, failure);
     }
     status.Set("failures", failures);
