@@ -62,11 +62,19 @@ void RecorderEvents::deliver(Napi::Env env, Napi::Function, RecorderEvents* self
     payload.Set("code", Napi::String::New(env, trackEventCodeName(e.code)));
     payload.Set("message", Napi::String::New(env, e.message));
     payload.Set("time", Napi::Number::New(env, static_cast<double>(e.wallTicks) / 10000.0));
-    // A listener that throws must not take the recorder's channel down: the error goes where
-    // uncaught errors go.
     try {
         self->emit.Call(target, {Napi::String::New(env, trackEventKindName(e.kind)), payload});
     } catch (const Napi::Error& error) {
-        error.ThrowAsJavaScriptException();
+        // Node-API would only warn about an error thrown here: thrown again from a microtask it is
+        // an uncaught error like any listener's.
+        const Napi::Value queue = env.Global().Get("queueMicrotask");
+        if (!queue.IsFunction()) return;
+        const Napi::Value thrown = error.Value();
+        auto held = std::make_shared<Napi::Reference<Napi::Value>>(Napi::Persistent(thrown));
+        queue.As<Napi::Function>().Call({Napi::Function::New(env, [held](const Napi::CallbackInfo& info) {
+            const Napi::Value value = held->Value();
+            held->Reset();
+            throw Napi::Error(info.Env(), value);
+        })});
     }
 }
