@@ -99,9 +99,37 @@ struct RecordingStatus {
     TrackTiming screenTiming;
     TrackTiming webcamTiming;
     TrackTiming inputTiming;  // start: when the hook came up
+    // Every track holds while this is up: no samples, frames or records reach the files.
+    std::atomic<bool> paused{false};
+    // Steady clock (100 ns): the length of the pauses that have ended, and when the current one began.
+    std::atomic<int64_t> pausedTicks{0};
+    std::atomic<int64_t> pauseBeganTicks{0};
 };
 
 extern RecordingStatus recordingStatus;
+
+// Whether the recording is paused; the recorders leave out what comes while it is.
+inline bool recordingPaused() { return recordingStatus.paused.load(std::memory_order_acquire); }
+// The length (100 ns) of the pauses that have ended. A recorder that reads this after seeing the
+// pause over takes its clock readings less this, so its track goes on where it stopped.
+inline int64_t pausedTicksSoFar() { return recordingStatus.pausedTicks.load(std::memory_order_relaxed); }
+// Pauses and resumes the running recording; false when that changed nothing (not recording,
+// already paused, not paused).
+bool pauseRecordingTracks();
+bool resumeRecordingTracks();
+// The recording ends while paused: its pause ends now on the wall clock, though the tracks stay
+// held until they have stopped.
+void markPauseEnd();
+// An audio callback while paused: the device delivers, only its frames are left out.
+void noteAudioCallbackWhilePaused(const void* encoder);
+
+// A pause on the wall clock (100 ns since 1970); `endTicks` 0 while it lasts.
+struct RecordingPause {
+    int64_t startTicks = 0;
+    int64_t endTicks = 0;
+};
+// The recording's pauses, in order (for tracks.json and the live status).
+std::vector<RecordingPause> readRecordingPauses();
 
 // The bump points, one call each.
 void countScreenSample();
@@ -146,6 +174,9 @@ struct RecordingStatusSnapshot {
     double systemAudioPeak = 0;
     uint64_t inputEvents = 0;
     std::vector<TrackFailure> failures;
+    bool paused = false;
+    double pausedMs = 0;  // the pauses so far, the current one included
+    std::vector<RecordingPause> pauses;
 };
 
 // A track's figures for tracks.json, read once the recording has ended.

@@ -145,8 +145,8 @@ bool RecordingSession::writeMeta(std::FILE* out) const {
 }
 
 void RecordingSession::writeTracks() const {
-    const std::string tracks =
-        buildTracksJson(startedTracks(settings, entries.webcam != nullptr), readRecordingStatus().failures);
+    const RecordingStatusSnapshot status = readRecordingStatus();
+    const std::string tracks = buildTracksJson(startedTracks(settings, entries.webcam != nullptr), status.failures, status.pauses);
     std::string reason;
     if (!writeTextFile(settings.projectDir / "tracks.json", tracks, &reason)) {
         settings.logger->error("tracks.json could not be written: {}", reason);
@@ -156,6 +156,7 @@ void RecordingSession::writeTracks() const {
 void RecordingSession::finish(std::FILE* out) noexcept {
     if (!recording) return;
 
+    markPauseEnd();
     entries.requestInputStop();
     setAllRunFlags(false);
 
@@ -192,6 +193,6 @@ void RecordingSession::finish(std::FILE* out) noexcept {
     processRecording.exchange(false);
 }
 
-bool RecordingSession::pause() { return false; }
+bool RecordingSession::pause() { return recording && pauseRecordingTracks(); }
 
-bool RecordingSession::resume() { return false; }
+bool RecordingSession::resume() { return recording && resumeRecordingTracks(); }

@@ -29,6 +29,7 @@ int64_t steadyTicks() {
 std::mutex failuresLock;
 std::vector<TrackFailure> failures;
 std::vector<std::pair<std::string, std::string>> trackDevices;  // under failuresLock
+std::vector<RecordingPause> pauses;  // under failuresLock; changed only by recording control
 
 void resetAudio(AudioTrackStatus& track) {
     track.source.store(nullptr);
@@ -75,8 +76,9 @@ AudioFill AudioTrackStatus::countFrames(const int16_t* samples, uint32_t count, 
         blockFrames.store(inBlock, std::memory_order_relaxed);
     }
     blockPeak.store(largest, std::memory_order_relaxed);
-    const int64_t now = steadyTicks();
-    lastCallbackTicks.store(now, std::memory_order_relaxed);
+    lastCallbackTicks.store(steadyTicks(), std::memory_order_relaxed);
+    // The track's clock leaves the pauses out, as its file does.
+    const int64_t now = lastCallbackTicks.load(std::memory_order_relaxed) - pausedTicksSoFar();
     // When the callback's first frame was captured: as the backend says, or else the newest frame
     // was captured just before the callback ran.
     const auto audioTicks = [](uint64_t frameCount) { return static_cast<int64_t>(frameCount) * ticksPerSecond / audioRate; };
@@ -192,7 +194,10 @@ uint64_t AudioTrackStatus::fillUntilNow() {
     const uint64_t held = frames.load();
     if (held == 0) return 0;
     const int64_t due = firstSteadyTicks.load() + static_cast<int64_t>(held) * ticksPerSecond / audioRate;
-    const int64_t now = steadyTicks();
+    // On the track's clock, which leaves every pause out, the current one too.
+    const int64_t steady = steadyTicks();
+    const int64_t began = recordingStatus.pauseBeganTicks.load();
+    const int64_t now = steady - pausedTicksSoFar() - (recordingPaused() && began != 0 ? steady - began : 0);
     if (now <= due) return 0;
     const auto fill = static_cast<uint64_t>((now - due) * audioRate / ticksPerSecond);
     frames.fetch_add(fill);
@@ -282,6 +287,43 @@ void clearTrackFailure(const char* track) {
                    failures.end());
 }
 
+void noteAudioCallbackWhilePaused(const void* encoder) {
+    if (AudioTrackStatus* track = audioTrackOf(encoder)) track->lastCallbackTicks.store(steadyTicks(), std::memory_order_relaxed);
+}
+
+bool pauseRecordingTracks() {
+    RecordingStatus& s = recordingStatus;
+    if (!s.recording.load() || s.paused.load()) return false;
+    {
+        std::lock_guard<std::mutex> lock(failuresLock);
+        pauses.push_back({wallClockTicks(), 0});
+    }
+    s.pauseBeganTicks.store(steadyTicks());
+    s.paused.store(true, std::memory_order_release);
+    return true;
+}
+
+bool resumeRecordingTracks() {
+    RecordingStatus& s = recordingStatus;
+    if (!s.paused.load()) return false;
+    // The length first: a recorder that sees the pause over reads it.
+    s.pausedTicks.fetch_add(steadyTicks() - s.pauseBeganTicks.load());
+    s.pauseBeganTicks.store(0);
+    s.paused.store(false, std::memory_order_release);
+    markPauseEnd();
+    return true;
+}
+
+void markPauseEnd() {
+    std::lock_guard<std::mutex> lock(failuresLock);
+    if (!pauses.empty() && pauses.back().endTicks == 0) pauses.back().endTicks = wallClockTicks();
+}
+
+std::vector<RecordingPause> readRecordingPauses() {
+    std::lock_guard<std::mutex> lock(failuresLock);
+    return pauses;
+}
+
 void beginLiveStatus() {
     RecordingStatus& s = recordingStatus;
     s.screenSamples.store(0);
@@ -301,13 +343,19 @@ void beginLiveStatus() {
         std::lock_guard<std::mutex> lock(failuresLock);
         failures.clear();
         trackDevices.clear();
+        pauses.clear();
     }
+    s.paused.store(false);
+    s.pausedTicks.store(0);
+    s.pauseBeganTicks.store(0);
     s.endedTicks.store(0);
     s.startedTicks.store(steadyTicks());
     s.recording.store(true);
 }
 
 void endLiveStatus() {
+    // A recording that ends paused ends its pause at the end.
+    resumeRecordingTracks();
     recordingStatus.endedTicks.store(steadyTicks());
     recordingStatus.recording.store(false);
 }
@@ -334,7 +382,11 @@ RecordingStatusSnapshot readRecordingStatus() {
     out.systemAudioFrames = s.systemAudio.frames.load(std::memory_order_relaxed);
     out.systemAudioPeak = s.systemAudio.peak.load(std::memory_order_relaxed) / 32768.0;
     out.inputEvents = s.inputEvents.load(std::memory_order_relaxed);
+    out.paused = s.paused.load();
+    const int64_t began = s.pauseBeganTicks.load();
+    out.pausedMs = static_cast<double>(s.pausedTicks.load() + (out.paused && began != 0 ? now - began : 0)) / 10000.0;
     std::lock_guard<std::mutex> lock(failuresLock);
     out.failures = failures;
+    out.pauses = pauses;
     return out;
 }

@@ -35,7 +35,8 @@ std::vector<TrackEntry> startedTracks(const RecordingSettings& settings, bool we
     return tracks;
 }
 
-std::string buildTracksJson(const std::vector<TrackEntry>& tracks, const std::vector<TrackFailure>& failures) {
+std::string buildTracksJson(const std::vector<TrackEntry>& tracks, const std::vector<TrackFailure>& failures,
+                            const std::vector<RecordingPause>& pauses) {
     nlohmann::json list = nlohmann::json::array();
     for (const TrackEntry& t : tracks) {
         const TrackRecord& r = t.record;
@@ -68,5 +69,7 @@ std::string buildTracksJson(const std::vector<TrackEntry>& tracks, const std::ve
         entry["code"] = code;
         list.push_back(std::move(entry));
     }
-    return nlohmann::json{{"tracks", list}}.dump(4);
+    nlohmann::json paused = nlohmann::json::array();
+    for (const RecordingPause& p : pauses) paused.push_back({{"start", millis(p.startTicks)}, {"end", millis(p.endTicks)}});
+    return nlohmann::json{{"pauses", paused}, {"tracks", list}}.dump(4);
 }

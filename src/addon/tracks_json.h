@@ -18,4 +18,7 @@ std::vector<TrackEntry> startedTracks(const RecordingSettings& settings, bool we
 
 // tracks.json's text. A track named in `failures` is "failed" with its log line as the reason and
 // its event code as the code.
-std::string buildTracksJson(const std::vector<TrackEntry>& tracks, const std::vector<TrackFailure>& failures);
+// "pauses" lists the recording's pauses on the wall clock (ms, like "start"): what the files leave
+// out, so that wall-clock times (the input records') map onto the media's time.
+std::string buildTracksJson(const std::vector<TrackEntry>& tracks, const std::vector<TrackFailure>& failures,
+                            const std::vector<RecordingPause>& pauses = {});

@@ -264,10 +264,11 @@ ScreenRecorder::LoopEnd ScreenRecorder::captureLoop(SinkWriter& writer, uint32_t
         if (got == Acquired::failed) return LoopEnd::failed;
         const bool frameAcquired = got == Acquired::frame;
 
-        // The sample shows the desktop as it was acquired, not as it was after the copy.
-        const bool dating = screenRecording.load();
+        // The sample shows the desktop as it was acquired, not as it was after the copy. While
+        // paused the desktop is still followed, and the pauses are left out of the sample times.
+        const bool dating = screenRecording.load() && !recordingPaused();
         const int64_t acquiredWall = dating && firstSample ? clock.wallTicks() : 0;
-        const int64_t acquiredSteady = dating ? clock.steadyTicks() : 0;
+        const int64_t acquiredSteady = dating ? clock.steadyTicks() - pausedTicksSoFar() : 0;
         captureFrame(resource.get());
 
         if (!dating) {
@@ -310,7 +311,7 @@ ScreenRecorder::LoopEnd ScreenRecorder::constantRateLoop(SinkWriter& writer, uin
 
     while (screenRunning.load()) {
         std::unique_ptr<DesktopResource> resource;
-        if (!screenRecording.load()) {
+        if (!screenRecording.load() || recordingPaused()) {
             const Acquired got = acquireFrame(resource, settings, static_cast<uint32_t>(1000 / fps));
             if (got == Acquired::stopped) return LoopEnd::stopped;
             if (got == Acquired::failed) return LoopEnd::failed;
@@ -320,12 +321,13 @@ ScreenRecorder::LoopEnd ScreenRecorder::constantRateLoop(SinkWriter& writer, uin
             }
             continue;
         }
+        // The grid runs on a clock that leaves the pauses out.
         if (!started) {
             started = true;
-            firstTickSteady = clock.steadyTicks();
+            firstTickSteady = clock.steadyTicks() - pausedTicksSoFar();
             firstSampleWallTicks = clock.wallTicks();
         }
-        const int64_t now = clock.steadyTicks() - firstTickSteady;
+        const int64_t now = clock.steadyTicks() - pausedTicksSoFar() - firstTickSteady;
         if (now < tickTime(nextTick)) {
             // Asleep until the slot opens; the flags are looked at again then.
             clock.sleepMillis(static_cast<uint32_t>((tickTime(nextTick) - now + 9999) / 10000));

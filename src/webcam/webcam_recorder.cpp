@@ -207,8 +207,11 @@ WebcamRecorder::LoopEnd WebcamRecorder::captureLoop(CameraReader& reader, SinkWr
             reportTrackEvent(log, TrackEventKind::failure, "webcam", TrackEventCode::captureFailed, "WebcamRecorder:Error reading video sample.");
             return LoopEnd::failed;
         }
-        if (!sample) continue;
-        const int64_t reading = clock();
+        // Read and let go while paused, so the camera's queue stays fresh.
+        if (!sample || recordingPaused()) continue;
+        const int64_t wallReading = clock();
+        // Sample times leave the pauses out.
+        const int64_t reading = wallReading - pausedTicksSoFar();
         if (firstSample) {
             sampleTime = 0;
             firstSample = false;
@@ -230,7 +233,7 @@ WebcamRecorder::LoopEnd WebcamRecorder::captureLoop(CameraReader& reader, SinkWr
         }
         ++samplesWritten;
         // The first sample's arrival dates the track: it was captured at most one frame earlier.
-        if (samplesWritten == 1) markTrackStart(recordingStatus.webcamTiming, reading);
+        if (samplesWritten == 1) markTrackStart(recordingStatus.webcamTiming, wallReading);
         markTrackEnd(recordingStatus.webcamTiming, sampleTime + sampleDuration);
         countWebcamSample();
     }
