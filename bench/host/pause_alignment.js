@@ -43,7 +43,9 @@ async function oneRun(recorder, micIndex, pause) {
   const flashBefore = wallNow();
   execFileSync('xsetroot', ['-solid', 'white']);
   const flashAfter = wallNow();
-  const truths = (await beeps).map((b) => (b.spread > 5 ? NaN : b.moment));
+  const heard = await beeps;
+  if (process.env.DEBUG_BEEPS) console.log(JSON.stringify(heard));
+  const truths = heard.map((b) => (b.spread > 5 ? NaN : b.moment));
   await sleep(500);
   await recorder.stop();
   const timeline = JSON.parse(fs.readFileSync(path.join(projectDir, 'tracks.json'), 'utf8'));
