@@ -10,7 +10,7 @@
 
 // Live figures of the running recording, for a host app that shows progress. Recorder threads
 // bump them at one point each with relaxed atomics (no locks, nothing the capture paths notice);
-// readers take a snapshot at any time. Process-wide like the run flags: one recording at a time.
+// readers take a snapshot at any time. Part of the recording's state (include/recording_state.h).
 
 // Frames of silence the audio callback writes around a callback's own frames.
 struct AudioFill {
@@ -106,7 +106,8 @@ struct RecordingStatus {
     std::atomic<int64_t> pauseBeganTicks{0};
 };
 
-extern RecordingStatus recordingStatus;
+// The recording's live status: a view into processRecordingState().status (include/recording_state.h).
+extern RecordingStatus& recordingStatus;
 
 // Whether the recording is paused; the recorders leave out what comes while it is.
 inline bool recordingPaused() { return recordingStatus.paused.load(std::memory_order_acquire); }

@@ -3,12 +3,13 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
+#include <new>
 
 #include "addon/live_status.h"
+#include "recording_state.h"
 #include "wall_clock.h"
-
-RecordingStatus recordingStatus;
 
 namespace {
 
@@ -24,41 +25,7 @@ int64_t steadyTicks() {
     return duration_cast<duration<int64_t, std::ratio<1, 10000000>>>(steady_clock::now().time_since_epoch()).count();
 }
 
-// Tracks that reported a failure, loss or outage during the recording; written only when a
-// recorder reports one, so the lock never sits on a capture path.
-std::mutex failuresLock;
-std::vector<TrackFailure> failures;
-std::vector<std::pair<std::string, std::string>> trackDevices;  // under failuresLock
-std::vector<RecordingPause> pauses;  // under failuresLock; changed only by recording control
-
-void resetAudio(AudioTrackStatus& track) {
-    track.source.store(nullptr);
-    track.frames.store(0);
-    track.peak.store(0);
-    track.blockPeak.store(0);
-    track.blockFrames.store(0);
-    track.firstSteadyTicks.store(0);
-    track.wallMinusSteady.store(0);
-    track.windowMinimum.store(0);
-    track.lastWindowExcess.store(0);
-    track.filledFrames.store(0);
-    track.windowEnd.store(0);
-    track.rebase.store(false);
-    track.lastCallbackTicks.store(0);
-    track.gapPending.store(false);
-    track.startSettled.store(false);
-    track.lastGapFrames.store(0);
-    track.lateCallbacks.store(0);
-    track.lateMinimum.store(0);
-    track.lateMaximum.store(0);
-    track.fragmentCaptured.store(0);
-    track.fragmentFrames.store(0);
-}
-
-void resetTiming(TrackTiming& timing) {
-    timing.startTicks.store(0);
-    timing.durationTicks.store(0);
-}
+TrackNotes& notes() { return processRecordingState().notes; }
 
 }  // namespace
 
@@ -215,16 +182,16 @@ void restartAudioStartEstimate(const void* encoder) {
 }
 
 void setTrackDevice(const char* track, std::string name) {
-    std::lock_guard<std::mutex> lock(failuresLock);
-    trackDevices.emplace_back(track, std::move(name));
+    std::lock_guard<std::mutex> lock(notes().lock);
+    notes().devices.emplace_back(track, std::move(name));
 }
 
 TrackRecord readTrackRecord(const std::string& track) {
     const RecordingStatus& s = recordingStatus;
     TrackRecord record;
     {
-        std::lock_guard<std::mutex> lock(failuresLock);
-        for (const auto& [name, device] : trackDevices) {
+        std::lock_guard<std::mutex> lock(notes().lock);
+        for (const auto& [name, device] : notes().devices) {
             if (name == track) record.device = device;
         }
     }
@@ -276,15 +243,17 @@ AudioFill countAudioFrames(const void* encoder, const void* samples, uint32_t fr
 }
 
 void noteTrackFailure(const char* track, TrackEventCode code, const std::string& message) {
-    std::lock_guard<std::mutex> lock(failuresLock);
-    const bool known = std::any_of(failures.begin(), failures.end(), [&](const TrackFailure& f) { return f.track == track; });
-    if (!known) failures.push_back({track, message, code});
+    TrackNotes& n = notes();
+    std::lock_guard<std::mutex> lock(n.lock);
+    const bool known = std::any_of(n.failures.begin(), n.failures.end(), [&](const TrackFailure& f) { return f.track == track; });
+    if (!known) n.failures.push_back({track, message, code});
 }
 
 void clearTrackFailure(const char* track) {
-    std::lock_guard<std::mutex> lock(failuresLock);
-    failures.erase(std::remove_if(failures.begin(), failures.end(), [&](const TrackFailure& f) { return f.track == track; }),
-                   failures.end());
+    TrackNotes& n = notes();
+    std::lock_guard<std::mutex> lock(n.lock);
+    n.failures.erase(std::remove_if(n.failures.begin(), n.failures.end(), [&](const TrackFailure& f) { return f.track == track; }),
+                     n.failures.end());
 }
 
 void noteAudioCallbackWhilePaused(const void* encoder) {
@@ -295,8 +264,8 @@ bool pauseRecordingTracks() {
     RecordingStatus& s = recordingStatus;
     if (!s.recording.load() || s.paused.load()) return false;
     {
-        std::lock_guard<std::mutex> lock(failuresLock);
-        pauses.push_back({wallClockTicks(), 0});
+        std::lock_guard<std::mutex> lock(notes().lock);
+        notes().pauses.push_back({wallClockTicks(), 0});
     }
     s.pauseBeganTicks.store(steadyTicks());
     s.paused.store(true, std::memory_order_release);
@@ -315,40 +284,27 @@ bool resumeRecordingTracks() {
 }
 
 void markPauseEnd() {
-    std::lock_guard<std::mutex> lock(failuresLock);
-    if (!pauses.empty() && pauses.back().endTicks == 0) pauses.back().endTicks = wallClockTicks();
+    std::lock_guard<std::mutex> lock(notes().lock);
+    if (!notes().pauses.empty() && notes().pauses.back().endTicks == 0) notes().pauses.back().endTicks = wallClockTicks();
 }
 
 std::vector<RecordingPause> readRecordingPauses() {
-    std::lock_guard<std::mutex> lock(failuresLock);
-    return pauses;
+    std::lock_guard<std::mutex> lock(notes().lock);
+    return notes().pauses;
 }
 
 void beginLiveStatus() {
+    // Renewed whole rather than field by field: a field added later starts from zero too. No
+    // recorder thread of an earlier recording is left to see it.
     RecordingStatus& s = recordingStatus;
-    s.screenSamples.store(0);
-    for (RecordingStatus::RateBucket& bucket : s.screenRate) {
-        bucket.slot.store(-1);
-        bucket.samples.store(0);
-    }
-    s.webcamSamples.store(0);
-    resetAudio(s.microphone);
-    resetAudio(s.systemAudio);
-    s.inputEvents.store(0);
-    s.inputEventsGated.store(0);
-    resetTiming(s.screenTiming);
-    resetTiming(s.webcamTiming);
-    resetTiming(s.inputTiming);
+    std::destroy_at(&s);
+    ::new (static_cast<void*>(&s)) RecordingStatus();
     {
-        std::lock_guard<std::mutex> lock(failuresLock);
-        failures.clear();
-        trackDevices.clear();
-        pauses.clear();
+        std::lock_guard<std::mutex> lock(notes().lock);
+        notes().failures.clear();
+        notes().devices.clear();
+        notes().pauses.clear();
     }
-    s.paused.store(false);
-    s.pausedTicks.store(0);
-    s.pauseBeganTicks.store(0);
-    s.endedTicks.store(0);
     s.startedTicks.store(steadyTicks());
     s.recording.store(true);
 }
@@ -385,8 +341,8 @@ RecordingStatusSnapshot readRecordingStatus() {
     out.paused = s.paused.load();
     const int64_t began = s.pauseBeganTicks.load();
     out.pausedMs = static_cast<double>(s.pausedTicks.load() + (out.paused && began != 0 ? now - began : 0)) / 10000.0;
-    std::lock_guard<std::mutex> lock(failuresLock);
-    out.failures = failures;
-    out.pauses = pauses;
+    std::lock_guard<std::mutex> lock(notes().lock);
+    out.failures = notes().failures;
+    out.pauses = notes().pauses;
     return out;
 }
