@@ -187,6 +187,12 @@ export interface RecordingStatus {
    * when it is back; so does the keep-alive ("keepAlive") while the output is missing.
    */
   failures: TrackFailure[];
+  /** True between `pause()` and `resume()`. */
+  paused: boolean;
+  /** Milliseconds paused so far, the current pause included: `elapsedMs - pausedMs` is in the files. */
+  pausedMs: number;
+  /** The recording's pauses; `end` is null while the pause lasts. */
+  pauses: { start: number; end: number | null }[];
 }
 
 /**
@@ -234,8 +240,19 @@ export interface TrackEntry {
   code: TrackEventCode | null;
 }
 
+/** A pause of the recording, in wall-clock ms (fractional, like `TrackEntry.start`). */
+export interface RecordingPause {
+  start: number;
+  end: number;
+}
+
 /** The content of `tracks.json`, written by `end()` beside `meta.json`. */
 export interface TracksFile {
+  /**
+   * What the files leave out: a wall-clock moment after a pause is on the media's clock less the
+   * pauses that ended before it. Absent in files of versions without pause.
+   */
+  pauses?: RecordingPause[];
   tracks: TrackEntry[];
 }
 

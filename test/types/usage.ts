@@ -97,3 +97,8 @@ inspect(42);
 // @ts-expect-error the handle's options are start options
 const wrong: string = handle.options;
 void wrong;
+
+const pausedFor: number = (tracks.pauses ?? []).reduce((sum, p) => sum + p.end - p.start, 0) + status.pausedMs;
+void pausedFor;
+const open: boolean = status.pauses.some((p) => p.end === null) === status.paused;
+void open;
