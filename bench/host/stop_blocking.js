@@ -33,7 +33,12 @@ async function oneRun(how) {
     longest = Math.max(longest, now - last);
     last = now;
   }, 1);
+  // The same watch over a second of recording before the stop: what the machine's load alone
+  // costs the thread (a loaded machine leaves it waiting for a core), the peer of the stop's figure.
   await sleep(50);
+  longest = 0;
+  await sleep(1000);
+  const baselineGapMs = longest;
   delay.enable();
   longest = 0;
   const began = performance.now();
@@ -52,7 +57,7 @@ async function oneRun(how) {
   clearInterval(ticker);
   const tracks = JSON.parse(fs.readFileSync(path.join(projectDir, 'tracks.json'), 'utf8')).tracks;
   fs.rmSync(projectDir, { recursive: true, force: true });
-  return { how, callMs, doneMs, maxDelayMs: delay.max / 1e6, longestGapMs: longest, tracks: tracks.map((t) => `${t.kind}:${t.status}`).join(' ') };
+  return { how, callMs, doneMs, maxDelayMs: delay.max / 1e6, longestGapMs: longest, baselineGapMs, tracks: tracks.map((t) => `${t.kind}:${t.status}`).join(' ') };
 }
 
 (async () => {
@@ -62,13 +67,17 @@ async function oneRun(how) {
       const r = await oneRun(how);
       results[how].push(r);
       console.log(`${how.padEnd(4)}: call ${r.callMs.toFixed(1)} ms, files complete after ${r.doneMs.toFixed(1)} ms, ` +
-        `event loop: longest delay ${r.maxDelayMs.toFixed(1)} ms, longest gap of a 1 ms timer ${r.longestGapMs.toFixed(1)} ms  [${r.tracks}]  ` +
+        `event loop: longest delay ${r.maxDelayMs.toFixed(1)} ms, longest gap of a 1 ms timer ${r.longestGapMs.toFixed(1)} ms ` +
+        `(${r.baselineGapMs.toFixed(1)} ms in a second of recording before)  [${r.tracks}]  ` +
         `load ${os.loadavg().map((l) => l.toFixed(2)).join(' ')}`);
     }
   }
   for (const how of ['end', 'stop']) {
     const worst = Math.max(...results[how].map((r) => r.longestGapMs));
-    console.log(`${how}: worst block ${worst.toFixed(1)} ms over ${results[how].length} runs`);
+    const calls = Math.max(...results[how].map((r) => r.callMs));
+    const baseline = Math.max(...results[how].map((r) => r.baselineGapMs));
+    console.log(`${how}: worst block ${worst.toFixed(1)} ms, longest call ${calls.toFixed(1)} ms, ` +
+      `worst gap while only recording ${baseline.toFixed(1)} ms, over ${results[how].length} runs`);
   }
   console.log(`load average ${fs.readFileSync('/proc/loadavg', 'utf8').trim()}`);
 })();
