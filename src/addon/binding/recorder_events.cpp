@@ -44,37 +44,50 @@ void RecorderEvents::close() {
 void RecorderEvents::deliver(Napi::Env env, Napi::Function, RecorderEvents* self, Message* message) {
     const std::unique_ptr<Message> owned(message);
     if (env == nullptr) return;  // the environment is going away
-    if (!owned->event) {
-        if (self->onStopped) {
-            // Runs once; it may close this channel.
-            const std::function<void()> stopped = std::move(self->onStopped);
-            self->onStopped = nullptr;
-            stopped();
+    // Nothing may leave this function: Node-API turns an exception escaping a thread-safe call
+    // into the end of the process, and while the environment shuts down every call may fail.
+    try {
+        if (!owned->event) {
+            if (self->onStopped) {
+                // Runs once; it may close this channel.
+                const std::function<void()> stopped = std::move(self->onStopped);
+                self->onStopped = nullptr;
+                stopped();
+            }
+            return;
         }
-        return;
+        emitEvent(env, *self, *owned->event);
+    } catch (const Napi::Error& error) {
+        rethrowLater(env, error);
+    } catch (...) {
     }
-    if (self->emit.IsEmpty() || self->target.IsEmpty()) return;
-    const Napi::Value target = self->target.Value();
+}
+
+void RecorderEvents::emitEvent(Napi::Env env, RecorderEvents& self, const TrackEvent& e) {
+    if (self.emit.IsEmpty() || self.target.IsEmpty()) return;
+    const Napi::Value target = self.target.Value();
     if (!target.IsObject()) return;
-    const TrackEvent& e = *owned->event;
     Napi::Object payload = Napi::Object::New(env);
     payload.Set("track", Napi::String::New(env, e.track));
     payload.Set("code", Napi::String::New(env, trackEventCodeName(e.code)));
     payload.Set("message", Napi::String::New(env, e.message));
     payload.Set("time", Napi::Number::New(env, static_cast<double>(e.wallTicks) / 10000.0));
+    self.emit.Call(target, {Napi::String::New(env, trackEventKindName(e.kind)), payload});
+}
+
+void RecorderEvents::rethrowLater(Napi::Env env, const Napi::Error& error) {
+    // Node-API would only warn about an error thrown here (a listener's): thrown again from a
+    // microtask it is an uncaught error like any listener's. Nothing is left to tell when even
+    // that cannot be done (the environment is shutting down).
     try {
-        self->emit.Call(target, {Napi::String::New(env, trackEventKindName(e.kind)), payload});
-    } catch (const Napi::Error& error) {
-        // Node-API would only warn about an error thrown here: thrown again from a microtask it is
-        // an uncaught error like any listener's.
         const Napi::Value queue = env.Global().Get("queueMicrotask");
         if (!queue.IsFunction()) return;
-        const Napi::Value thrown = error.Value();
-        auto held = std::make_shared<Napi::Reference<Napi::Value>>(Napi::Persistent(thrown));
+        auto held = std::make_shared<Napi::ObjectReference>(Napi::Persistent(error.Value()));
         queue.As<Napi::Function>().Call({Napi::Function::New(env, [held](const Napi::CallbackInfo& info) {
-            const Napi::Value value = held->Value();
+            const Napi::Object value = held->Value();
             held->Reset();
             throw Napi::Error(info.Env(), value);
         })});
+    } catch (...) {
     }
 }

@@ -39,6 +39,8 @@ public:
 
 private:
     static void deliver(Napi::Env env, Napi::Function unused, RecorderEvents* self, Message* message);
+    static void emitEvent(Napi::Env env, RecorderEvents& self, const TrackEvent& event);
+    static void rethrowLater(Napi::Env env, const Napi::Error& error);
     using Function = Napi::TypedThreadSafeFunction<RecorderEvents, Message, &RecorderEvents::deliver>;
 
     Function function;
