@@ -102,3 +102,13 @@ const pausedFor: number = (tracks.pauses ?? []).reduce((sum, p) => sum + p.end -
 void pausedFor;
 const open: boolean = status.pauses.some((p) => p.end === null) === status.paused;
 void open;
+// Cursor images: the index and the timeline as an editor reads them.
+import type { CursorImageIndex, CursorShown } from '../../lib';
+const cursorIndex: CursorImageIndex = JSON.parse('{"images": []}');
+const hotspots: [number, number][] = cursorIndex.images.map((image) => [image.hotX, image.hotY]);
+const shownIds: (string | null)[] = (JSON.parse('[]') as CursorShown[]).map((entry) => entry.id);
+void hotspots;
+void shownIds;
+recorder.start({ cursorImages: false });
+// @ts-expect-error cursorImages is a boolean
+recorder.start({ cursorImages: 'no' });
