@@ -184,6 +184,7 @@ async function recordCommand(values, positionals) {
   const keys = process.stdin.isTTY && typeof process.stdin.setRawMode === 'function';
   process.stderr.write(`recording into ${handle.options.projectDir}` +
     (values.seconds ? ` for ${values.seconds} s` : '; Ctrl-C to stop') + (keys ? ', space to pause' : '') + '\n');
+  for (const note of handle.notes) process.stderr.write(`desktracks: ${note}\n`);
 
   const onSignal = (name) => {
     signals += 1;

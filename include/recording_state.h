@@ -44,6 +44,7 @@ struct ScreenFigures {
 struct TrackNotes {
     std::mutex lock;
     std::vector<TrackFailure> failures;                          // one entry per failed track
+    std::vector<TrackWarning> warnings;                          // each code once per track
     std::vector<std::pair<std::string, std::string>> devices;  // track, device name
     std::vector<RecordingPause> pauses;
 };

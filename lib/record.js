@@ -3,7 +3,7 @@
 // name, an area as "l,t,r,b"), runs the recording, reports live status and stops on request.
 const fs = require('fs');
 const path = require('path');
-const { Recorder, getStatus, listMics } = require('./recorder');
+const { Recorder, getStatus, listMicDetails } = require('./recorder');
 const { inspectRecording } = require('./inspect');
 const { UsageError } = require('./usage-error');
 
@@ -25,9 +25,17 @@ function parseArea(text) {
   return numbers;
 }
 
-// The first capture device that is not an output's monitor: what a person calls "the microphone".
+// The first capture device that is not an output's monitor nor a placeholder (ALSA's null device,
+// plugins naming no sound card): what a person calls "the microphone".
 function defaultMic(mics) {
-  return mics.find((m) => !/^monitor of /i.test(m.name)) || null;
+  return mics.find((m) => !/^monitor of /i.test(m.name) && !m.placeholder) || null;
+}
+
+// Why the default found no microphone, when that is worth a line.
+function noDefaultMicNote(mics) {
+  if (!mics || mics.length === 0 || mics.every((m) => m.soundServer !== false)) return null;
+  return 'no microphone recorded: no sound server could be reached (PulseAudio or PipeWire) and the audio system ' +
+    'lists no sound card\'s capture device (only placeholders such as ALSA\'s null device); pick one with --mic to record it anyway';
 }
 
 function resolveMic(choice, mics) {
@@ -77,8 +85,16 @@ function resolveRecordOptions(options, listMics) {
     seconds = Number(options.seconds);
     if (!(seconds > 0) || !Number.isFinite(seconds)) throw new UsageError(`--seconds must be a positive number, not "${options.seconds}"`);
   }
-  start.micIndex = options.mic === false ? -1 : resolveMic(options.mic, listMics());
-  return { start, seconds };
+  const notes = [];
+  if (options.mic === false) {
+    start.micIndex = -1;
+  } else {
+    const mics = listMics();
+    start.micIndex = resolveMic(options.mic, mics);
+    const note = options.mic === undefined && start.micIndex === -1 ? noDefaultMicNote(mics) : null;
+    if (note) notes.push(note);
+  }
+  return { start, seconds, notes };
 }
 
 const trackEventKinds = ['failure', 'lost', 'back', 'outage', 'warning'];
@@ -88,12 +104,19 @@ const trackEventKinds = ['failure', 'lost', 'back', 'outage', 'warning'];
  * `onStatus(status)` is called every `statusEveryMs` with getStatus()'s snapshot until the
  * recording stops; `onStopping()` once when it starts to stop; `onEvent(kind, event)` for every
  * failure, loss, return, outage and warning of a track as it happens.
- * Returns { stop, pause, resume, finished, options, recorder } where finished resolves to
+ * Returns { stop, pause, resume, finished, options, notes, recorder } where finished resolves to
  * { dir, options, status, inspection } once every file is complete (and rejects when the
  * recording cannot start). The files are finished off this thread, so it stays responsive.
  */
 function record(options, { onStatus, onStopping, onEvent, statusEveryMs = 250 } = {}) {
-  const { start, seconds } = resolveRecordOptions(options, listMics);
+  const listMics = () => {
+    try {
+      return typeof listMicDetails === 'function' ? listMicDetails() : new Recorder().getMics();
+    } catch {
+      return null;
+    }
+  };
+  const { start, seconds, notes } = resolveRecordOptions(options, listMics);
   fs.mkdirSync(start.projectDir, { recursive: true });
 
   const recorder = new Recorder();
@@ -136,6 +159,7 @@ function record(options, { onStatus, onStopping, onEvent, statusEveryMs = 250 } 
     resume: () => !stopRequested && recorder.resume(),
     finished,
     options: start,
+    notes,
     recorder,
   };
 }

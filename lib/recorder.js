@@ -47,4 +47,4 @@ function listMics() {
   }
 }
 
-module.exports = { Recorder, addon, getStatus: addon.getStatus, listCameras: addon.listCameras, listMics };
+module.exports = { Recorder, addon, getStatus: addon.getStatus, listCameras: addon.listCameras, listMicDetails: addon.listMicDetails, listMics };

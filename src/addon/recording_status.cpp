@@ -194,6 +194,9 @@ TrackRecord readTrackRecord(const std::string& track) {
         for (const auto& [name, device] : notes().devices) {
             if (name == track) record.device = device;
         }
+        for (const TrackWarning& warning : warnings) {
+            if (warning.track == track) record.warnings.push_back(warning);
+        }
     }
     const auto video = [&record](const TrackTiming& timing, uint64_t samples) {
         record.startTicks = timing.startTicks.load();
@@ -247,6 +250,14 @@ void noteTrackFailure(const char* track, TrackEventCode code, const std::string&
     std::lock_guard<std::mutex> lock(n.lock);
     const bool known = std::any_of(n.failures.begin(), n.failures.end(), [&](const TrackFailure& f) { return f.track == track; });
     if (!known) n.failures.push_back({track, message, code});
+}
+
+void noteTrackWarning(const char* track, const char* code, const std::string& message) {
+    TrackNotes& n = notes();
+    std::lock_guard<std::mutex> lock(n.lock);
+    const bool known = std::any_of(n.warnings.begin(), n.warnings.end(),
+                                   [&](const TrackWarning& w) { return w.track == track && w.code == code; });
+    if (!known) n.warnings.push_back({track, code, message});
 }
 
 void clearTrackFailure(const char* track) {
@@ -304,6 +315,7 @@ void beginLiveStatus() {
         notes().failures.clear();
         notes().devices.clear();
         notes().pauses.clear();
+        notes().warnings.clear();
     }
     s.startedTicks.store(steadyTicks());
     s.recording.store(true);
@@ -344,5 +356,6 @@ RecordingStatusSnapshot readRecordingStatus() {
     std::lock_guard<std::mutex> lock(notes().lock);
     out.failures = notes().failures;
     out.pauses = notes().pauses;
+    out.warnings = notes().warnings;
     return out;
 }

@@ -91,6 +91,7 @@ void reportTrackEvent(spdlog::logger& log, TrackEventKind kind, const char* trac
         } else {
             log.warn("{}", message);
         }
+        noteTrackWarning(track, trackEventCodeName(code), message);
         break;
     case TrackEventKind::back:
         log.info("{}", message);

@@ -34,6 +34,12 @@ void runPlaybackRecorder(RecordingSettings settings) {
     };
     AudioDevice device;
     if (!open(device)) {
+        // The plain reason first: it is what the track's status shows.
+        const std::string problem = soundServerProblem();
+        if (!problem.empty()) {
+            reportTrackEvent(log, TrackEventKind::failure, "systemAudio", TrackEventCode::noSoundServer,
+                             "playbackRecorder: " + problem);
+        }
         reportTrackEvent(log, TrackEventKind::failure, "systemAudio", TrackEventCode::openFailed,
                          "playbackRecorder: Failed to initialize loopback device.");
         return;
