@@ -194,7 +194,7 @@ TrackRecord readTrackRecord(const std::string& track) {
         for (const auto& [name, device] : notes().devices) {
             if (name == track) record.device = device;
         }
-        for (const TrackWarning& warning : warnings) {
+        for (const TrackWarning& warning : notes().warnings) {
             if (warning.track == track) record.warnings.push_back(warning);
         }
     }
