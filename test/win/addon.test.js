@@ -49,8 +49,8 @@ for (const host of ['node.exe', 'renamed']) {
     assert.equal(run.status, 0, run.stderr);
 
     await t.test('it loads and exports Recorder (start, end, getMics), getStatus, listCameras, readVideoFrames and recoverProject', () => {
-      assert.deepEqual(r.exports.sort(), ['Recorder', 'getStatus', 'listCameras', 'pauseRecording', 'readVideoFrames', 'recoverProject',
-        'resumeRecording', 'stopRecording']);
+      assert.deepEqual(r.exports.sort(), ['Recorder', 'getStatus', 'listCameras', 'listMicDetails', 'pauseRecording', 'readVideoFrames',
+        'recoverProject', 'resumeRecording', 'stopRecording']);
       assert.deepEqual(r.prototype, ['constructor', 'end', 'getMics', 'start']);
       assert.deepEqual(r.packagePrototype, ['constructor', 'pause', 'resume', 'stop']);
       assert.equal(r.host, host === 'renamed' ? 'desktracks-host.exe' : 'node.exe');
