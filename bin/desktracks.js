@@ -21,7 +21,8 @@ Run "desktracks <command> --help" for a command's options.`,
   record: `Usage: desktracks record [dir] [options]
 
 Records into dir (default: recordings/<date-time>) until Ctrl-C, SIGTERM or --seconds.
-A live line shows the elapsed time, screen samples per second, a level meter per audio track and
+In a terminal, space pauses every track and space again goes on; the files leave the pauses out.
+A live line shows the recorded time, screen samples per second, a level meter per audio track and
 the input events; without a terminal a plain line is printed every few seconds instead.
 
 Options:
@@ -177,9 +178,15 @@ async function recordCommand(values, positionals) {
       }
     },
     onStopping: () => process.stderr.write(`${live && !signals ? '\n' : ''}finishing the files...\n`),
+    onEvent: (kind, event) => {
+      if (kind === 'failure' || kind === 'lost' || kind === 'outage') {
+        process.stderr.write(`${live ? '\n' : ''}desktracks: ${event.track} ${kind}: ${event.message}\n`);
+      }
+    },
   });
+  const keys = process.stdin.isTTY && typeof process.stdin.setRawMode === 'function';
   process.stderr.write(`recording into ${handle.options.projectDir}` +
-    (values.seconds ? ` for ${values.seconds} s` : '; Ctrl-C to stop') + '\n');
+    (values.seconds ? ` for ${values.seconds} s` : '; Ctrl-C to stop') + (keys ? ', space to pause' : '') + '\n');
   for (const note of handle.notes) process.stderr.write(`desktracks: ${note}\n`);
 
   const onSignal = (name) => {
@@ -193,8 +200,32 @@ async function recordCommand(values, positionals) {
   };
   process.on('SIGINT', () => onSignal('SIGINT'));
   process.on('SIGTERM', () => onSignal('SIGTERM'));
+  // Keys in a terminal: space pauses and resumes; the raw terminal sends Ctrl-C as a key.
+  const onKey = (data) => {
+    for (const key of data.toString('latin1')) {
+      if (key === '\u0003') {
+        onSignal('SIGINT');
+      } else if (key === ' ' && !signals) {
+        const paused = handle.pause() || !handle.resume();
+        process.stderr.write(`${live ? '\n' : ''}${paused ? 'paused; space to go on' : 'recording again'}\n`);
+      }
+    }
+  };
+  if (keys) {
+    process.stdin.setRawMode(true);
+    process.stdin.on('data', onKey);
+  }
 
-  const result = await handle.finished;
+  let result;
+  try {
+    result = await handle.finished;
+  } finally {
+    if (keys) {
+      process.stdin.off('data', onKey);
+      process.stdin.setRawMode(false);
+      process.stdin.pause();
+    }
+  }
   console.log(`written to ${result.dir}:`);
   console.log(formatInspection(result.inspection));
   for (const f of result.status.failures) process.stderr.write(`desktracks: ${f.track} stopped: ${f.message}\n`);

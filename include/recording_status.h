@@ -9,10 +9,12 @@
 
 #include "audio/audio_clock.h"
 #include "audio/track_resampler.h"
+#include "track_events.h"
+#include "wall_clock.h"
 
 // Live figures of the running recording, for a host app that shows progress. Recorder threads
 // bump them at one point each with relaxed atomics (no locks, nothing the capture paths notice);
-// readers take a snapshot at any time. Process-wide like the run flags: one recording at a time.
+// readers take a snapshot at any time. Part of the recording's state (include/recording_state.h).
 
 // What the audio callback writes for a callback's frames: silence before them, the frames
 // themselves (after leaving some out and resampling), silence after them.
@@ -23,6 +25,9 @@ struct AudioFill {
     const int16_t* samples = nullptr;  // the frames to write, `count` of them
     uint32_t count = 0;
 };
+
+// The audio tracks' steady clock (100 ns): it leaves the recording's pauses out, as the files do.
+int64_t trackClockTicks();
 
 struct AudioTrackStatus {
     // The encoder this track's device writes into; the shared audio callback finds its track by it.
@@ -61,7 +66,7 @@ struct AudioTrackStatus {
 
     // Owned by the device thread (and by the recorder thread once the device is closed): where
     // the frames go on the recording's clock, and the resampling that keeps them there.
-    AudioClock clock;
+    AudioClock clock{trackClockTicks, wallClockTicks};
     TrackResampler resampler;
 
     // Counts a callback's frames and places them: silence before and after them for frames the
@@ -110,9 +115,38 @@ struct RecordingStatus {
     TrackTiming screenTiming;
     TrackTiming webcamTiming;
     TrackTiming inputTiming;  // start: when the hook came up
+    // Every track holds while this is up: no samples, frames or records reach the files.
+    std::atomic<bool> paused{false};
+    // Steady clock (100 ns): the length of the pauses that have ended, and when the current one began.
+    std::atomic<int64_t> pausedTicks{0};
+    std::atomic<int64_t> pauseBeganTicks{0};
 };
 
-extern RecordingStatus recordingStatus;
+// The recording's live status: a view into processRecordingState().status (include/recording_state.h).
+extern RecordingStatus& recordingStatus;
+
+// Whether the recording is paused; the recorders leave out what comes while it is.
+inline bool recordingPaused() { return recordingStatus.paused.load(std::memory_order_acquire); }
+// The length (100 ns) of the pauses that have ended. A recorder that reads this after seeing the
+// pause over takes its clock readings less this, so its track goes on where it stopped.
+inline int64_t pausedTicksSoFar() { return recordingStatus.pausedTicks.load(std::memory_order_relaxed); }
+// Pauses and resumes the running recording; false when that changed nothing (not recording,
+// already paused, not paused).
+bool pauseRecordingTracks();
+bool resumeRecordingTracks();
+// The recording ends while paused: its pause ends now on the wall clock, though the tracks stay
+// held until they have stopped.
+void markPauseEnd();
+// An audio callback while paused: the device delivers, only its frames are left out.
+void noteAudioCallbackWhilePaused(const void* encoder);
+
+// A pause on the wall clock (100 ns since 1970); `endTicks` 0 while it lasts.
+struct RecordingPause {
+    int64_t startTicks = 0;
+    int64_t endTicks = 0;
+};
+// The recording's pauses, in order (for tracks.json and the live status).
+std::vector<RecordingPause> readRecordingPauses();
 
 // The bump points, one call each.
 void countScreenSample();
@@ -132,7 +166,9 @@ AudioFill countAudioFrames(const void* encoder, const void* samples, uint32_t fr
 AudioTrackStatus* audioTrackOf(const void* encoder);
 // A stretch of a video track's file (100 ns from its start) with no frames: its device was away.
 void addTrackGap(const char* track, int64_t fromTicks, int64_t toTicks);
-// A track whose device came back is no longer failed: its entry leaves the failures again.
+// A track that failed, lost its device or has an outage enters the failures (once, with its first
+// report); one whose device came back leaves them again. reportTrackEvent() calls these.
+void noteTrackFailure(const char* track, TrackEventCode code, const std::string& message);
 void clearTrackFailure(const char* track);
 // The device writing into `encoder` had its clock restarted: frames before it may be missing, so
 // the track's start is estimated again from the frames that follow.
@@ -148,10 +184,11 @@ struct TrackWarning {
 // Keeps a warning for the live status and tracks.json (each code once per track).
 void noteTrackWarning(const char* track, const char* code, const std::string& message);
 
-// A track that stopped with an error while recording: its name and the line it logged.
+// A track that stopped with an error while recording: its name, the line it logged and why.
 struct TrackFailure {
     std::string track;
     std::string message;
+    TrackEventCode code = TrackEventCode::other;
 };
 
 struct RecordingStatusSnapshot {
@@ -172,7 +209,17 @@ struct RecordingStatusSnapshot {
     double systemAudioCorrectionMs = 0;
     uint64_t inputEvents = 0;
     std::vector<TrackFailure> failures;
+    bool paused = false;
+    double pausedMs = 0;  // the pauses so far, the current one included
+    std::vector<RecordingPause> pauses;
     std::vector<TrackWarning> warnings;
+};
+
+// A stretch of a video track's file (100 ns from its start) without frames: its device was away.
+struct TrackGap {
+    std::string track;
+    int64_t from;
+    int64_t to;
 };
 
 // A stretch of a track during which its source delivered nothing new (the screen behind a lock

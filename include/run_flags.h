@@ -2,17 +2,17 @@
 
 #include <atomic>
 
-// Process-wide run flags: one recording runs at a time in a process. Writers use
-// sequentially consistent exchanges, readers plain atomic loads.
-extern std::atomic<bool> screenRunning;
-extern std::atomic<bool> screenRecording;
-extern std::atomic<bool> webcamRunning;
-extern std::atomic<bool> micRunning;
-extern std::atomic<bool> playbackRunning;
-extern std::atomic<bool> silentRunning;
-extern std::atomic<bool> silentFeeding;
-extern std::atomic<bool> inputRunning;
-extern std::atomic<bool> inputRecording;
+// The recording's run flags, by their usual names: views into processRecordingState().flags
+// (include/recording_state.h). Writers use sequentially consistent exchanges, readers atomic loads.
+extern std::atomic<bool>& screenRunning;
+extern std::atomic<bool>& screenRecording;
+extern std::atomic<bool>& webcamRunning;
+extern std::atomic<bool>& micRunning;
+extern std::atomic<bool>& playbackRunning;
+extern std::atomic<bool>& silentRunning;
+extern std::atomic<bool>& silentFeeding;
+extern std::atomic<bool>& inputRunning;
+extern std::atomic<bool>& inputRecording;
 
 // Raises (start) or lowers (end) all nine flags in their fixed order.
 void setAllRunFlags(bool value);

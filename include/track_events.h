@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 
 namespace spdlog {
@@ -35,6 +37,7 @@ enum class TrackEventCode {
     partialCapture,     // only part of the screen can be seen (a Wayland session's X server)
     queueFull,          // records were lost because a queue was full
     other,
+    captureFailed,      // the screen or camera stopped delivering images for good
     formatChanged,      // the device changed its format mid-stream
 };
 
@@ -42,8 +45,40 @@ enum class TrackEventCode {
 const char* trackEventCodeName(TrackEventCode code);
 const char* trackEventKindName(TrackEventKind kind);
 
+// One event as the host sees it.
+struct TrackEvent {
+    TrackEventKind kind;
+    std::string track;
+    TrackEventCode code;
+    std::string message;
+    int64_t wallTicks;  // when it was reported: wall clock, 100 ns since 1970
+};
+
+// Where a recording's events go, besides its log and live status (the host's listeners). Called
+// on the reporting recorder's thread.
+using TrackEventListener = std::function<void(const TrackEvent&)>;
+
+// The level of the log line, where it differs from the kind's usual one.
+enum class TrackEventLine {
+    asKind,
+    info,   // the screen loop's run-time failures are information lines
+    error,  // a warning whose line has always been an error
+};
+
 // Writes `message` to the recording's log (failures, losses and outages as errors, warnings as
-// warnings, a return as information) and publishes the event. `track` is "screen", "webcam",
-// "microphone", "systemAudio", "keepAlive" or "input".
+// warnings, a return as information), records it in the live status (a failure, loss or outage
+// holds the track's place in the failures until it is back) and publishes the event to the
+// listener the recording's logger carries. `track` is "screen", "webcam", "microphone",
+// "systemAudio", "keepAlive" or "input".
 void reportTrackEvent(spdlog::logger& log, TrackEventKind kind, const char* track, TrackEventCode code,
                       const std::string& message);
+void reportTrackEvent(spdlog::logger& log, TrackEventKind kind, const char* track, TrackEventCode code,
+                      const std::string& message, TrackEventLine line);
+
+// writeFailed, or diskFull when `systemReason` (the system's words for why a write failed, as
+// the writers keep them) says the disk is full.
+TrackEventCode writeFailureCode(const std::string& systemReason);
+
+// Makes `log` carry `listener`: every event reported through it reaches the listener. Done once,
+// before any thread logs through it.
+void attachTrackEventListener(spdlog::logger& log, TrackEventListener listener);

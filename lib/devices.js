@@ -1,6 +1,6 @@
 'use strict';
 // What can be recorded: the microphones (getMics) and, in builds that can list them, the cameras.
-const { Recorder, listCameras } = require('./index');
+const { Recorder, listCameras } = require('./recorder');
 
 /** { mics: [{index, name}] | null, micError?, cameras: [{index, name}] | null, cameraError? } */
 function listDevices() {

@@ -107,8 +107,62 @@ export interface MicInfo {
  *
  * One recording runs at a time in a process.
  */
+/** What happened to a track, as the {@link Recorder}'s events say it. */
+export type TrackEventKind = 'failure' | 'lost' | 'back' | 'outage' | 'warning';
+
+/**
+ * Why, for programs:
+ * - `openFailed`: the device or source could not be opened or started;
+ * - `deviceLost` / `deviceBack`: a device that was recording went away / came back;
+ * - `writeFailed`: the track's file could not be written; `diskFull`: because the disk is full;
+ * - `unsupportedFormat`: the device delivers nothing the recorder can encode;
+ * - `deviceBusy`: another application holds the device;
+ * - `accessDenied`: the system or the user refused access (privacy settings, a secure desktop);
+ * - `noSoundServer` / `noDisplay`: no sound server / no display could be reached;
+ * - `captureOutage`: the screen could not be captured for a while;
+ * - `deviceChanged`: the track moved to another device (a new default output);
+ * - `clockDrift`: the device's clock runs off the recording's;
+ * - `runawayDevice`: the device delivers far faster or slower than its rate;
+ * - `partialCapture`: only part of the screen can be seen;
+ * - `queueFull`: records were lost because a queue was full;
+ * - `captureFailed`: the screen or camera stopped delivering images for good;
+ * - `other`: anything else (the message says what).
+ */
+export type TrackEventCode =
+  | 'openFailed' | 'deviceLost' | 'deviceBack' | 'writeFailed' | 'diskFull' | 'unsupportedFormat'
+  | 'deviceBusy' | 'accessDenied' | 'noSoundServer' | 'noDisplay' | 'captureOutage' | 'deviceChanged'
+  | 'clockDrift' | 'runawayDevice' | 'partialCapture' | 'queueFull' | 'other' | 'captureFailed';
+
+/** A track's name in events, the live status and tracks.json ("keepAlive": the system-audio keep-alive). */
+export type TrackName = 'screen' | 'webcam' | 'microphone' | 'systemAudio' | 'keepAlive' | 'input';
+
+/** One event of a track, emitted as it happens. */
+export interface TrackEvent {
+  track: TrackName;
+  code: TrackEventCode;
+  /** The line the track wrote to `recorder.log`. */
+  message: string;
+  /** When it happened: ms since 1970 (fractional), the clock of `meta.json` "time". */
+  time: number;
+}
+
+/**
+ * Records the desktop as separate tracks (see below). An `EventEmitter` of its tracks' events:
+ * "failure" (the track stopped for good or never started), "lost" (its device went away; the
+ * recorder tries to get it back), "back" (it is back, in the same file), "outage" (the source
+ * delivers nothing for a while), "warning" (the track goes on, but something is worth knowing).
+ * Events come on the JavaScript thread, soon after they happen; a listener that throws is an
+ * uncaught error.
+ */
 export class Recorder {
   constructor();
+  on(event: TrackEventKind, listener: (event: TrackEvent) => void): this;
+  once(event: TrackEventKind, listener: (event: TrackEvent) => void): this;
+  addListener(event: TrackEventKind, listener: (event: TrackEvent) => void): this;
+  off(event: TrackEventKind, listener: (event: TrackEvent) => void): this;
+  removeListener(event: TrackEventKind, listener: (event: TrackEvent) => void): this;
+  removeAllListeners(event?: TrackEventKind): this;
+  listenerCount(event: TrackEventKind): number;
   /**
    * Starts a recording and returns at once. Throws a TypeError for malformed options, and an
    * Error when a recording already runs in the process or the log cannot be opened. A recorder
@@ -120,6 +174,21 @@ export class Recorder {
    * quoted path on standard output. Does nothing when no recording runs.
    */
   end(): undefined;
+  /**
+   * Ends the recording like `end()` (the same files, log lines and standard-output line), but
+   * finishes the files on another thread: the promise resolves once every file is complete and
+   * rejects (Error "No recording is running") only when there is no recording to stop. While it
+   * is under way, `stop()` returns the same promise, `end()` waits for it and `start()` throws.
+   * The process stays up until it settles.
+   */
+  stop(): Promise<void>;
+  /**
+   * Pauses every track together: the files leave the paused time out, and `tracks.json` lists
+   * the pause. True when a running recording is now paused; false when none runs or it already is.
+   */
+  pause(): boolean;
+  /** Goes on after `pause()`; true when the recording was paused. */
+  resume(): boolean;
   /** Lists the audio capture devices; `null` (after a thrown TypeError) when they cannot be listed. */
   getMics(): MicInfo[] | null;
 }
@@ -138,10 +207,12 @@ export interface AudioTrackStatus {
 
 /** A track that stopped with an error while recording. */
 export interface TrackFailure {
-  /** Which track: "screen", "webcam", "microphone", "systemAudio", "keepAlive" (the system-audio keep-alive) or "input". */
-  track: string;
+  /** Which track ("keepAlive": the system-audio keep-alive). */
+  track: TrackName;
   /** The line that track wrote to `recorder.log`. */
   message: string;
+  /** Why, for programs. */
+  code: TrackEventCode;
 }
 
 /**
@@ -172,6 +243,12 @@ export interface RecordingStatus {
    * when it is back; so does the keep-alive ("keepAlive") while the output is missing.
    */
   failures: TrackFailure[];
+  /** True between `pause()` and `resume()`. */
+  paused: boolean;
+  /** Milliseconds paused so far, the current pause included: `elapsedMs - pausedMs` is in the files. */
+  pausedMs: number;
+  /** The recording's pauses; `end` is null while the pause lasts. */
+  pauses: { start: number; end: number | null }[];
   /**
    * Things worth knowing about a track that go on recording, each code once per track: e.g.
    * `partialCapture` for the screen of a Wayland session (only X11 windows are visible) or
@@ -255,12 +332,25 @@ export interface TrackEntry {
    * blocked, unplugged), in ms from the file's start; empty when it never was.
    */
   gaps?: Array<{ from: number; to: number }>;
+  /** A failed track's code (as its event and the live status said it); null otherwise. */
+  code: TrackEventCode | null;
   /** Only where the track had any: what is worth knowing about it (see `RecordingStatus.warnings`). */
   warnings?: { code: string; message: string }[];
 }
 
+/** A pause of the recording, in wall-clock ms (fractional, like `TrackEntry.start`). */
+export interface RecordingPause {
+  start: number;
+  end: number;
+}
+
 /** The content of `tracks.json`, written by `end()` beside `meta.json`. */
 export interface TracksFile {
+  /**
+   * What the files leave out: a wall-clock moment after a pause is on the media's clock less the
+   * pauses that ended before it. Absent in files of versions without pause.
+   */
+  pauses?: RecordingPause[];
   tracks: TrackEntry[];
 }
 
@@ -283,3 +373,153 @@ export interface RecoveredFile {
  * an Error when `dir` is not a directory.
  */
 export function recover(dir: string): RecoveredFile[];
+
+/** The content of `meta.json`: eleven keys, always all present. */
+export interface MetaFile {
+  /** Frames per second of `output.mp4`. */
+  fps: number;
+  /** Size of `output.mp4` in pixels. */
+  width: number;
+  height: number;
+  /** Wall-clock ms since 1970 of the first sample of `output.mp4` (0 when none was written in this process). */
+  time: number;
+  /** The capture area as recorded: left, top, right, bottom; all 0 for the whole output. */
+  rx: [number, number, number, number];
+  /** The devices as the recording used them; -1: no such track. */
+  micIndex: number;
+  systemAudioIndex: number;
+  /** Always 1 and 16000: the format of `mivox.wav` and `output.wav` (the keys are spelled so). */
+  micChannels: number;
+  micSimpleRate: number;
+  playbackChannels: number;
+  playbackSimpleRate: number;
+}
+
+/** One record of `positions.json` (type 0: move, 1: drag) or `clicks.json` (type 0: press, 1: release). */
+export interface InputRecord {
+  /** Screen pixels; negative left of or above the primary display. */
+  x: number;
+  y: number;
+  type: 0 | 1;
+  /** The mouse-button field as the input hook delivers it. */
+  button: number;
+  /** The cursor shape on screen: a standard name ("Arrow", "IBeam", "Hand", ...) or "Unknown". */
+  cursorName: string;
+  /** Wall-clock ms since 1970, the clock of `meta.json` "time". */
+  time: number;
+}
+
+/** `positions.json` and `clicks.json`. */
+export type InputRecordsFile = InputRecord[];
+
+/** One standard cursor of `cursor_info.json`. */
+export interface CursorInfo {
+  x: number;
+  y: number;
+  width: number;
+  height: number;
+  isColor: boolean;
+}
+
+/** `cursor_info.json`: the standard cursors by name, or null when none could be measured. */
+export type CursorInfoFile = Record<string, CursorInfo> | null;
+
+/** The microphones {@link Recorder.getMics} lists; null when the audio system cannot list them. */
+export function listMics(): MicInfo[] | null;
+
+/** Both device lists at once; a list that cannot be had is null, with the reason beside it. */
+export function listDevices(): { mics: MicInfo[] | null; micError?: string; cameras: CameraInfo[] | null; cameraError?: string };
+
+/** Options of {@link record}, as people type them on the command line. */
+export interface RecordOptions {
+  /** The project folder; default recordings/<date-time> under the current directory. */
+  dir?: string;
+  /** Stop after this many seconds; default: when `stop()` is called. */
+  seconds?: number | string;
+  /** "left,top,right,bottom". */
+  area?: string;
+  /** A microphone by index or (part of its) name; false for none; default the first that is not an output's monitor. */
+  mic?: number | string | false;
+  /** false: no system audio (default: recorded). */
+  systemAudio?: boolean;
+  /** A camera index. */
+  webcam?: number | string;
+  fps?: number | string;
+  bitrate?: number | string;
+  /** A constant frame rate (StartOptions.constantFrameRate). */
+  constantRate?: boolean;
+}
+
+/** What {@link record} hands back at once. */
+export interface RecordHandle {
+  /** Starts stopping (once); `finished` settles when the files are complete. */
+  stop(): void;
+  pause(): boolean;
+  resume(): boolean;
+  finished: Promise<RecordResult>;
+  /** The options given to `Recorder.start`. */
+  options: StartOptions;
+  recorder: Recorder;
+}
+
+export interface RecordResult {
+  dir: string;
+  options: StartOptions;
+  /** The status once every file was complete. */
+  status: RecordingStatus;
+  inspection: Inspection;
+}
+
+/**
+ * Records into a folder until `seconds` have passed or the handle's `stop()` is called. Throws
+ * an Error named "UsageError" for options that cannot work; `finished` rejects when the recording
+ * cannot start.
+ */
+export function record(
+  options: RecordOptions,
+  callbacks?: {
+    /** Every `statusEveryMs` (default 250) until the recording stops. */
+    onStatus?: (status: RecordingStatus) => void;
+    onStopping?: () => void;
+    onEvent?: (kind: TrackEventKind, event: TrackEvent) => void;
+    statusEveryMs?: number;
+  }
+): RecordHandle;
+
+/** One file of an inspected recording. */
+export interface InspectionRow {
+  file: string;
+  track: string;
+  status: 'ok' | 'broken' | 'missing';
+  format: string;
+  /** Length of the media, ms; null for what has none. */
+  durationMs: number | null;
+  /** Where it starts against the screen video's first sample, ms; null when unknown. */
+  startMs: number | null;
+  /** True when the start is estimated rather than taken from tracks.json. */
+  estimatedStart: boolean;
+  detail: string;
+  size?: number | null;
+}
+
+export interface Inspection {
+  dir: string;
+  /** True when every row is "ok". */
+  ok: boolean;
+  meta: MetaFile | null;
+  rows: InspectionRow[];
+  /** The input records read, by file name. */
+  inputRecords: { 'positions.json'?: InputRecord[]; 'clicks.json'?: InputRecord[] };
+}
+
+/**
+ * Checks every file of the recording in `dir`. Never throws for a damaged recording: each
+ * problem is a row with status "broken" or "missing".
+ */
+export function inspect(dir: string): Inspection;
+
+/** Draws an inspected recording's tracks on one time axis into a PNG (default <dir>/overview.png). */
+export function writeOverview(
+  inspection: Inspection,
+  options?: { file?: string }
+): { file: string; width: number; height: number; regions: Record<string, { x: number; y: number; width: number; height: number }> };

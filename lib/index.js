@@ -1,15 +1,25 @@
 'use strict';
-
-const { loadAddon } = require('./load-addon');
-
+// The package: the Recorder and what an app builds on it. The overview (which loads a canvas
+// library) is loaded when first used.
+const { Recorder, getStatus, listCameras, listMics, listMicDetails } = require('./recorder');
 const { recover } = require('./recover');
+const { record } = require('./record');
+const { inspectRecording } = require('./inspect');
+const { listDevices } = require('./devices');
 
-const addon = loadAddon();
+function writeOverview(inspection, options) {
+  return require('./overview').writeOverview(inspection, options);
+}
 
 module.exports = {
-  Recorder: addon.Recorder,
-  getStatus: addon.getStatus,
-  listCameras: addon.listCameras,
-  listMicDetails: addon.listMicDetails,
+  Recorder,
+  getStatus,
+  listCameras,
+  listMicDetails,
   recover,
+  record,
+  inspect: inspectRecording,
+  writeOverview,
+  listMics,
+  listDevices,
 };

@@ -31,10 +31,14 @@ function failureText(status) {
   return status.failures.length ? `  FAILED: ${status.failures.map((f) => f.track).join(', ')}` : '';
 }
 
-/** The live line: elapsed time, screen rate, a level meter per audio track, input events. */
+// The time in the files: the pauses left out.
+const recordedMs = (status) => status.elapsedMs - (status.pausedMs || 0);
+
+/** The live line: recorded time, screen rate, a level meter per audio track, input events. */
 function liveLine(status, start) {
   const want = wantedTracks(start);
-  const parts = [`● REC ${clock(status.elapsedMs)}`, `screen ${status.screen.samplesLastSecond}/s (${status.screen.samples})`];
+  const parts = [`${status.paused ? '❚❚ PAUSED' : '● REC'} ${clock(recordedMs(status))}`,
+    `screen ${status.screen.samplesLastSecond}/s (${status.screen.samples})`];
   if (want.webcam) parts.push(`webcam ${status.webcam.samples}`);
   if (want.microphone) parts.push(`mic ${meter(status.microphone.peak)} ${decibels(status.microphone.peak).padStart(7)}`);
   if (want.systemAudio) parts.push(`system ${meter(status.systemAudio.peak)} ${decibels(status.systemAudio.peak).padStart(7)}`);
@@ -45,7 +49,7 @@ function liveLine(status, start) {
 /** The same figures as a plain line for a pipe or a CI log. */
 function plainLine(status, start) {
   const want = wantedTracks(start);
-  const parts = [`recording ${clock(status.elapsedMs)}`,
+  const parts = [`${status.paused ? 'paused' : 'recording'} ${clock(recordedMs(status))}`,
     `screen ${status.screen.samples} samples (${status.screen.samplesLastSecond}/s)`];
   if (want.webcam) parts.push(`webcam ${status.webcam.samples} samples`);
   if (want.microphone) parts.push(`mic ${status.microphone.frames} frames peak ${decibels(status.microphone.peak)}`);

@@ -3,8 +3,7 @@
 // name, an area as "l,t,r,b"), runs the recording, reports live status and stops on request.
 const fs = require('fs');
 const path = require('path');
-const { Worker } = require('worker_threads');
-const { Recorder, getStatus, listMicDetails } = require('./index');
+const { Recorder, getStatus, listMicDetails } = require('./recorder');
 const { inspectRecording } = require('./inspect');
 const { UsageError } = require('./usage-error');
 
@@ -110,14 +109,18 @@ function resolveRecordOptions(options, listMics) {
   return { start, seconds, notes };
 }
 
+const trackEventKinds = ['failure', 'lost', 'back', 'outage', 'warning'];
+
 /**
  * Records until `seconds` have passed or `stop()` is called on the returned handle.
  * `onStatus(status)` is called every `statusEveryMs` with getStatus()'s snapshot until the
- * recording stops; `onStopping()` once when it starts to stop.
- * Returns { stop, finished } where finished resolves to { dir, status, inspection } once every
- * file is complete (and rejects when the recording cannot start).
+ * recording stops; `onStopping()` once when it starts to stop; `onEvent(kind, event)` for every
+ * failure, loss, return, outage and warning of a track as it happens.
+ * Returns { stop, pause, resume, finished, options, notes, recorder } where finished resolves to
+ * { dir, options, status, inspection } once every file is complete (and rejects when the
+ * recording cannot start). The files are finished off this thread, so it stays responsive.
  */
-function record(options, { onStatus, onStopping, statusEveryMs = 250 } = {}) {
+function record(options, { onStatus, onStopping, onEvent, statusEveryMs = 250 } = {}) {
   const listMics = () => {
     try {
       return typeof listMicDetails === 'function' ? listMicDetails() : new Recorder().getMics();
@@ -128,39 +131,49 @@ function record(options, { onStatus, onStopping, statusEveryMs = 250 } = {}) {
   const { start, seconds, notes } = resolveRecordOptions(options, listMics);
   fs.mkdirSync(start.projectDir, { recursive: true });
 
-  const worker = new Worker(path.join(__dirname, 'record-worker.js'), { workerData: start });
+  const recorder = new Recorder();
+  if (onEvent) for (const kind of trackEventKinds) recorder.on(kind, (event) => onEvent(kind, event));
   let stopRequested = false;
-  let started = false;
   let timer = null;
   let ticker = null;
+  // The recording runs on native threads only: this keeps the process up until it is stopped.
+  let keepAlive = null;
+  let settle = null;
+  const finished = new Promise((resolve, reject) => {
+    settle = { resolve, reject };
+  });
   const stop = () => {
     if (stopRequested) return;
     stopRequested = true;
     clearTimeout(timer);
     clearInterval(ticker);
     if (onStopping) onStopping();
-    if (started) worker.postMessage('end');
+    recorder.stop().then(() => {
+      clearInterval(keepAlive);
+      settle.resolve({ dir: start.projectDir, options: start, status: getStatus(), inspection: inspectRecording(start.projectDir) });
+    }, (err) => {
+      clearInterval(keepAlive);
+      settle.reject(err);
+    });
   };
-  const finished = new Promise((resolve, reject) => {
-    worker.on('message', (message) => {
-      if (message.error) {
-        reject(new Error(message.error));
-      } else if (message.started) {
-        started = true;
-        if (onStatus) ticker = setInterval(() => onStatus(getStatus()), statusEveryMs);
-        if (seconds !== undefined) timer = setTimeout(stop, seconds * 1000);
-        if (stopRequested) worker.postMessage('end');
-      } else if (message.ended) {
-        const status = getStatus();
-        resolve({ dir: start.projectDir, options: start, status, inspection: inspectRecording(start.projectDir) });
-      }
-    });
-    worker.on('error', (err) => {
-      clearInterval(ticker);
-      reject(err);
-    });
-  });
-  return { stop, finished, options: start, notes };
+  try {
+    recorder.start(start);
+    keepAlive = setInterval(() => {}, 1 << 30);
+    if (onStatus) ticker = setInterval(() => onStatus(getStatus()), statusEveryMs);
+    if (seconds !== undefined) timer = setTimeout(stop, seconds * 1000);
+  } catch (err) {
+    stopRequested = true;
+    settle.reject(err);
+  }
+  return {
+    stop,
+    pause: () => !stopRequested && recorder.pause(),
+    resume: () => !stopRequested && recorder.resume(),
+    finished,
+    options: start,
+    notes,
+    recorder,
+  };
 }
 
 module.exports = { record, resolveRecordOptions, parseArea, UsageError };

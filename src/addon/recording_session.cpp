@@ -79,7 +79,8 @@ void RecordingSession::begin() {
     known.systemAudioIndex = settings.systemAudioIndex;
     journalMeta(settings, known);
 
-    beginLiveStatus(*settings.logger);
+    if (onTrackEvent) attachTrackEventListener(*settings.logger, onTrackEvent);
+    beginLiveStatus();
     setAllRunFlags(true);
     recording = true;
 
@@ -144,8 +145,8 @@ bool RecordingSession::writeMeta(std::FILE* out) const {
 }
 
 void RecordingSession::writeTracks() const {
-    const std::string tracks =
-        buildTracksJson(startedTracks(settings, entries.webcam != nullptr), readRecordingStatus().failures);
+    const RecordingStatusSnapshot status = readRecordingStatus();
+    const std::string tracks = buildTracksJson(startedTracks(settings, entries.webcam != nullptr), status.failures, status.pauses);
     std::string reason;
     if (!writeTextFile(settings.projectDir / "tracks.json", tracks, &reason)) {
         settings.logger->error("tracks.json could not be written: {}", reason);
@@ -155,6 +156,7 @@ void RecordingSession::writeTracks() const {
 void RecordingSession::finish(std::FILE* out) noexcept {
     if (!recording) return;
 
+    markPauseEnd();
     entries.requestInputStop();
     setAllRunFlags(false);
 
@@ -190,3 +192,7 @@ void RecordingSession::finish(std::FILE* out) noexcept {
     recording = false;
     processRecording.exchange(false);
 }
+
+bool RecordingSession::pause() { return recording && pauseRecordingTracks(); }
+
+bool RecordingSession::resume() { return recording && resumeRecordingTracks(); }

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "recording_settings.h"
+#include "track_events.h"
 
 // The recorders' thread functions and the input hook's stop and join; replaceable in tests.
 struct RecorderEntryPoints {
@@ -39,6 +40,8 @@ public:
     RecordingSession& operator=(const RecordingSession&) = delete;
 
     RecordingSettings settings;
+    // Hears every failure, loss, return, outage and warning the recorders report, on their threads.
+    TrackEventListener onTrackEvent;
 
     bool isRecording() const { return recording; }
 
@@ -54,6 +57,11 @@ public:
     // `out` (only when it was written) and makes the session ready for the next recording. Does nothing when idle; never
     // throws, so a collected Recorder can call it from its destructor.
     void finish(std::FILE* out = stdout) noexcept;
+
+    // Holds every track of the running recording until resume(); false when none runs or it is
+    // already paused (resume: not paused).
+    bool pause();
+    bool resume();
 
 private:
     // Joins the recorders in their fixed order, up to and including the input thread.

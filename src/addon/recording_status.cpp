@@ -3,16 +3,13 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
-#include <string_view>
-
-#include <spdlog/sinks/base_sink.h>
-#include <spdlog/spdlog.h>
+#include <new>
 
 #include "addon/live_status.h"
+#include "recording_state.h"
 #include "wall_clock.h"
-
-RecordingStatus recordingStatus;
 
 namespace {
 
@@ -26,58 +23,7 @@ int64_t steadyTicks() {
     return duration_cast<duration<int64_t, std::ratio<1, 10000000>>>(steady_clock::now().time_since_epoch()).count();
 }
 
-// Tracks that logged their failure line during the recording; written only when a recorder
-// fails, so the lock never sits on a capture path.
-std::mutex failuresLock;
-std::vector<TrackFailure> failures;
-std::vector<std::pair<std::string, std::string>> trackDevices;  // under failuresLock
-struct TrackGap {
-    std::string track;
-    int64_t from;
-    int64_t to;
-};
-std::vector<TrackGap> trackGaps;  // under failuresLock
-std::vector<std::pair<std::string, TrackOutage>> trackOutages;   // under failuresLock
-std::vector<TrackWarning> warnings;                              // under failuresLock
-
-// Each recorder's log prefix names its track.
-const char* trackOfLine(std::string_view line) {
-    static const std::pair<std::string_view, const char*> prefixes[] = {
-        {"screenRecorder:", "screen"}, {"WebcamRecorder:", "webcam"}, {"mic:", "microphone"},
-        {"playbackRecorder:", "systemAudio"}, {"silent:", "keepAlive"}, {"input:", "input"},
-    };
-    for (const auto& [prefix, track] : prefixes) {
-        if (line.substr(0, prefix.size()) == prefix) return track;
-    }
-    return nullptr;
-}
-
-// A recorder that fails logs one line and ends; the screen loop logs its run-time failures
-// ("... failed") at info level.
-bool isFailureLine(spdlog::level::level_enum level, std::string_view track, std::string_view line) {
-    if (level >= spdlog::level::err) return true;
-    constexpr std::string_view failedSuffix = " failed";
-    return track == "screen" && line.size() >= failedSuffix.size() &&
-           line.substr(line.size() - failedSuffix.size()) == failedSuffix;
-}
-
-class FailureWatchSink : public spdlog::sinks::base_sink<std::mutex> {
-protected:
-    void sink_it_(const spdlog::details::log_msg& msg) override {
-        const std::string_view line(msg.payload.data(), msg.payload.size());
-        const char* track = trackOfLine(line);
-        if (track == nullptr || !isFailureLine(msg.level, track, line)) return;
-        std::lock_guard<std::mutex> lock(failuresLock);
-        const bool known = std::any_of(failures.begin(), failures.end(), [&](const TrackFailure& f) { return f.track == track; });
-        if (!known) failures.push_back({track, std::string(line)});
-    }
-    void flush_() override {}
-};
-
-void resetTiming(TrackTiming& timing) {
-    timing.startTicks.store(0);
-    timing.durationTicks.store(0);
-}
+TrackNotes& notes() { return processRecordingState().notes; }
 
 }  // namespace
 
@@ -110,6 +56,9 @@ AudioFill AudioTrackStatus::countFrames(const int16_t* samples, uint32_t count, 
     clock.wrote(kept, fill.count);
     if (afterGap) lastGapFrames.store(clock.lastGapFrames(), std::memory_order_relaxed);
     publish();
+    // On the steady clock itself, pauses included: the recorder thread's watch measures silence
+    // by it.
+    lastCallbackTicks.store(steadyTicks(), std::memory_order_relaxed);
     return fill;
 }
 
@@ -119,7 +68,6 @@ void AudioTrackStatus::publish() {
     droppedFrames.store(clock.droppedFrames(), std::memory_order_relaxed);
     firstSteadyTicks.store(clock.firstSteadyTicks(), std::memory_order_relaxed);
     wallMinusSteady.store(clock.wallMinusSteady(), std::memory_order_relaxed);
-    lastCallbackTicks.store(clock.lastCallbackTicks(), std::memory_order_relaxed);
     correctionFrames.store(clock.correctionFrames(), std::memory_order_relaxed);
     if (const std::optional<double> ppm = clock.rateErrorPpm()) {
         rateErrorPpm.store(*ppm, std::memory_order_relaxed);
@@ -134,6 +82,12 @@ uint64_t AudioTrackStatus::fillUntilNow() {
     const uint64_t fill = clock.fillUntilNow();
     publish();
     return fill;
+}
+
+int64_t trackClockTicks() {
+    const int64_t steady = steadyTicks();
+    const int64_t began = recordingStatus.pauseBeganTicks.load(std::memory_order_relaxed);
+    return steady - pausedTicksSoFar() - (recordingPaused() && began != 0 ? steady - began : 0);
 }
 
 int64_t AudioTrackStatus::startWallTicks() const {
@@ -161,18 +115,18 @@ void restartAudioStartEstimate(const void* encoder) {
 }
 
 void setTrackDevice(const char* track, std::string name) {
-    std::lock_guard<std::mutex> lock(failuresLock);
-    trackDevices.emplace_back(track, std::move(name));
+    std::lock_guard<std::mutex> lock(notes().lock);
+    notes().devices.emplace_back(track, std::move(name));
 }
 
 void beginTrackOutage(const char* track, int64_t wallTicks) {
-    std::lock_guard<std::mutex> lock(failuresLock);
-    trackOutages.emplace_back(track, TrackOutage{wallTicks, 0});
+    std::lock_guard<std::mutex> lock(notes().lock);
+    notes().outages.emplace_back(track, TrackOutage{wallTicks, 0});
 }
 
 void endTrackOutage(const char* track, int64_t wallTicks) {
-    std::lock_guard<std::mutex> lock(failuresLock);
-    for (auto& [name, outage] : trackOutages) {
+    std::lock_guard<std::mutex> lock(notes().lock);
+    for (auto& [name, outage] : notes().outages) {
         if (name == track && outage.endTicks == 0) outage.endTicks = std::max(wallTicks, outage.startTicks);
     }
 }
@@ -181,17 +135,17 @@ TrackRecord readTrackRecord(const std::string& track) {
     const RecordingStatus& s = recordingStatus;
     TrackRecord record;
     {
-        std::lock_guard<std::mutex> lock(failuresLock);
-        for (const auto& [name, device] : trackDevices) {
+        std::lock_guard<std::mutex> lock(notes().lock);
+        for (const auto& [name, device] : notes().devices) {
             if (name == track) record.device = device;
         }
-        for (const TrackGap& gap : trackGaps) {
+        for (const TrackGap& gap : notes().gaps) {
             if (gap.track == track) record.gaps.emplace_back(gap.from, gap.to);
         }
-        for (const auto& [name, outage] : trackOutages) {
+        for (const auto& [name, outage] : notes().outages) {
             if (name == track) record.outages.push_back(outage);
         }
-        for (const TrackWarning& warning : warnings) {
+        for (const TrackWarning& warning : notes().warnings) {
             if (warning.track == track) record.warnings.push_back(warning);
         }
     }
@@ -250,54 +204,91 @@ AudioFill countAudioFrames(const void* encoder, const void* samples, uint32_t fr
 }
 
 void addTrackGap(const char* track, int64_t fromTicks, int64_t toTicks) {
-    std::lock_guard<std::mutex> lock(failuresLock);
-    trackGaps.push_back({track, fromTicks, toTicks});
+    std::lock_guard<std::mutex> lock(notes().lock);
+    notes().gaps.push_back({track, fromTicks, toTicks});
+}
+
+void noteTrackFailure(const char* track, TrackEventCode code, const std::string& message) {
+    TrackNotes& n = notes();
+    std::lock_guard<std::mutex> lock(n.lock);
+    const bool known = std::any_of(n.failures.begin(), n.failures.end(), [&](const TrackFailure& f) { return f.track == track; });
+    if (!known) n.failures.push_back({track, message, code});
 }
 
 void noteTrackWarning(const char* track, const char* code, const std::string& message) {
-    std::lock_guard<std::mutex> lock(failuresLock);
-    const bool known = std::any_of(warnings.begin(), warnings.end(),
+    TrackNotes& n = notes();
+    std::lock_guard<std::mutex> lock(n.lock);
+    const bool known = std::any_of(n.warnings.begin(), n.warnings.end(),
                                    [&](const TrackWarning& w) { return w.track == track && w.code == code; });
-    if (!known) warnings.push_back({track, code, message});
+    if (!known) n.warnings.push_back({track, code, message});
 }
 
 void clearTrackFailure(const char* track) {
-    std::lock_guard<std::mutex> lock(failuresLock);
-    failures.erase(std::remove_if(failures.begin(), failures.end(), [&](const TrackFailure& f) { return f.track == track; }),
-                   failures.end());
+    TrackNotes& n = notes();
+    std::lock_guard<std::mutex> lock(n.lock);
+    n.failures.erase(std::remove_if(n.failures.begin(), n.failures.end(), [&](const TrackFailure& f) { return f.track == track; }),
+                     n.failures.end());
 }
 
-void beginLiveStatus(spdlog::logger& logger) {
+void noteAudioCallbackWhilePaused(const void* encoder) {
+    if (AudioTrackStatus* track = audioTrackOf(encoder)) track->lastCallbackTicks.store(steadyTicks(), std::memory_order_relaxed);
+}
+
+bool pauseRecordingTracks() {
     RecordingStatus& s = recordingStatus;
-    s.screenSamples.store(0);
-    for (RecordingStatus::RateBucket& bucket : s.screenRate) {
-        bucket.slot.store(-1);
-        bucket.samples.store(0);
-    }
-    s.webcamSamples.store(0);
-    s.microphone.reset();
-    s.systemAudio.reset();
-    s.inputEvents.store(0);
-    s.inputEventsGated.store(0);
-    resetTiming(s.screenTiming);
-    resetTiming(s.webcamTiming);
-    resetTiming(s.inputTiming);
+    if (!s.recording.load() || s.paused.load()) return false;
     {
-        std::lock_guard<std::mutex> lock(failuresLock);
-        failures.clear();
-        trackDevices.clear();
-        trackGaps.clear();
-        trackOutages.clear();
-        warnings.clear();
+        std::lock_guard<std::mutex> lock(notes().lock);
+        notes().pauses.push_back({wallClockTicks(), 0});
     }
-    // Added before any recorder thread exists, so no thread is logging yet.
-    logger.sinks().push_back(std::make_shared<FailureWatchSink>());
-    s.endedTicks.store(0);
+    s.pauseBeganTicks.store(steadyTicks());
+    s.paused.store(true, std::memory_order_release);
+    return true;
+}
+
+bool resumeRecordingTracks() {
+    RecordingStatus& s = recordingStatus;
+    if (!s.paused.load()) return false;
+    // The length first: a recorder that sees the pause over reads it.
+    s.pausedTicks.fetch_add(steadyTicks() - s.pauseBeganTicks.load());
+    s.pauseBeganTicks.store(0);
+    s.paused.store(false, std::memory_order_release);
+    markPauseEnd();
+    return true;
+}
+
+void markPauseEnd() {
+    std::lock_guard<std::mutex> lock(notes().lock);
+    if (!notes().pauses.empty() && notes().pauses.back().endTicks == 0) notes().pauses.back().endTicks = wallClockTicks();
+}
+
+std::vector<RecordingPause> readRecordingPauses() {
+    std::lock_guard<std::mutex> lock(notes().lock);
+    return notes().pauses;
+}
+
+void beginLiveStatus() {
+    // Renewed whole rather than field by field: a field added later starts from zero too. No
+    // recorder thread of an earlier recording is left to see it.
+    RecordingStatus& s = recordingStatus;
+    std::destroy_at(&s);
+    ::new (static_cast<void*>(&s)) RecordingStatus();
+    {
+        std::lock_guard<std::mutex> lock(notes().lock);
+        notes().failures.clear();
+        notes().devices.clear();
+        notes().pauses.clear();
+        notes().warnings.clear();
+        notes().gaps.clear();
+        notes().outages.clear();
+    }
     s.startedTicks.store(steadyTicks());
     s.recording.store(true);
 }
 
 void endLiveStatus() {
+    // A recording that ends paused ends its pause at the end.
+    resumeRecordingTracks();
     recordingStatus.endedTicks.store(steadyTicks());
     recordingStatus.recording.store(false);
 }
@@ -323,17 +314,15 @@ RecordingStatusSnapshot readRecordingStatus() {
     out.microphonePeak = s.microphone.peak.load(std::memory_order_relaxed) / 32768.0;
     out.systemAudioFrames = s.systemAudio.frames.load(std::memory_order_relaxed);
     out.systemAudioPeak = s.systemAudio.peak.load(std::memory_order_relaxed) / 32768.0;
-    const auto clockOf = [](const AudioTrackStatus& a, std::optional<double>& ppm, double& correctionMs) {
-        if (a.rateMeasured.load(std::memory_order_relaxed)) ppm = a.rateErrorPpm.load(std::memory_order_relaxed);
-        correctionMs = static_cast<double>(a.correctionFrames.load(std::memory_order_relaxed)) * 1000.0 / audioRate;
-    };
-    clockOf(s.microphone, out.microphoneRatePpm, out.microphoneCorrectionMs);
-    clockOf(s.systemAudio, out.systemAudioRatePpm, out.systemAudioCorrectionMs);
     out.inputEvents = s.inputEvents.load(std::memory_order_relaxed);
-    std::lock_guard<std::mutex> lock(failuresLock);
-    out.failures = failures;
-    out.webcamGaps = static_cast<uint64_t>(
-        std::count_if(trackGaps.begin(), trackGaps.end(), [](const TrackGap& gap) { return gap.track == "webcam"; }));
-    out.warnings = warnings;
+    out.paused = s.paused.load();
+    const int64_t began = s.pauseBeganTicks.load();
+    out.pausedMs = static_cast<double>(s.pausedTicks.load() + (out.paused && began != 0 ? now - began : 0)) / 10000.0;
+    std::lock_guard<std::mutex> lock(notes().lock);
+    out.failures = notes().failures;
+    out.pauses = notes().pauses;
+    out.warnings = notes().warnings;
+    out.webcamGaps = static_cast<uint64_t>(std::count_if(notes().gaps.begin(), notes().gaps.end(),
+                                                         [](const TrackGap& gap) { return gap.track == "webcam"; }));
     return out;
 }

@@ -1,8 +1,34 @@
 #include "track_events.h"
 
+#include <cerrno>
+#include <cstring>
+
+#include <spdlog/sinks/base_sink.h>
 #include <spdlog/spdlog.h>
 
 #include "recording_status.h"
+#include "wall_clock.h"
+
+namespace {
+
+// Rides on the recording's logger so that every recorder, which holds the logger already,
+// reaches the host's listener without a process-wide channel. It writes nothing.
+class TrackEventSink : public spdlog::sinks::base_sink<spdlog::details::null_mutex> {
+public:
+    explicit TrackEventSink(TrackEventListener listener) : listener(std::move(listener)) {}
+    void publish(const TrackEvent& event) const {
+        if (listener) listener(event);
+    }
+
+protected:
+    void sink_it_(const spdlog::details::log_msg&) override {}
+    void flush_() override {}
+
+private:
+    TrackEventListener listener;
+};
+
+}  // namespace
 
 const char* trackEventCodeName(TrackEventCode code) {
     switch (code) {
@@ -23,6 +49,7 @@ const char* trackEventCodeName(TrackEventCode code) {
     case TrackEventCode::partialCapture: return "partialCapture";
     case TrackEventCode::queueFull: return "queueFull";
     case TrackEventCode::other: return "other";
+    case TrackEventCode::captureFailed: return "captureFailed";
     case TrackEventCode::formatChanged: return "formatChanged";
     }
     return "other";
@@ -41,14 +68,30 @@ const char* trackEventKindName(TrackEventKind kind) {
 
 void reportTrackEvent(spdlog::logger& log, TrackEventKind kind, const char* track, TrackEventCode code,
                       const std::string& message) {
+    reportTrackEvent(log, kind, track, code, message, TrackEventLine::asKind);
+}
+
+void reportTrackEvent(spdlog::logger& log, TrackEventKind kind, const char* track, TrackEventCode code,
+                      const std::string& message, TrackEventLine line) {
     switch (kind) {
     case TrackEventKind::failure:
     case TrackEventKind::lost:
     case TrackEventKind::outage:
-        log.error("{}", message);
+        if (line == TrackEventLine::info) {
+            log.info("{}", message);
+        } else {
+            log.error("{}", message);
+        }
+        noteTrackFailure(track, code, message);
         break;
     case TrackEventKind::warning:
-        log.warn("{}", message);
+        if (line == TrackEventLine::info) {
+            log.info("{}", message);
+        } else if (line == TrackEventLine::error) {
+            log.error("{}", message);
+        } else {
+            log.warn("{}", message);
+        }
         noteTrackWarning(track, trackEventCodeName(code), message);
         break;
     case TrackEventKind::back:
@@ -56,4 +99,19 @@ void reportTrackEvent(spdlog::logger& log, TrackEventKind kind, const char* trac
         clearTrackFailure(track);
         break;
     }
+    const TrackEvent event{kind, track, code, message, wallClockTicks()};
+    for (const spdlog::sink_ptr& sink : log.sinks()) {
+        if (const auto* events = dynamic_cast<const TrackEventSink*>(sink.get())) events->publish(event);
+    }
+}
+
+TrackEventCode writeFailureCode(const std::string& systemReason) {
+    // strerror(ENOSPC) is what the file writers keep; Media Foundation says it in its own words.
+    const bool full = systemReason.find(std::strerror(ENOSPC)) != std::string::npos ||
+                      systemReason.find("not enough space on the disk") != std::string::npos;
+    return full ? TrackEventCode::diskFull : TrackEventCode::writeFailed;
+}
+
+void attachTrackEventListener(spdlog::logger& log, TrackEventListener listener) {
+    log.sinks().push_back(std::make_shared<TrackEventSink>(std::move(listener)));
 }

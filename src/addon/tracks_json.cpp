@@ -35,7 +35,8 @@ std::vector<TrackEntry> startedTracks(const RecordingSettings& settings, bool we
     return tracks;
 }
 
-std::string buildTracksJson(const std::vector<TrackEntry>& tracks, const std::vector<TrackFailure>& failures) {
+std::string buildTracksJson(const std::vector<TrackEntry>& tracks, const std::vector<TrackFailure>& failures,
+                            const std::vector<RecordingPause>& pauses) {
     nlohmann::json list = nlohmann::json::array();
     for (const TrackEntry& t : tracks) {
         const TrackRecord& r = t.record;
@@ -75,10 +76,12 @@ std::string buildTracksJson(const std::vector<TrackEntry>& tracks, const std::ve
         for (const TrackWarning& w : r.warnings) entry["warnings"].push_back({{"code", w.code}, {"message", w.message}});
         std::string status = "recorded";
         std::string reason;
+        nlohmann::json code = nullptr;
         for (const TrackFailure& f : failures) {
             if (f.track == t.track) {
                 status = "failed";
                 reason = f.message;
+                code = trackEventCodeName(f.code);
             }
         }
         if (status == "recorded" && r.startTicks == 0) {
@@ -87,7 +90,10 @@ std::string buildTracksJson(const std::vector<TrackEntry>& tracks, const std::ve
         }
         entry["status"] = status;
         entry["reason"] = reason;
+        entry["code"] = code;
         list.push_back(std::move(entry));
     }
-    return nlohmann::json{{"tracks", list}}.dump(4);
+    nlohmann::json paused = nlohmann::json::array();
+    for (const RecordingPause& p : pauses) paused.push_back({{"start", millis(p.startTicks)}, {"end", millis(p.endTicks)}});
+    return nlohmann::json{{"pauses", paused}, {"tracks", list}}.dump(4);
 }

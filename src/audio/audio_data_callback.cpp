@@ -20,6 +20,10 @@ void audioDataCallback(ma_device* device, void* output, const void* input, ma_ui
     (void)output;
     auto* encoder = static_cast<ma_encoder*>(device->pUserData);
     if (encoder == nullptr || input == nullptr) return;
+    if (recordingPaused()) {
+        noteAudioCallbackWhilePaused(encoder);  // the device is there; its frames are left out
+        return;
+    }
     // Frames the device never delivered: silence in their place keeps the track on the clock; the
     // frames themselves come resampled by the device's measured rate.
     const AudioFill fill = countAudioFrames(encoder, input, frameCount, captureAgeTicks(*device));

@@ -16,16 +16,18 @@ void runMicRecorder(RecordingSettings settings) {
     const CaptureDeviceList devices = listCaptureDevices();
     switch (devices.status) {
     case CaptureDeviceList::Status::contextFailed:
-        log.error("mic: ma_context_init failed");
+        reportTrackEvent(log, TrackEventKind::failure, "microphone", TrackEventCode::openFailed, "mic: ma_context_init failed");
         return;
     case CaptureDeviceList::Status::enumerationFailed:
-        log.error("mic: ma_context_get_devices initialize fail");
+        reportTrackEvent(log, TrackEventKind::failure, "microphone", TrackEventCode::openFailed,
+                         "mic: ma_context_get_devices initialize fail");
         return;
     case CaptureDeviceList::Status::ok:
         break;
     }
     if (settings.micIndex < 0 || static_cast<size_t>(settings.micIndex) >= devices.ids.size()) {
-        log.error("mic: No capture device at micIndex {} ({} devices).", settings.micIndex, devices.ids.size());
+        reportTrackEvent(log, TrackEventKind::failure, "microphone", TrackEventCode::openFailed,
+                         fmt::format("mic: No capture device at micIndex {} ({} devices).", settings.micIndex, devices.ids.size()));
         return;
     }
     const ma_device_id deviceId = devices.ids[static_cast<size_t>(settings.micIndex)];
@@ -42,7 +44,7 @@ void runMicRecorder(RecordingSettings settings) {
     // Declared before the device so that the device is stopped before the file is closed.
     WavTrackFile file;
     if (file.open(settings.projectDir / "mivox.wav") != MA_SUCCESS) {
-        log.error("mic: Failed to initialize output file.");
+        reportTrackEvent(log, TrackEventKind::failure, "microphone", TrackEventCode::writeFailed, "mic: Failed to initialize output file.");
         return;
     }
     recordingStatus.microphone.source.store(file.encoder());
@@ -50,7 +52,7 @@ void runMicRecorder(RecordingSettings settings) {
     AudioDevice device;
     const ma_device_config config = trackCaptureConfig(ma_device_type_capture, &deviceId, file);
     if (device.init(config) != MA_SUCCESS) {
-        log.error("mic: Failed to initialize capture device.");
+        reportTrackEvent(log, TrackEventKind::failure, "microphone", TrackEventCode::openFailed, "mic: Failed to initialize capture device.");
         return;
     }
     // Reopened by its identifier on the backend it was found on: with the sound server gone, the

@@ -17,7 +17,8 @@ void runPlaybackRecorder(RecordingSettings settings) {
     // Declared before the device so that the device is stopped before the file is closed.
     WavTrackFile file;
     if (file.open(settings.projectDir / "output.wav") != MA_SUCCESS) {
-        log.error("playbackRecorder: Failed to initialize output file.");
+        reportTrackEvent(log, TrackEventKind::failure, "systemAudio", TrackEventCode::writeFailed,
+                         "playbackRecorder: Failed to initialize output file.");
         return;
     }
     recordingStatus.systemAudio.source.store(file.encoder());
@@ -44,7 +45,8 @@ void runPlaybackRecorder(RecordingSettings settings) {
             reportTrackEvent(log, TrackEventKind::failure, "systemAudio", TrackEventCode::noSoundServer,
                              "playbackRecorder: " + problem);
         }
-        log.error("playbackRecorder: Failed to initialize loopback device.");
+        reportTrackEvent(log, TrackEventKind::failure, "systemAudio", TrackEventCode::openFailed,
+                         "playbackRecorder: Failed to initialize loopback device.");
         return;
     }
     const std::string name = device.device()->capture.name;

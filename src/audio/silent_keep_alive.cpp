@@ -54,14 +54,14 @@ RefillEnd refillWhileRunning(SilentRenderStream& stream, const StreamMixFormat& 
 
         uint32_t padding = 0;
         if (streamFailed(stream.currentPadding(padding))) {
-            log.error("silent: GetCurrentPadding failed");
+            reportTrackEvent(log, TrackEventKind::lost, "keepAlive", TrackEventCode::deviceLost, "silent: GetCurrentPadding failed");
             return RefillEnd::outputLost;
         }
         const uint32_t frames = padding < bufferFrames ? bufferFrames - padding : 0;
         if (frames == 0) continue;
         uint8_t* data = nullptr;
         if (streamFailed(stream.getBuffer(frames, &data))) {
-            log.error("silent: GetBuffer failed");
+            reportTrackEvent(log, TrackEventKind::lost, "keepAlive", TrackEventCode::deviceLost, "silent: GetBuffer failed");
             return RefillEnd::outputLost;
         }
         const uint64_t bytes = uint64_t{format.bitsPerSample} * format.channels * frames / 8;
@@ -108,8 +108,8 @@ StreamStatus keepAliveOnce(SilentRenderStream& stream, spdlog::logger& log, std:
         outputLost = stepsDone < std::size(steps);
         if (outputLost) return status;
         if (afterLoss) {
-            log.info("silent: the output is back; playing silence again");
-            clearTrackFailure("keepAlive");
+            reportTrackEvent(log, TrackEventKind::back, "keepAlive", TrackEventCode::deviceBack,
+                             "silent: the output is back; playing silence again");
         }
     } else if (stepsDone <= renderClientStep) {
         // Without a render client there is nothing to refill, and the loop's first failure

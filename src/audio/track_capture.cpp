@@ -103,8 +103,10 @@ public:
         // Still missing: silence up to the end, so the file lasts as long as the recording.
         const uint64_t fill = status != nullptr ? status->fillUntilNow() : 0;
         writeSilence(file.encoder(), fill);
-        log.error("{} \"{}\" did not come back; {} has silence from {:.2f} s to its end at {:.2f} s", track.logPrefix,
-                  deviceName, file.name(), lostAtSeconds, lostAtSeconds + fileSeconds(framesNow() - lostAtFrames));
+        reportTrackEvent(log, TrackEventKind::failure, track.track, TrackEventCode::deviceLost,
+                         fmt::format("{} \"{}\" did not come back; {} has silence from {:.2f} s to its end at {:.2f} s",
+                                     track.logPrefix, deviceName, file.name(), lostAtSeconds,
+                                     lostAtSeconds + fileSeconds(framesNow() - lostAtFrames)));
     }
 
 private:
@@ -122,8 +124,9 @@ private:
     void declareLost() {
         lostAtFrames = framesNow();
         lostAtSeconds = fileSeconds(lostAtFrames);
-        log.error("{} lost \"{}\" {:.2f} s into {}; reopening it about once a second", track.logPrefix,
-                  deviceName, lostAtSeconds, file.name());
+        reportTrackEvent(log, TrackEventKind::lost, track.track, TrackEventCode::deviceLost,
+                         fmt::format("{} lost \"{}\" {:.2f} s into {}; reopening it about once a second", track.logPrefix,
+                                     deviceName, lostAtSeconds, file.name()));
         nextAttempt = Clock::now() + reopenPeriod;
     }
 
@@ -229,9 +232,10 @@ private:
                                          track.logPrefix, deviceName, lostAtSeconds, file.name(), fileSeconds(gap)));
             return;
         }
-        log.info("{} \"{}\" is back after {:.2f} s; {} has silence from {:.2f} s to {:.2f} s", track.logPrefix,
-                 deviceName, fileSeconds(gap), file.name(), lostAtSeconds, lostAtSeconds + fileSeconds(gap));
-        clearTrackFailure(track.track);
+        reportTrackEvent(log, TrackEventKind::back, track.track, TrackEventCode::deviceBack,
+                         fmt::format("{} \"{}\" is back after {:.2f} s; {} has silence from {:.2f} s to {:.2f} s",
+                                     track.logPrefix, deviceName, fileSeconds(gap), file.name(), lostAtSeconds,
+                                     lostAtSeconds + fileSeconds(gap)));
     }
 
     AudioDevice& device;
@@ -274,7 +278,7 @@ void recordUntilLowered(AudioDevice& device, WavTrackFile& file, const std::atom
                         const CaptureTrack& track) {
     if (device.start() != MA_SUCCESS) {
         device.close();
-        log.error(track.startFailedLine);
+        reportTrackEvent(log, TrackEventKind::failure, track.track, TrackEventCode::openFailed, track.startFailedLine);
         return;
     }
     restartIdleOutputClock(*device.device());
@@ -285,7 +289,8 @@ void recordUntilLowered(AudioDevice& device, WavTrackFile& file, const std::atom
     watch.finish();
     file.close();
     if (!file.failure().empty()) {
-        log.error("{} {} could not be written to the end ({}); it holds the audio up to the failure", track.logPrefix,
-                  file.name(), file.failure());
+        reportTrackEvent(log, TrackEventKind::failure, track.track, writeFailureCode(file.failure()),
+                         fmt::format("{} {} could not be written to the end ({}); it holds the audio up to the failure",
+                                     track.logPrefix, file.name(), file.failure()));
     }
 }

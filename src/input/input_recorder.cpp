@@ -11,6 +11,7 @@
 #include "recording_status.h"
 #include "run_flags.h"
 #include "wall_clock.h"
+#include "track_events.h"
 
 namespace {
 
@@ -27,8 +28,9 @@ std::string hookFailureReason(int status) {
 // Users need to know why their input track is empty; this is the input track's only log line.
 void logHookFailure(const RecordingSettings& settings, const std::string& reason) {
     if (settings.logger) {
-        settings.logger->error("input: the input hook could not start ({}); positions.json and clicks.json stay empty",
-                               reason);
+        reportTrackEvent(*settings.logger, TrackEventKind::failure, "input", TrackEventCode::openFailed,
+                         fmt::format("input: the input hook could not start ({}); positions.json and clicks.json stay empty",
+                                     reason));
     }
 }
 
@@ -61,7 +63,10 @@ void recordInput(const RecordingSettings& settings, const InputHookLibrary* libr
 
     std::string reason;
     const auto logUnwritten = [&](const char* name) {
-        if (settings.logger) settings.logger->error("input: {} could not be written ({})", name, reason);
+        if (settings.logger) {
+            reportTrackEvent(*settings.logger, TrackEventKind::failure, "input", writeFailureCode(reason),
+                             fmt::format("input: {} could not be written ({})", name, reason));
+        }
     };
     if (!writeTextFile(settings.projectDir / "positions.json", recordListJson(positionRecords), &reason)) {
         logUnwritten("positions.json");

@@ -68,7 +68,7 @@ void handleInputEvent(const uiohook_event& event, int64_t now) {
         }
         lastEventTime = now;
     }
-    if (!inputRecording.load()) return;
+    if (!inputRecording.load() || recordingPaused()) return;
     // Asked only for events that are kept: the answer is the same a few microseconds earlier,
     // and the gate drops most events of a fast mouse.
     kind.list->push_back({static_cast<int32_t>(event.data.mouse.x), static_cast<int32_t>(event.data.mouse.y),

@@ -68,17 +68,17 @@ void ScreenRecorder::run(RecordingSettings settings) {
     publishRateFigures(settings);
     std::string unavailable;
     if (!media.librariesAvailable(unavailable)) {
-        log.error("screenRecorder: {}; no screen video is recorded", unavailable);
+        reportTrackEvent(log, TrackEventKind::failure, "screen", TrackEventCode::openFailed, fmt::format("screenRecorder: {}; no screen video is recorded", unavailable));
         return;
     }
     logAdapters(settings);
 
     if (failed(createDevice(settings))) {
-        log.error("screenRecorder: createDevice failed");
+        reportTrackEvent(log, TrackEventKind::failure, "screen", TrackEventCode::openFailed, "screenRecorder: createDevice failed");
         return;
     }
     if (!prepare(settings)) {
-        log.error("screenRecorder: prepare failed");
+        reportTrackEvent(log, TrackEventKind::failure, "screen", TrackEventCode::openFailed, "screenRecorder: prepare failed");
         return;
     }
     for (const CaptureNote& note : capture.captureNotes()) {
@@ -143,7 +143,7 @@ void ScreenRecorder::run(RecordingSettings settings) {
 bool ScreenRecorder::prepare(const RecordingSettings& settings) {
     spdlog::logger& log = screenLog(settings);
     if (!screenDevice) {
-        log.error("screenRecorder: prepare failed");
+        reportTrackEvent(log, TrackEventKind::failure, "screen", TrackEventCode::openFailed, "screenRecorder: prepare failed");
         return false;
     }
     // The system refuses to duplicate an output that is still duplicated (E_INVALIDARG): let go of
@@ -158,12 +158,12 @@ bool ScreenRecorder::prepare(const RecordingSettings& settings) {
         // The platform's own words first: they are what the track's status shows.
         reportPlatformReason(settings, TrackEventCode::openFailed);
         switch (failedStep) {
-            case DuplicationStep::deviceQuery: log.error("screenRecorder: prepare failed"); break;
+            case DuplicationStep::deviceQuery: reportTrackEvent(log, TrackEventKind::failure, "screen", TrackEventCode::openFailed, "screenRecorder: prepare failed"); break;
             case DuplicationStep::adapterParent: break;
-            case DuplicationStep::enumOutputs: log.error("screenRecorder: EnumOutputs failed"); break;
-            case DuplicationStep::output1Query: log.error("screenRecorder: lDxgiOutput1 is null"); break;
+            case DuplicationStep::enumOutputs: reportTrackEvent(log, TrackEventKind::failure, "screen", TrackEventCode::openFailed, "screenRecorder: EnumOutputs failed"); break;
+            case DuplicationStep::output1Query: reportTrackEvent(log, TrackEventKind::failure, "screen", TrackEventCode::openFailed, "screenRecorder: lDxgiOutput1 is null"); break;
             case DuplicationStep::duplicateOutput:
-                log.error("screenRecorder: DuplicateOutput failed");
+                reportTrackEvent(log, TrackEventKind::failure, "screen", TrackEventCode::openFailed, "screenRecorder: DuplicateOutput failed");
                 log.error("screenRecorder: Operation failed. HRESULT: 0x{:X}, Message: {}", static_cast<uint32_t>(duplicated),
                           capture.messageText(duplicated));
                 break;
@@ -192,11 +192,11 @@ bool ScreenRecorder::prepare(const RecordingSettings& settings) {
         std::unique_ptr<VideoTexture> texture;
         if (failed(screenDevice->createTexture(step.kind, duplicationDesc, texture))) {
             reportPlatformReason(settings, TrackEventCode::openFailed);
-            log.error("screenRecorder: CreateTexture2D failed");
+            reportTrackEvent(log, TrackEventKind::failure, "screen", TrackEventCode::openFailed, "screenRecorder: CreateTexture2D failed");
             return false;
         }
         if (!texture) {
-            log.error(step.nullLine);
+            reportTrackEvent(log, TrackEventKind::failure, "screen", TrackEventCode::openFailed, step.nullLine);
             return false;
         }
         *step.owner = std::move(texture);
@@ -219,7 +219,7 @@ ScreenRecorder::Acquired ScreenRecorder::acquireFrame(std::unique_ptr<DesktopRes
         return beginOutage(acquired, settings);
     }
     if (failed(acquired)) {
-        log.info("screenRecorder: AcquireNextFrame failed");
+        reportTrackEvent(log, TrackEventKind::failure, "screen", TrackEventCode::captureFailed, "screenRecorder: AcquireNextFrame failed", TrackEventLine::info);
         return Acquired::failed;
     }
     return Acquired::frame;
@@ -228,17 +228,25 @@ ScreenRecorder::Acquired ScreenRecorder::acquireFrame(std::unique_ptr<DesktopRes
 void ScreenRecorder::logWriteFailed(const SinkWriter& writer, const RecordingSettings& settings) {
     const std::string line = videoWriteFailureLine(writer, screenFileName);
     if (line.empty()) {
-        screenLog(settings).info("screenRecorder: WriteFrame failed");
+        reportTrackEvent(screenLog(settings), TrackEventKind::failure, "screen", TrackEventCode::writeFailed,
+                         "screenRecorder: WriteFrame failed", TrackEventLine::info);
         return;
     }
-    screenLog(settings).error("screenRecorder: {}", line);
+    reportTrackEvent(screenLog(settings), TrackEventKind::failure, "screen", writeFailureCode(writer.writeFailure()),
+                     "screenRecorder: " + line);
     writeFailureSaid = true;
 }
 
 void ScreenRecorder::logFileProblems(const SinkWriter& writer, const RecordingSettings& settings) {
     const VideoFileLines lines = videoFileLines(writer, screenFileName, writeFailureSaid);
-    if (!lines.error.empty()) screenLog(settings).error("screenRecorder: {}", lines.error);
-    if (!lines.warning.empty()) screenLog(settings).warn("screenRecorder: {}", lines.warning);
+    if (!lines.error.empty()) {
+        reportTrackEvent(screenLog(settings), TrackEventKind::failure, "screen", writeFailureCode(writer.writeFailure()),
+                         "screenRecorder: " + lines.error);
+    }
+    if (!lines.warning.empty()) {
+        reportTrackEvent(screenLog(settings), TrackEventKind::warning, "screen", TrackEventCode::writeFailed,
+                         "screenRecorder: " + lines.warning);
+    }
 }
 
 void ScreenRecorder::noteFirstSample(int64_t wallTicks, const RecordingSettings& settings) {
@@ -264,10 +272,11 @@ ScreenRecorder::LoopEnd ScreenRecorder::captureLoop(SinkWriter& writer, uint32_t
         if (got == Acquired::failed) return LoopEnd::failed;
         const bool frameAcquired = got == Acquired::frame;
 
-        // The sample shows the desktop as it was acquired, not as it was after the copy.
-        const bool dating = screenRecording.load();
+        // The sample shows the desktop as it was acquired, not as it was after the copy. While
+        // paused the desktop is still followed, and the pauses are left out of the sample times.
+        const bool dating = screenRecording.load() && !recordingPaused();
         const int64_t acquiredWall = dating && firstSample ? clock.wallTicks() : 0;
-        const int64_t acquiredSteady = dating ? clock.steadyTicks() : 0;
+        const int64_t acquiredSteady = dating ? clock.steadyTicks() - pausedTicksSoFar() : 0;
         captureFrame(resource.get());
 
         if (!dating) {
@@ -310,7 +319,7 @@ ScreenRecorder::LoopEnd ScreenRecorder::constantRateLoop(SinkWriter& writer, uin
 
     while (screenRunning.load()) {
         std::unique_ptr<DesktopResource> resource;
-        if (!screenRecording.load()) {
+        if (!screenRecording.load() || recordingPaused()) {
             const Acquired got = acquireFrame(resource, settings, static_cast<uint32_t>(1000 / fps));
             if (got == Acquired::stopped) return LoopEnd::stopped;
             if (got == Acquired::failed) return LoopEnd::failed;
@@ -320,12 +329,13 @@ ScreenRecorder::LoopEnd ScreenRecorder::constantRateLoop(SinkWriter& writer, uin
             }
             continue;
         }
+        // The grid runs on a clock that leaves the pauses out.
         if (!started) {
             started = true;
-            firstTickSteady = clock.steadyTicks();
+            firstTickSteady = clock.steadyTicks() - pausedTicksSoFar();
             firstSampleWallTicks = clock.wallTicks();
         }
-        const int64_t now = clock.steadyTicks() - firstTickSteady;
+        const int64_t now = clock.steadyTicks() - pausedTicksSoFar() - firstTickSteady;
         if (now < tickTime(nextTick)) {
             // Asleep until the slot opens; the flags are looked at again then.
             clock.sleepMillis(static_cast<uint32_t>((tickTime(nextTick) - now + 9999) / 10000));

@@ -94,15 +94,15 @@ void WebcamRecorder::run(const RecordingSettings& settings) {
     spdlog::logger& log = webcamLog(settings);
     std::string unavailable;
     if (!platform.librariesAvailable(unavailable)) {
-        log.error("WebcamRecorder:{}; no webcam video is recorded", unavailable);
+        reportTrackEvent(log, TrackEventKind::failure, "webcam", TrackEventCode::openFailed, fmt::format("WebcamRecorder:{}; no webcam video is recorded", unavailable));
         return;
     }
     if (failed(platform.initializeThread())) {
-        log.error("WebcamRecorder:COM initialisation failed.");
+        reportTrackEvent(log, TrackEventKind::failure, "webcam", TrackEventCode::openFailed, "WebcamRecorder:COM initialisation failed.");
         return;
     }
     if (failed(platform.startup())) {
-        log.error("WebcamRecorder:Media Foundation initialisation failed.");
+        reportTrackEvent(log, TrackEventKind::failure, "webcam", TrackEventCode::openFailed, "WebcamRecorder:Media Foundation initialisation failed.");
     } else {
         record(settings, log);  // releases every object it obtained (the writer last) before returning
         platform.shutdown();
@@ -120,7 +120,7 @@ WebcamRecorder::Open WebcamRecorder::open(const RecordingSettings& settings, spd
         failure = result;
         if (again) return Open::unavailable;
         if (line != nullptr && cameraTroubleOf(result) == CameraTrouble::none) {
-            log.error(line);
+            reportTrackEvent(log, TrackEventKind::failure, "webcam", TrackEventCode::openFailed, line);
             return Open::failed;
         }
         return Open::unavailable;
@@ -129,7 +129,7 @@ WebcamRecorder::Open WebcamRecorder::open(const RecordingSettings& settings, spd
     CameraListStep listStep = CameraListStep::enumerate;
     HResult result = platform.listDevices(camera.devices, listStep);
     if (failed(result)) {
-        if (!again) log.error(listStepLine(listStep));
+        if (!again) reportTrackEvent(log, TrackEventKind::failure, "webcam", TrackEventCode::openFailed, listStepLine(listStep));
         return again ? Open::unavailable : Open::failed;
     }
     size_t position = static_cast<size_t>(settings.webcamIndex);
@@ -142,13 +142,14 @@ WebcamRecorder::Open WebcamRecorder::open(const RecordingSettings& settings, spd
     }
     if (settings.webcamIndex < 0 || position >= camera.devices.size()) {
         if (again) return fail(hresult::videoDeviceRemoved, nullptr);
-        log.error("WebcamRecorder:No video device at index {} ({} found).", settings.webcamIndex, camera.devices.size());
+        reportTrackEvent(log, TrackEventKind::failure, "webcam", TrackEventCode::openFailed,
+                         fmt::format("WebcamRecorder:No video device at index {} ({} found).", settings.webcamIndex, camera.devices.size()));
         return Open::failed;
     }
     CameraDevice& device = *camera.devices[position];
     std::string friendlyName;
     if (failed(device.friendlyName(friendlyName))) {
-        if (!again) log.error("WebcamRecorder:Error retrieving video device friendly name.");
+        if (!again) reportTrackEvent(log, TrackEventKind::failure, "webcam", TrackEventCode::openFailed, "WebcamRecorder:Error retrieving video device friendly name.");
         return again ? Open::unavailable : Open::failed;
     }
     if (!again) {
@@ -172,7 +173,7 @@ WebcamRecorder::Open WebcamRecorder::chooseType(const RecordingSettings& setting
     CameraReader& reader = *camera.reader;
     std::unique_ptr<CameraMediaType> first;
     if (failed(reader.nativeMediaType(0, first)) || !first) {
-        if (!again) log.error("WebcamRecorder:Failed to get native media type.");
+        if (!again) reportTrackEvent(log, TrackEventKind::failure, "webcam", TrackEventCode::unsupportedFormat, "WebcamRecorder:Failed to get native media type.");
         return again ? Open::unavailable : Open::failed;
     }
     std::vector<NativeTypeFacts> facts;
@@ -182,7 +183,11 @@ WebcamRecorder::Open WebcamRecorder::chooseType(const RecordingSettings& setting
         const HResult listed = reader.nativeMediaType(index, type);
         if (listed == hresult::noMoreTypes) break;
         if (failed(listed) || !type) {
-            if (!typesListed) log.error("WebcamRecorder:Failed to get native media type at index {}.", index);
+            // The list is only logged; the track goes on with the types it has.
+            if (!typesListed) {
+                reportTrackEvent(log, TrackEventKind::warning, "webcam", TrackEventCode::unsupportedFormat,
+                                 fmt::format("WebcamRecorder:Failed to get native media type at index {}.", index), TrackEventLine::error);
+            }
             break;
         }
         if (!typesListed) logNativeMediaType(*type, index, settings.logger);
@@ -235,11 +240,11 @@ WebcamRecorder::Open WebcamRecorder::chooseType(const RecordingSettings& setting
     }
     uint32_t width = 0, height = 0, rateNumerator = 0, rateDenominator = 0;
     if (failed(camera.chosen->frameSize(width, height))) {
-        log.error("WebcamRecorder:Failed to get frame size.");
+        reportTrackEvent(log, TrackEventKind::failure, "webcam", TrackEventCode::unsupportedFormat, "WebcamRecorder:Failed to get frame size.");
         return Open::failed;
     }
     if (failed(camera.chosen->frameRate(rateNumerator, rateDenominator))) {
-        log.error("WebcamRecorder:Failed to get frame rate.");
+        reportTrackEvent(log, TrackEventKind::failure, "webcam", TrackEventCode::unsupportedFormat, "WebcamRecorder:Failed to get frame rate.");
         return Open::failed;
     }
     if (position < facts.size()) {
@@ -315,7 +320,7 @@ void WebcamRecorder::record(const RecordingSettings& settings, spdlog::logger& l
     WebcamWriterStep writerStep = WebcamWriterStep::createAttributes;
     if (failed(platform.createWriter(settings.projectDir / "webcam.mp4", *camera.delivered, writer, streamIndex, writerStep)) ||
         !writer) {
-        log.error(writerStepLine(writerStep));
+        reportTrackEvent(log, TrackEventKind::failure, "webcam", TrackEventCode::writeFailed, writerStepLine(writerStep));
         return;
     }
 
@@ -346,7 +351,7 @@ void WebcamRecorder::record(const RecordingSettings& settings, spdlog::logger& l
             // (still busy) is simply tried again.
             if (!awaitingReturn) {
                 sayUnavailable(log, read, true);
-                lostAtReading = clock();
+                lostAtReading = clock() - pausedTicksSoFar();
             }
             awaitingReturn = true;
             cameraAway = true;
@@ -362,15 +367,17 @@ void WebcamRecorder::record(const RecordingSettings& settings, spdlog::logger& l
                                                "converted back ({}); opening it again",
                                                platform.errorText(restored)));
             if (failed(restored)) {
-                if (!awaitingReturn) lostAtReading = clock();
+                if (!awaitingReturn) lostAtReading = clock() - pausedTicksSoFar();
                 awaitingReturn = true;
                 cameraAway = true;
                 continue;
             }
             continue;  // a frame that came with the change is in the new type
         }
-        if (!sample) continue;
-        const int64_t reading = clock();
+        // Read and let go while paused, so the camera's queue stays fresh.
+        if (!sample || recordingPaused()) continue;
+        // Sample times leave the pauses out.
+        const int64_t reading = clock() - pausedTicksSoFar();
         if (firstSample) {
             sampleTime = 0;
             firstSample = false;
@@ -395,14 +402,14 @@ void WebcamRecorder::record(const RecordingSettings& settings, spdlog::logger& l
         }
         previousReading = reading;
         if (failed(sample->setSampleTime(sampleTime)) || failed(sample->setSampleDuration(sampleDuration))) {
-            log.error("WebcamRecorder:Set video sample time failed.");
+            reportTrackEvent(log, TrackEventKind::failure, "webcam", TrackEventCode::writeFailed, "WebcamRecorder:Set video sample time failed.");
             loopFailed = true;
             break;
         }
         if (failed(writer->writeSample(streamIndex, std::move(sample)))) {
             const std::string line = videoWriteFailureLine(*writer, "webcam.mp4");
             writeFailureSaid = !line.empty();
-            log.error("WebcamRecorder:{}", line.empty() ? "Write video sample failed." : line);
+            reportTrackEvent(log, TrackEventKind::failure, "webcam", writeFailureCode(writer->writeFailure()), "WebcamRecorder:" + (line.empty() ? std::string("Write video sample failed.") : line));
             loopFailed = true;
             break;
         }
@@ -415,7 +422,7 @@ void WebcamRecorder::record(const RecordingSettings& settings, spdlog::logger& l
     if (awaitingReturn && !loopFailed) {
         const double endsAt = static_cast<double>(sampleTime) / 1e7;
         if (samplesWritten > 0) {
-            addTrackGap("webcam", sampleTime, sampleTime + (clock() - previousReading));
+            addTrackGap("webcam", sampleTime, sampleTime + (clock() - pausedTicksSoFar() - previousReading));
         }
         reportTrackEvent(log, TrackEventKind::failure, "webcam", TrackEventCode::deviceLost,
                          fmt::format("WebcamRecorder:\"{}\" did not come back; webcam.mp4 ends at {:.2f} s", cameraName, endsAt));
@@ -426,7 +433,7 @@ void WebcamRecorder::record(const RecordingSettings& settings, spdlog::logger& l
         // A camera that never delivered leaves no file; its loss line says why.
         if (failed(writer->finalize()) && writer->writeFailure().empty() && writer->finishFailure().empty() &&
             !(awaitingReturn && samplesWritten == 0)) {
-            log.error("WebcamRecorder:Error finalising H.264 sink writer.");
+            reportTrackEvent(log, TrackEventKind::failure, "webcam", TrackEventCode::writeFailed, "WebcamRecorder:Error finalising H.264 sink writer.");
         }
     } else if (samplesWritten > 0) {
         // Keep what was recorded before the error playable.
@@ -435,8 +442,12 @@ void WebcamRecorder::record(const RecordingSettings& settings, spdlog::logger& l
         }
     }
     const VideoFileLines lines = videoFileLines(*writer, "webcam.mp4", writeFailureSaid);
-    if (!lines.error.empty()) log.error("WebcamRecorder:{}", lines.error);
-    if (!lines.warning.empty()) log.warn("WebcamRecorder:{}", lines.warning);
+    if (!lines.error.empty()) {
+        reportTrackEvent(log, TrackEventKind::failure, "webcam", writeFailureCode(writer->writeFailure()), "WebcamRecorder:" + lines.error);
+    }
+    if (!lines.warning.empty()) {
+        reportTrackEvent(log, TrackEventKind::warning, "webcam", TrackEventCode::writeFailed, "WebcamRecorder:" + lines.warning);
+    }
     // A writer dropped without finalising, having written nothing, leaves no file.
 }
 

@@ -198,3 +198,34 @@ test('SIGTERM ends the recording the same way', async () => {
   assert.equal(await take.exit, 0, take.stderr);
   assert.match(take.stderr, /SIGTERM: stopping\n/);
 });
+
+test('in a terminal, space pauses every track and space again goes on; Ctrl-C is a key there', async () => {
+  const dir = path.join(tempDir(), 'take');
+  // script(1) gives the command a terminal and passes what is written to it as typed keys.
+  const child = spawn('script', ['-qfec', `${process.execPath} ${bin} record ${dir} --no-mic --no-system-audio`, '/dev/null'],
+    { stdio: ['pipe', 'pipe', 'pipe'] });
+  let out = '';
+  child.stdout.on('data', (d) => { out += d; });
+  const exit = new Promise((resolve) => child.on('close', resolve));
+  const until = async (pattern) => {
+    for (let i = 0; i < 500 && !pattern.test(out) && child.exitCode === null; i++) await new Promise((resolve) => setTimeout(resolve, 20));
+    assert.match(out, pattern);
+  };
+  const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+  await until(/space to pause/);
+  await sleep(800);
+  child.stdin.write(' ');
+  await until(/paused; space to go on/);
+  await until(/❚❚ PAUSED/);
+  await sleep(1000);
+  child.stdin.write(' ');
+  await until(/recording again/);
+  await sleep(800);
+  child.stdin.write('\x03');
+  assert.equal(await exit, 0, out);
+  assert.match(out, /SIGINT: stopping/);
+  const { pauses, tracks } = readJson(dir, 'tracks.json');
+  assert.equal(pauses.length, 1);
+  assert.ok(pauses[0].end - pauses[0].start >= 1000, JSON.stringify(pauses));
+  assert.equal(tracks[0].status, 'recorded');
+});

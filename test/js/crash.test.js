@@ -184,7 +184,7 @@ for (const freed of [false, true]) {
     for (const wav of wavs) {
       // With room again a WAV may go on; otherwise it stops at the failure.
       const line = `${wav} could not be written to the end (No space left on device)`;
-      if (!freed) assert.ok(messages.some((m) => m.includes(line)), messages.join('\n'));
+      if (!freed) assert.ok(failures.some((f) => f.message.includes(line) && f.code === 'diskFull'), messages.join('\n'));
       assert.ok(readWav(path.join(projectDir, wav)).durationMs > 500);
     }
     for (const name of [...jsonFiles, 'tracks.json']) {
@@ -194,7 +194,7 @@ for (const freed of [false, true]) {
     // The video: its own line, and it plays to within its last fragment (about a second) of the
     // failure.
     const videoLine = 'screenRecorder: output.mp4 could not be written to the end (No space left on device); it holds the video up to the failure';
-    assert.deepEqual(failures.filter((f) => f.track === 'screen').map((f) => f.message), [videoLine]);
+    assert.deepEqual(failures.filter((f) => f.track === 'screen').map((f) => [f.code, f.message]), [['diskFull', videoLine]]);
     const video = path.join(projectDir, 'output.mp4');
     const { streams, seconds } = probeVideo(video);
     assert.deepEqual(streams, [{ codec_type: 'video', codec_name: 'h264' }]);
@@ -213,7 +213,7 @@ for (const freed of [false, true]) {
     if (freed) {
       const tracks = JSON.parse(fs.readFileSync(path.join(projectDir, 'tracks.json'), 'utf8')).tracks;
       assert.deepEqual(tracks.find((e) => e.kind === 'screen').reason, videoLine);
-      assert.equal(tracks.find((e) => e.kind === 'screen').status, 'failed');
+      assert.deepEqual([tracks.find((e) => e.kind === 'screen').status, tracks.find((e) => e.kind === 'screen').code], ['failed', 'diskFull']);
     }
   });
 }

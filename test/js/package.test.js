@@ -53,12 +53,17 @@ test('the packed package installs and records without build tools', async (t) =>
       const until = Date.now() + 1000;
       while (Date.now() < until);
       recorder.end();
-      console.log(JSON.stringify({ resolved: require.resolve('desktracks'), status: getStatus() }));`;
+      const api = require('desktracks');
+      const surface = ['record', 'inspect', 'writeOverview', 'recover', 'listMics', 'listCameras', 'listDevices'].filter((f) => typeof api[f] !== 'function');
+      let inner = 'reachable';
+      try { require('desktracks/lib/record'); } catch (err) { inner = err.code; }
+      console.log(JSON.stringify({ resolved: require.resolve('desktracks'), status: getStatus(), surface, inner }));`;
     const ran = spawnSync(process.execPath, ['-e', script], { cwd: project, env, encoding: 'utf8', timeout: 60000 });
     assert.equal(ran.status, 0, ran.stderr);
     const result = JSON.parse(ran.stdout.trim().split('\n').pop());
     assert.ok(result.resolved.startsWith(path.join(project, 'node_modules', 'desktracks')));
     assert.ok(result.status.screen.samples > 0 && result.status.failures.length === 0, JSON.stringify(result.status));
+    assert.deepEqual([result.surface, result.inner], [[], 'ERR_PACKAGE_PATH_NOT_EXPORTED'], 'the exports are the package\'s surface');
     const probe = execFileSync('ffprobe', ['-v', 'error', '-show_entries', 'stream=codec_name', '-of', 'csv=p=0',
       path.join(project, 'take', 'output.mp4')], { encoding: 'utf8' });
     assert.equal(probe.trim(), 'h264');

@@ -17,11 +17,21 @@ const record = (recorder, options) => {
 };
 const endLines = (dir) => logMessages(dir).filter((m) => ['end', 'write end'].includes(m));
 
-test('module surface: the exports, exactly three methods, no call without new or on a foreign this', () => {
-  assert.deepEqual(Object.keys(require(path.join(repoRoot, 'build', 'Release', 'desktracks.node'))),
-    ['Recorder', 'getStatus', 'readVideoFrames', 'listCameras', 'recoverProject']);
-  assert.deepEqual(Object.keys(require('../..')), ['Recorder', 'getStatus', 'listCameras', 'recover']);
-  assert.deepEqual(Object.getOwnPropertyNames(Recorder.prototype).sort(), ['constructor', 'end', 'getMics', 'start']);
+test('module surface: the exports, exactly three methods on the add-on\'s class, no call without new or on a foreign this', () => {
+  const addon = require(path.join(repoRoot, 'build', 'Release', 'desktracks.node'));
+  assert.deepEqual(Object.keys(addon),
+    ['Recorder', 'stopRecording', 'pauseRecording', 'resumeRecording', 'getStatus', 'readVideoFrames', 'listCameras', 'listMicDetails',
+      'recoverProject']);
+  assert.deepEqual(Object.keys(require('../..')),
+    ['Recorder', 'getStatus', 'listCameras', 'listMicDetails', 'recover', 'record', 'inspect', 'writeOverview', 'listMics', 'listDevices']);
+  assert.deepEqual(Object.getOwnPropertyNames(addon.Recorder.prototype).sort(), ['constructor', 'end', 'getMics', 'start']);
+  assert.deepEqual(Object.getOwnPropertyNames(Recorder.prototype).sort(), ['constructor', 'pause', 'resume', 'stop']);
+  assert.ok(new Recorder() instanceof require('events').EventEmitter);
+  for (const fn of ['stopRecording', 'pauseRecording', 'resumeRecording']) {
+    for (const bad of [undefined, {}, new Date()]) {
+      assert.throws(() => addon[fn](bad), { name: 'TypeError', message: 'Expected a Recorder as the first argument' });
+    }
+  }
   assert.throws(() => Recorder(), { name: 'TypeError', message: "Class constructors cannot be invoked without 'new'" });
   assert.throws(() => new Recorder().end.call({}));
   assert.throws(() => new Recorder().start.call(42, {}));

@@ -74,7 +74,7 @@ test('status during and after a recording', async (t) => {
   });
 });
 
-test('a track that fails is named with its log line, and the next start begins from zero', async () => {
+test('a track that fails is named with its log line and code, and the next start begins from zero', async () => {
   const recorder = new Recorder();
   const projectDir = tempDir();
   recorder.start({ projectDir, micIndex: 99 });
@@ -82,7 +82,7 @@ test('a track that fails is named with its log line, and the next start begins f
   const status = getStatus();
   recorder.end();
   const line = logMessages(projectDir).find((m) => m.startsWith('mic: '));
-  assert.deepEqual(status.failures, [{ track: 'microphone', message: line }]);
+  assert.deepEqual(status.failures, [{ track: 'microphone', message: line, code: 'openFailed' }]);
   assert.match(line, /^mic: No capture device at micIndex 99/);
 
   recorder.start({ projectDir: tempDir() });

@@ -108,13 +108,13 @@ test('failed tracks have their entries and leave the others recording: device mi
   const tracks = readTracks(projectDir);
   const lines = logMessages(projectDir);
   const lineOf = (prefix) => lines.find((l) => l.startsWith(prefix) && !/VIDEO_|^screenRecorder: All resources/.test(l));
-  assert.deepEqual(tracks.map((e) => [e.kind, e.status, e.reason, e.start, e.count]), [
+  assert.deepEqual(tracks.map((e) => [e.kind, e.status, e.code, e.reason, e.start, e.count]), [
     // The X11 reason, not the set-up step's fixed line, is what the screen's entry gives.
-    ['screen', 'failed', lineOf('screenRecorder: no X display: DISPLAY is not set'), null, 0],
-    ['webcam', 'failed', `WebcamRecorder:No video device at index ${webcamIndex} (${webcamIndex} found).`, null, 0],
-    ['microphone', 'failed', lineOf('mic: '), null, 0],
-    ['systemAudio', 'recorded', '', tracks[3].start, tracks[3].count],
-    ['input', 'failed', lineOf('input: '), null, 0]]);
+    ['screen', 'failed', 'noDisplay', lineOf('screenRecorder: no X display: DISPLAY is not set'), null, 0],
+    ['webcam', 'failed', 'openFailed', `WebcamRecorder:No video device at index ${webcamIndex} (${webcamIndex} found).`, null, 0],
+    ['microphone', 'failed', 'openFailed', lineOf('mic: '), null, 0],
+    ['systemAudio', 'recorded', null, '', tracks[3].start, tracks[3].count],
+    ['input', 'failed', 'openFailed', lineOf('input: '), null, 0]]);
   assert.match(tracks[2].reason, /^mic: No capture device at micIndex 99/);
   assert.match(tracks[4].reason, /^input: the input hook could not start \(cannot open the X display/);
   assert.ok(tracks[3].count > 8000, 'the system audio records');

@@ -1,6 +1,9 @@
 // Compiled with `tsc --noEmit` by test/js/types.test.js: the typings must accept real use and
 // reject misuse (the @ts-expect-error lines fail the build if the typings stop catching them).
-import { Recorder, MicInfo, StartOptions, RecordingStatus, getStatus, CameraInfo, listCameras, TracksFile } from '../../lib';
+import {
+  Recorder, MicInfo, StartOptions, RecordingStatus, getStatus, CameraInfo, listCameras, TracksFile, TrackEvent, TrackEventCode,
+  MetaFile, InputRecord, CursorInfoFile, record, inspect, writeOverview, recover, listMics, listDevices, Inspection, RecoveredFile,
+} from '../../lib';
 
 const recorder = new Recorder();
 const mics: MicInfo[] | null = recorder.getMics();
@@ -45,6 +48,60 @@ void failed;
 // @ts-expect-error the status is read, not written
 getStatus({});
 
+// Events, stop, pause.
+recorder.on('lost', (event: TrackEvent) => {
+  const code: TrackEventCode = event.code;
+  const when: number = event.time;
+  void code;
+  void when;
+}).once('failure', (event) => void event.message.length);
+// @ts-expect-error no such event
+recorder.on('explode', () => {});
+// @ts-expect-error the codes are a closed set
+const notACode: TrackEventCode = 'kaboom';
+void notACode;
+const stopped: Promise<void> = recorder.stop();
+void stopped;
+const paused: boolean = recorder.pause() && recorder.resume();
+void paused;
+const failureCodes: TrackEventCode[] = status.failures.map((f) => f.code);
+void failureCodes;
+const trackCode: TrackEventCode | null = tracks.tracks[0]?.code ?? null;
+void trackCode;
+
+// The files.
+const meta: MetaFile = JSON.parse('{}');
+const metaTime: number = meta.time + meta.rx[2];
+void metaTime;
+const positions: InputRecord[] = JSON.parse('[]');
+const shapes: string[] = positions.filter((r) => r.type === 1).map((r) => r.cursorName);
+void shapes;
+const cursors: CursorInfoFile = JSON.parse('null');
+void (cursors && cursors.Arrow?.isColor);
+
+// The helpers an app builds on.
+const micList: MicInfo[] | null = listMics();
+const devices = listDevices();
+void micList;
+void (devices.cameras ?? devices.cameraError);
+const handle = record({ dir: '/tmp/take', seconds: 2, mic: false }, { onEvent: (kind, event) => void `${kind} ${event.code}` });
+handle.finished.then((result) => {
+  const looked: Inspection = inspect(result.dir);
+  const picture: string = writeOverview(looked).file;
+  const recovered: RecoveredFile[] = recover(result.dir);
+  void picture;
+  void recovered;
+});
+// @ts-expect-error inspect takes a folder
+inspect(42);
+// @ts-expect-error the handle's options are start options
+const wrong: string = handle.options;
+void wrong;
+
+const pausedFor: number = (tracks.pauses ?? []).reduce((sum, p) => sum + p.end - p.start, 0) + status.pausedMs;
+void pausedFor;
+const open: boolean = status.pauses.some((p) => p.end === null) === status.paused;
+void open;
 // Cursor images: the index and the timeline as an editor reads them.
 import type { CursorImageIndex, CursorShown } from '../../lib';
 const cursorIndex: CursorImageIndex = JSON.parse('{"images": []}');

@@ -23,7 +23,8 @@ for (const host of ['node.exe', 'renamed']) {
     const run = await runWindowsNode(
       `
       report('exports', Object.keys(require(process.env.DESKTRACKS_ADDON_PATH)));
-      report('prototype', Object.getOwnPropertyNames(Recorder.prototype).sort());
+      report('prototype', Object.getOwnPropertyNames(require(process.env.DESKTRACKS_ADDON_PATH).Recorder.prototype).sort());
+      report('packagePrototype', Object.getOwnPropertyNames(Recorder.prototype).sort());
       const recorder = new Recorder();
       report('notAnObject', [[], [null], [42], ['dir']].map((args) => outcome(() => recorder.start(...args))));
       report('badArea', ['0,0,10,10', [1, 2, 3], [10, 20, 'x', 40]].map((area) => outcome(() => recorder.start({ area }))));
@@ -48,8 +49,10 @@ for (const host of ['node.exe', 'renamed']) {
     assert.equal(run.status, 0, run.stderr);
 
     await t.test('it loads and exports Recorder (start, end, getMics), getStatus, listCameras, readVideoFrames and recoverProject', () => {
-      assert.deepEqual(r.exports.sort(), ['Recorder', 'getStatus', 'listCameras', 'readVideoFrames', 'recoverProject']);
+      assert.deepEqual(r.exports.sort(), ['Recorder', 'getStatus', 'listCameras', 'listMicDetails', 'pauseRecording', 'readVideoFrames',
+        'recoverProject', 'resumeRecording', 'stopRecording']);
       assert.deepEqual(r.prototype, ['constructor', 'end', 'getMics', 'start']);
+      assert.deepEqual(r.packagePrototype, ['constructor', 'pause', 'resume', 'stop']);
       assert.equal(r.host, host === 'renamed' ? 'desktracks-host.exe' : 'node.exe');
     });
 

@@ -42,9 +42,21 @@ Napi::Value GetStatus(const Napi::CallbackInfo& info) {
         Napi::Object failure = Napi::Object::New(env);
         failure.Set("track", Napi::String::New(env, s.failures[i].track));
         failure.Set("message", Napi::String::New(env, s.failures[i].message));
+        failure.Set("code", Napi::String::New(env, trackEventCodeName(s.failures[i].code)));
         failures.Set(i, failure);
     }
     status.Set("failures", failures);
+    status.Set("paused", Napi::Boolean::New(env, s.paused));
+    status.Set("pausedMs", Napi::Number::New(env, s.pausedMs));
+    Napi::Array pauses = Napi::Array::New(env, s.pauses.size());
+    for (uint32_t i = 0; i < s.pauses.size(); ++i) {
+        Napi::Object pause = Napi::Object::New(env);
+        pause.Set("start", Napi::Number::New(env, static_cast<double>(s.pauses[i].startTicks) / 10000.0));
+        pause.Set("end", s.pauses[i].endTicks != 0 ? Napi::Number::New(env, static_cast<double>(s.pauses[i].endTicks) / 10000.0)
+                                                   : env.Null());
+        pauses.Set(i, pause);
+    }
+    status.Set("pauses", pauses);
     Napi::Array warnings = Napi::Array::New(env, s.warnings.size());
     for (uint32_t i = 0; i < s.warnings.size(); ++i) {
         Napi::Object warning = Napi::Object::New(env);

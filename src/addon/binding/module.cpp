@@ -12,6 +12,9 @@ static Napi::Object Init(Napi::Env env, Napi::Object exports) {
     bindHostImports();  // before any Node-API call
     prepareProcessForRecorderThreads();
     exports.Set("Recorder", Recorder::DefineClass(env));
+    exports.Set("stopRecording", Napi::Function::New<Recorder::StopRecording>(env, "stopRecording"));
+    exports.Set("pauseRecording", Napi::Function::New<Recorder::PauseRecording>(env, "pauseRecording"));
+    exports.Set("resumeRecording", Napi::Function::New<Recorder::ResumeRecording>(env, "resumeRecording"));
     exports.Set("getStatus", Napi::Function::New<GetStatus>(env, "getStatus"));
     exports.Set("readVideoFrames", Napi::Function::New<ReadVideoFrames>(env, "readVideoFrames"));
     exports.Set("listCameras", Napi::Function::New(env, ListCameras, "listCameras"));

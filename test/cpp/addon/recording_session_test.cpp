@@ -14,6 +14,7 @@
 
 #include "addon/meta_json.h"
 #include "addon/recording_session.h"
+#include "recording_state.h"
 #include "run_flags.h"
 #include "screen_figures.h"
 
@@ -28,10 +29,10 @@ void note(const std::string& event) {
 }
 
 // Each fake recorder waits for its own flag to fall, like the real ones, then notes its return.
-template <std::atomic<bool>* flag, const char* name>
+template <std::atomic<bool> RunFlags::*flag, const char* name>
 void fakeRecorder(RecordingSettings) {
     note(std::string("run ") + name);
-    while (flag->load()) std::this_thread::yield();
+    while ((processRecordingState().flags.*flag).load()) std::this_thread::yield();
     note(std::string("done ") + name);
 }
 
@@ -40,12 +41,12 @@ constexpr char silent[] = "silent", playback[] = "playback", screen[] = "screen"
 
 RecorderEntryPoints fakeEntries() {
     RecorderEntryPoints entries = defaultRecorderEntryPoints();
-    entries.silent = fakeRecorder<&silentRunning, silent>;
-    entries.playback = fakeRecorder<&playbackRunning, playback>;
-    entries.screen = fakeRecorder<&screenRunning, screen>;
-    entries.mic = fakeRecorder<&micRunning, mic>;
-    entries.input = fakeRecorder<&inputRunning, input>;
-    entries.webcam = fakeRecorder<&webcamRunning, webcam>;
+    entries.silent = fakeRecorder<&RunFlags::silentRunning, silent>;
+    entries.playback = fakeRecorder<&RunFlags::playbackRunning, playback>;
+    entries.screen = fakeRecorder<&RunFlags::screenRunning, screen>;
+    entries.mic = fakeRecorder<&RunFlags::micRunning, mic>;
+    entries.input = fakeRecorder<&RunFlags::inputRunning, input>;
+    entries.webcam = fakeRecorder<&RunFlags::webcamRunning, webcam>;
     entries.requestInputStop = [] { note("stop input"); };
     entries.joinInput = [](std::thread& t) {
         t.join();

@@ -1,5 +1,5 @@
 // The live status: audio routed to its track by encoder, the peak of each 100 ms block, the
-// screen rate over the last second, and failure lines picked out of the recording log.
+// screen rate over the last second, and the failures, losses and returns that tracks report.
 #include <gtest/gtest.h>
 
 #include <spdlog/sinks/null_sink.h>
@@ -8,11 +8,13 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "addon/live_status.h"
 #include "recording_status.h"
+#include "track_events.h"
 #include "wall_clock.h"
 
 namespace {
@@ -65,36 +67,46 @@ TEST(RecordingStatus, ScreenSamplesCountAndTheLastSecondIsWholeBuckets) {
     endLiveStatus();
 }
 
-TEST(RecordingStatus, FailureLinesNameTheirTrackOnce) {
+TEST(RecordingStatus, ReportedFailuresNameTheirTrackOnceWithTheirCode) {
     auto logger = quietLogger();
-    beginLiveStatus(*logger);
-    logger->info("screenRecorder: VIDEO_FPS: 30");
-    logger->info("mic: something worth knowing");
-    logger->error("mic: Failed to initialize capture device.");
-    logger->error("mic: a second line of the same failure");
-    logger->info("screenRecorder: WriteFrame failed");  // the screen loop's failures are info lines
-    logger->error("somebody else: not a track");
-    std::vector<std::pair<std::string, std::string>> failures;
-    for (const auto& f : readRecordingStatus().failures) failures.emplace_back(f.track, f.message);
-    EXPECT_EQ(failures, (std::vector<std::pair<std::string, std::string>>{
-                            {"microphone", "mic: Failed to initialize capture device."}, {"screen", "screenRecorder: WriteFrame failed"}}));
+    beginLiveStatus();
+    std::vector<TrackEvent> heard;
+    attachTrackEventListener(*logger, [&heard](const TrackEvent& e) { heard.push_back(e); });
+    logger->error("mic: a plain line is not a failure");
+    reportTrackEvent(*logger, TrackEventKind::warning, "screen", TrackEventCode::other, "screenRecorder: worth knowing");
+    reportTrackEvent(*logger, TrackEventKind::failure, "microphone", TrackEventCode::openFailed, "mic: the first word");
+    reportTrackEvent(*logger, TrackEventKind::failure, "microphone", TrackEventCode::writeFailed, "mic: a second word");
+    reportTrackEvent(*logger, TrackEventKind::failure, "screen", TrackEventCode::other, "screenRecorder: WriteFrame failed",
+                     TrackEventLine::info);
+    std::vector<std::tuple<std::string, std::string, TrackEventCode>> failures;
+    for (const auto& f : readRecordingStatus().failures) failures.emplace_back(f.track, f.message, f.code);
+    EXPECT_EQ(failures, (std::vector<std::tuple<std::string, std::string, TrackEventCode>>{
+                            {"microphone", "mic: the first word", TrackEventCode::openFailed},
+                            {"screen", "screenRecorder: WriteFrame failed", TrackEventCode::other}}));
+    ASSERT_EQ(heard.size(), 4u) << "every report reaches the listener, warnings too";
+    EXPECT_EQ(heard[2].code, TrackEventCode::writeFailed);
+    EXPECT_EQ(heard[2].track, "microphone");
+    EXPECT_NEAR(static_cast<double>(heard[3].wallTicks), static_cast<double>(wallClockTicks()), 1e7);
     endLiveStatus();
 
-    beginLiveStatus(*quietLogger());
+    beginLiveStatus();
     EXPECT_TRUE(readRecordingStatus().failures.empty()) << "a new recording starts with none";
     endLiveStatus();
 }
 
 TEST(RecordingStatus, ATrackThatComesBackLeavesTheFailures) {
     auto logger = quietLogger();
-    beginLiveStatus(*logger);
-    logger->error("mic: lost \"VirtualMic\" 1.00 s into mivox.wav; reopening it about once a second");
-    logger->error("playbackRecorder: lost \"Monitor of Speaker\" 1.00 s into output.wav; reopening it about once a second");
+    beginLiveStatus();
+    std::vector<std::string> kinds;
+    attachTrackEventListener(*logger, [&kinds](const TrackEvent& e) { kinds.push_back(trackEventKindName(e.kind)); });
+    reportTrackEvent(*logger, TrackEventKind::lost, "microphone", TrackEventCode::deviceLost, "mic: lost");
+    reportTrackEvent(*logger, TrackEventKind::lost, "systemAudio", TrackEventCode::deviceLost, "playbackRecorder: lost");
     ASSERT_EQ(readRecordingStatus().failures.size(), 2u);
-    clearTrackFailure("microphone");
+    reportTrackEvent(*logger, TrackEventKind::back, "microphone", TrackEventCode::deviceBack, "mic: back");
     const RecordingStatusSnapshot s = readRecordingStatus();
     ASSERT_EQ(s.failures.size(), 1u);
     EXPECT_EQ(s.failures[0].track, "systemAudio");
+    EXPECT_EQ(kinds, (std::vector<std::string>{"lost", "lost", "back"}));
     endLiveStatus();
 }
 
