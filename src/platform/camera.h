@@ -23,8 +23,8 @@ constexpr HResult videoDeviceRemoved = static_cast<HResult>(0xC00D3EA2u);
 // MF_E_HW_MFT_FAILED_START_STREAMING; ERROR_BUSY (V4L2's EBUSY) elsewhere.
 constexpr HResult cameraStreamingFailed = static_cast<HResult>(0xC00D3704u);
 constexpr HResult deviceBusy = static_cast<HResult>(0x800700AAu);
-// E_ACCESSDENIED: the privacy setting (or the device's permissions) keep the camera from this app.
-constexpr HResult accessDenied = static_cast<HResult>(0x80070005u);
+// hresult::accessDenied (video_result.h): the privacy setting (or the device's permissions) keep
+// the camera from this app.
 // Success, but the frames now come in another type than before (the camera changed its format).
 constexpr HResult formatChanged = static_cast<HResult>(0x000D0020u);
 }  // namespace hresult
