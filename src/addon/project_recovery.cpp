@@ -1,12 +1,13 @@
 #include "addon/project_recovery.h"
 
 #include <fstream>
-#include <sstream>
+#include <set>
 #include <system_error>
 
 #include "addon/meta_json.h"
 #include "audio/wav_track_file.h"
 #include "input/cursor_catalogue.h"
+#include "input/input_record_text.h"
 #include "input/input_records.h"
 #include "input/text_file.h"
 #include "platform/video_file_finishing.h"
@@ -55,6 +56,16 @@ void rebuild(const std::filesystem::path& dir, const char* name, const std::stri
     }
 }
 
+void rebuildList(const std::filesystem::path& dir, const char* name, const std::vector<InputRecord>& records, bool& allWritten,
+                 std::vector<RecoveredFile>& report) {
+    if (writeRecordList(dir / name, records)) {
+        report.push_back({name, "recovered", -1, std::to_string(records.size()) + " records from the journal"});
+    } else {
+        allWritten = false;
+        report.push_back({name, "failed", -1, "cannot be written"});
+    }
+}
+
 void recoverFromJournal(const std::filesystem::path& dir, std::vector<RecoveredFile>& report) {
     const std::filesystem::path journalPath = dir / journalFileName;
     std::ifstream in(journalPath, std::ios::binary);
@@ -65,20 +76,32 @@ void recoverFromJournal(const std::filesystem::path& dir, std::vector<RecoveredF
         }
         return;
     }
-    std::stringstream text;
-    text << in.rdbuf();
+    // Read a line at a time: the input records, most of a long journal, go straight into their
+    // compact lists; the few other lines are kept as text for their own readers.
+    std::vector<InputRecord> positions;
+    std::vector<InputRecord> clicks;
+    std::set<std::string> cursorNames;
+    std::string others;
+    std::string line;
+    while (std::getline(in, line)) {
+        InputRecord record{};
+        bool click = false;
+        if (readJournalRecord(line, record, click, cursorNames)) {
+            (click ? clicks : positions).push_back(record);
+        } else {
+            others += line;
+            others += '\n';
+        }
+    }
     in.close();
-    const std::string journal = text.str();
 
     bool allWritten = true;
-    const InputJournalFiles input = inputFilesFromJournal(journal);
-    rebuild(dir, "positions.json", input.positions, std::to_string(input.positionCount) + " records from the journal",
-            allWritten, report);
-    rebuild(dir, "clicks.json", input.clicks, std::to_string(input.clickCount) + " records from the journal", allWritten,
-            report);
-    const std::string cursors = cursorInfoFromJournal(journal);
+    rebuildList(dir, "positions.json", positions, allWritten, report);
+    std::vector<InputRecord>().swap(positions);
+    rebuildList(dir, "clicks.json", clicks, allWritten, report);
+    const std::string cursors = cursorInfoFromJournal(others);
     if (!cursors.empty()) rebuild(dir, "cursor_info.json", cursors, "from the journal", allWritten, report);
-    const std::string meta = metaJsonFromJournal(journal);
+    const std::string meta = metaJsonFromJournal(others);
     if (!meta.empty()) rebuild(dir, "meta.json", meta, "from the journal", allWritten, report);
     std::error_code ignored;
     if (allWritten && !meta.empty()) std::filesystem::remove(journalPath, ignored);

@@ -4,8 +4,9 @@
 
 #include "input/cursor_catalogue.h"
 #include "input/hook_lifecycle.h"
+#include "input/input_record_text.h"
+#include "input/input_record_writer.h"
 #include "input/input_records.h"
-#include "input/text_file.h"
 #include "recording_status.h"
 #include "run_flags.h"
 #include "wall_clock.h"
@@ -44,14 +45,19 @@ void recordInput(const RecordingSettings& settings, const InputHookLibrary* libr
     setTrackDevice("input", "libuiohook global input hook");
     captureCursorShapes();
     if (settings.journal) journalCursorShapes(*settings.journal);
-    inputJournal = settings.journal;
+    InputRecordWriter writer(settings.journal, settings.logger);
+    writer.start();
+    inputQueue = &writer.queue();
     if (library == nullptr) {
         logHookFailure(settings, loadError);
     } else if (inputRunning.load()) {
         // A recording that has already ended by now never gets a hook.
         runHook(settings, *library);
     }
+    // The hook calls back on this thread only, and no longer: the queue can go.
+    inputQueue = nullptr;
     inputHook.returned();
+    writer.stop();
     const int64_t hookStart = recordingStatus.inputTiming.startTicks.load();
     if (hookStart != 0) markTrackEnd(recordingStatus.inputTiming, wallClockTicks() - hookStart);
 
@@ -59,10 +65,8 @@ void recordInput(const RecordingSettings& settings, const InputHookLibrary* libr
     const auto logUnwritten = [&](const char* name) {
         if (settings.logger) settings.logger->error("input: {} could not be written ({})", name, reason);
     };
-    if (!writeTextFile(settings.projectDir / "positions.json", recordListJson(positionRecords), &reason)) {
-        logUnwritten("positions.json");
-    }
-    if (!writeTextFile(settings.projectDir / "clicks.json", recordListJson(clickRecords), &reason)) logUnwritten("clicks.json");
+    if (!writeRecordList(settings.projectDir / "positions.json", positionRecords, &reason)) logUnwritten("positions.json");
+    if (!writeRecordList(settings.projectDir / "clicks.json", clickRecords, &reason)) logUnwritten("clicks.json");
     if (!writeCursorInfo(settings.projectDir / "cursor_info.json", reason)) logUnwritten("cursor_info.json");
 
     resetInputRecords();
