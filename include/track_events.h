@@ -35,6 +35,7 @@ enum class TrackEventCode {
     partialCapture,     // only part of the screen can be seen (a Wayland session's X server)
     queueFull,          // records were lost because a queue was full
     other,
+    sizeLimit,          // the file outgrew what its format can count (a WAV past 4 GB)
 };
 
 // The code's name as programs see it ("deviceLost", ...).

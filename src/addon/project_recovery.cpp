@@ -40,9 +40,12 @@ void recoverWav(const std::filesystem::path& dir, const char* name, std::vector<
     if (!result.valid) {
         report.push_back({name, "failed", -1, result.problem});
     } else if (result.changed) {
-        report.push_back({name, "recovered", result.seconds, "RIFF and data sizes mended"});
+        report.push_back({name, "recovered", result.seconds,
+                          result.pastSizeLimit ? "RIFF and data sizes mended to the 4 GB maximum; the data runs past it to the end of the file"
+                                               : "RIFF and data sizes mended"});
     } else {
-        report.push_back({name, "unchanged", result.seconds, "sizes match the data"});
+        report.push_back({name, "unchanged", result.seconds,
+                          result.pastSizeLimit ? "sizes state the 4 GB maximum; the data runs past it to the end of the file" : "sizes match the data"});
     }
 }
 

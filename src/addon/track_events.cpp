@@ -23,6 +23,7 @@ const char* trackEventCodeName(TrackEventCode code) {
     case TrackEventCode::partialCapture: return "partialCapture";
     case TrackEventCode::queueFull: return "queueFull";
     case TrackEventCode::other: return "other";
+    case TrackEventCode::sizeLimit: return "sizeLimit";
     }
     return "other";
 }

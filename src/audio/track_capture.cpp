@@ -9,6 +9,7 @@
 #include "platform/audio_stream_state.h"
 #include "platform/idle_output_clock.h"
 #include "recording_status.h"
+#include "track_events.h"
 
 namespace {
 
@@ -159,6 +160,12 @@ void recordUntilLowered(AudioDevice& device, WavTrackFile& file, const std::atom
     device.close();
     watch.finish();
     file.close();
+    if (file.pastSizeLimit()) {
+        reportTrackEvent(log, TrackEventKind::warning, track.track, TrackEventCode::sizeLimit,
+                         fmt::format("{} {} holds more than the 4 GB a WAV header can count; its sizes state the 4 GB maximum, "
+                                     "which FFmpeg and miniaudio read as \"to the end of the file\", but other players may stop at 4 GB",
+                                     track.logPrefix, file.name()));
+    }
     if (!file.failure().empty()) {
         log.error("{} {} could not be written to the end ({}); it holds the audio up to the failure", track.logPrefix,
                   file.name(), file.failure());
