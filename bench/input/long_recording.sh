@@ -12,7 +12,7 @@ build_bench() {  # <source dir> <build dir> <output>
   local src=$1 build=$2
   c++ -std=c++17 -O2 -I"$src/include" -I"$src/src" -isystem "$root/third_party/trixie/usr/include" \
     -isystem "$root/third_party/uiohook/libuiohook/include" "$root/bench/input/long_recording.cpp" "$build/libdesktracks_core.a" \
-    $(pkg-config --libs libavformat libavcodec libavutil libswscale x11 xext xfixes xdamage xrandr xcursor) -lspdlog -lfmt -lpthread -ldl -o "$3"
+    $(pkg-config --libs libavformat libavcodec libavutil libswscale x11 xext xfixes xdamage xrandr xcursor) -lyuv -lspdlog -lfmt -lpthread -ldl -lm -o "$3"
 }
 build_bench "$root" "$root/${BUILD_DIR:-build}" "$work/after"
 sides=(after)

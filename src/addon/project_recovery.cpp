@@ -1,5 +1,6 @@
 #include "addon/project_recovery.h"
 
+#include <algorithm>
 #include <fstream>
 #include <set>
 #include <system_error>
@@ -83,6 +84,11 @@ void recoverFromJournal(const std::filesystem::path& dir, std::vector<RecoveredF
     // compact lists; the few other lines are kept as text for their own readers.
     std::vector<InputRecord> positions;
     std::vector<InputRecord> clicks;
+    // Room for as many moves as the journal could hold (no line is shorter than 80 bytes), so the
+    // list never doubles; pages that are never filled take no memory.
+    std::error_code sizeUnknown;
+    const uintmax_t journalBytes = std::filesystem::file_size(journalPath, sizeUnknown);
+    if (!sizeUnknown) positions.reserve(static_cast<size_t>(std::min<uintmax_t>(journalBytes / 80, 20'000'000)));
     std::set<std::string> cursorNames;
     std::string others;
     std::string line;

@@ -24,7 +24,7 @@ constexpr uint32_t notSyncFlags = 0x00010000 | 0x01000000;
 
 // Bounds past which a header is damaged, not large.
 constexpr uint64_t largestFragmentHeader = 256u << 20;
-constexpr uint32_t largestSampleCount = 50'000'000;
+constexpr uint32_t largestSampleCount = 20'000'000;  // 92 hours at 60 frames a second
 
 struct SampleDefaults {
     uint32_t duration = 0;
@@ -41,7 +41,7 @@ struct Reading {
     // Keeps `sample` if it lies wholly in the file; ends the reading otherwise.
     void add(Mp4Sample sample) {
         if (ended) return;
-        if (sample.offset < 0 || sample.offset > movie.fileSize || sample.size > movie.fileSize - sample.offset) {
+        if (sample.offset < 0 || movie.samples.size() >= largestSampleCount || sample.offset > movie.fileSize || sample.size > movie.fileSize - sample.offset) {
             ended = true;
             return;
         }
@@ -236,6 +236,8 @@ void readFragment(const std::vector<uint8_t>& bytes, int64_t moofAt, Reading& re
             const uint32_t runFlags = versionAndFlags & 0xFFFFFF;
             const bool signedOffsets = (versionAndFlags >> 24) == 1;
             const uint32_t count = run.u32();
+            // A damaged count; nothing after it can be trusted.
+            if (count > largestSampleCount || (!(runFlags & sizePerSample) && defaults.size == 0 && count > 0)) break;
             int64_t offset = runEnd;
             if (runFlags & dataOffsetPresent) offset = base + static_cast<int32_t>(run.u32());
             const bool firstFlagsPresent = (runFlags & firstSampleFlagsPresent) != 0;
