@@ -32,7 +32,7 @@ drop_caches() { sync; echo 3 > /proc/sys/vm/drop_caches 2>/dev/null || echo "   
 echo "load: $(cat /proc/loadavg)"
 for gb in ${SIZES_GB:-0.1 1 5}; do
   file="$work/fragmented.mp4"
-  bytes=$(awk -v g="$gb" 'BEGIN { printf "%d", g * 1e9 }')
+  bytes=$(awk -v g="$gb" 'BEGIN { printf "%.0f", g * 1e9 }')  # mawk's %d stops at 2^31
   # FFmpeg's -stream_loop stops short of 2.3 GB here; a concatenation of enough copies does not.
   copies=$(( bytes / $(stat -c %s "$work/clip.mp4") + 2 ))
   for _ in $(seq "$copies"); do echo "file '$work/clip.mp4'"; done > "$work/clips.txt"
