@@ -34,4 +34,6 @@ struct RecordingSettings {
     int32_t webcamIndex = -1;
     // Exactly fps screen samples a second on a 1/fps grid instead of one per capture pass.
     bool constantFrameRate = false;
+    // Every distinct cursor image shown is kept in cursors/, with a timeline of when each was in force.
+    bool cursorImages = true;
 };

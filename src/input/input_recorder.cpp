@@ -3,6 +3,7 @@
 #include <spdlog/spdlog.h>
 
 #include "input/cursor_catalogue.h"
+#include "input/cursor_image_recorder.h"
 #include "input/hook_lifecycle.h"
 #include "input/input_record_text.h"
 #include "input/input_record_writer.h"
@@ -48,6 +49,7 @@ void recordInput(const RecordingSettings& settings, const InputHookLibrary* libr
     InputRecordWriter writer(settings.journal, settings.logger);
     writer.start();
     inputQueue = &writer.queue();
+    CursorImageRecorder cursorImages(settings);
     if (library == nullptr) {
         logHookFailure(settings, loadError);
     } else if (inputRunning.load()) {
@@ -58,6 +60,7 @@ void recordInput(const RecordingSettings& settings, const InputHookLibrary* libr
     inputQueue = nullptr;
     inputHook.returned();
     writer.stop();
+    cursorImages.finish();
     const int64_t hookStart = recordingStatus.inputTiming.startTicks.load();
     if (hookStart != 0) markTrackEnd(recordingStatus.inputTiming, wallClockTicks() - hookStart);
 
