@@ -10,9 +10,12 @@
 #include <nlohmann/json_fwd.hpp>
 
 // The file beside the tracks that a recording appends to as it goes: what meta.json needs once it
-// is known, the cursor shapes and every input record. Each line is one JSON object and reaches
-// the operating system as soon as it is written, so recovery can rebuild the JSON files of a
-// recording whose process died. A finished recording removes it.
+// is known, the cursor shapes and every input record. Each line is one JSON object with a "kind"
+// member saying what it holds; readers skip kinds they do not know, so new kinds can be added.
+// Lines reach the operating system as soon as they are written (input records within a tenth of
+// a second), so recovery can rebuild the JSON files of a recording whose process died. It is only
+// ever appended to and read from start to end, so it has no size limit of its own (past 4 GB
+// included). A finished recording removes it.
 constexpr const char* journalFileName = "journal.jsonl";
 
 class RecordingJournal {
@@ -25,6 +28,9 @@ public:
 
     // Appends `line` (one JSON object, no newline) and hands it to the operating system. Any thread.
     void append(const std::string& line);
+    // Appends whole lines (each ending in a newline) with one write, and hands them to the
+    // operating system. Any thread.
+    void appendText(const std::string& lines);
 
 private:
     explicit RecordingJournal(std::FILE* stream);

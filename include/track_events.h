@@ -39,6 +39,7 @@ enum class TrackEventCode {
     other,
     captureFailed,      // the screen or camera stopped delivering images for good
     formatChanged,      // the device changed its format mid-stream
+    sizeLimit,          // the file outgrew what its format can count (a WAV past 4 GB)
 };
 
 // The code's name as programs see it ("deviceLost", ...).

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "input/cursor_catalogue.h"
+#include "input/input_record_writer.h"
 #include "input/input_records.h"
 #include "run_flags.h"
 #include "wall_clock.h"
@@ -57,21 +58,28 @@ int main() {
     std::printf("standard cursors measured (theme loaded) in %.1f ms\n",
                 std::chrono::duration<double, std::milli>(Clock::now() - captureStart).count());
 
+    // Room for every kept record: the writer is drained only between the measurements.
+    InputRecordWriter writer(nullptr, nullptr, 2 * count);
+    inputQueue = &writer.queue();
     resetInputRecords();
     const int64_t base = wallClockMillis();
     handleInputEvent(move(0), base);
     print("dropped by the gate", measure(count, [&](int i) { handleInputEvent(move(i), base + 1); }));
 
+    writer.drain();
     resetInputRecords();
     print("kept (cursor query + record)", measure(count, [&](int i) { handleInputEvent(move(i), base + 10 * (i + 1)); }));
 
+    writer.drain();
     resetInputRecords();
     print("inputDispatchProc, back-to-back events", measure(count, [&](int i) {
               uiohook_event event = move(i);
               inputDispatchProc(&event);
           }));
+    writer.drain();
     std::printf("records kept from %d back-to-back events: %zu\n", count, positionRecords.size());
 
+    inputQueue = nullptr;
     resetInputRecords();
     clearCursorShapes();
     setAllRunFlags(false);

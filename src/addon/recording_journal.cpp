@@ -24,6 +24,12 @@ void RecordingJournal::append(const std::string& line) {
     std::fflush(stream);
 }
 
+void RecordingJournal::appendText(const std::string& lines) {
+    std::lock_guard<std::mutex> lock(mutex);
+    std::fwrite(lines.data(), 1, lines.size(), stream);
+    std::fflush(stream);
+}
+
 std::vector<nlohmann::json> journalEntries(const std::string& text, const char* kind) {
     std::vector<nlohmann::json> entries;
     size_t start = 0;

@@ -51,6 +51,7 @@ const char* trackEventCodeName(TrackEventCode code) {
     case TrackEventCode::other: return "other";
     case TrackEventCode::captureFailed: return "captureFailed";
     case TrackEventCode::formatChanged: return "formatChanged";
+    case TrackEventCode::sizeLimit: return "sizeLimit";
     }
     return "other";
 }

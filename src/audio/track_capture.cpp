@@ -288,6 +288,12 @@ void recordUntilLowered(AudioDevice& device, WavTrackFile& file, const std::atom
     device.close();
     watch.finish();
     file.close();
+    if (file.pastSizeLimit()) {
+        reportTrackEvent(log, TrackEventKind::warning, track.track, TrackEventCode::sizeLimit,
+                         fmt::format("{} {} holds more than the 4 GB a WAV header can count; its sizes state the 4 GB maximum, "
+                                     "which FFmpeg and miniaudio read as \"to the end of the file\", but other players may stop at 4 GB",
+                                     track.logPrefix, file.name()));
+    }
     if (!file.failure().empty()) {
         reportTrackEvent(log, TrackEventKind::failure, track.track, writeFailureCode(file.failure()),
                          fmt::format("{} {} could not be written to the end ({}); it holds the audio up to the failure",

@@ -19,8 +19,28 @@ std::FILE* openFile(const std::filesystem::path& file, bool update) {
 #endif
 }
 
+// Past 2 GB a `long` offset no longer reaches on Windows.
+int seekFile(std::FILE* stream, int64_t offset, int whence) {
+#ifdef _WIN32
+    return _fseeki64(stream, offset, whence);
+#else
+    return fseeko(stream, static_cast<off_t>(offset), whence);
+#endif
+}
+
+int64_t tellFile(std::FILE* stream) {
+#ifdef _WIN32
+    return _ftelli64(stream);
+#else
+    return ftello(stream);
+#endif
+}
+
+// A RIFF size counts up to 4 GB; past that it stays at the largest it can state.
+uint32_t riffSize(uint64_t value) { return value > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(value); }
+
 void putLittleEndian32(uint8_t* out, uint64_t value) {
-    const uint32_t clamped = value > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(value);
+    const uint32_t clamped = riffSize(value);
     for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(clamped >> (8 * i));
 }
 
@@ -34,11 +54,10 @@ uint32_t getLittleEndian32(const uint8_t* in) {
 bool writeWavSizes(std::FILE* stream, int64_t dataOffset, uint64_t dataBytes) {
     uint8_t size[4];
     putLittleEndian32(size, static_cast<uint64_t>(dataOffset) - 8 + dataBytes);
-    bool ok = std::fseek(stream, 4, SEEK_SET) == 0 && std::fwrite(size, 1, 4, stream) == 4;
+    bool ok = seekFile(stream, 4, SEEK_SET) == 0 && std::fwrite(size, 1, 4, stream) == 4;
     putLittleEndian32(size, dataBytes);
-    ok = ok && std::fseek(stream, static_cast<long>(dataOffset - 4), SEEK_SET) == 0 &&
-         std::fwrite(size, 1, 4, stream) == 4;
-    ok = std::fseek(stream, 0, SEEK_END) == 0 && ok;
+    ok = ok && seekFile(stream, dataOffset - 4, SEEK_SET) == 0 && std::fwrite(size, 1, 4, stream) == 4;
+    ok = seekFile(stream, 0, SEEK_END) == 0 && ok;
     return std::fflush(stream) == 0 && ok;
 }
 
@@ -66,8 +85,9 @@ ma_result WavTrackFile::open(const std::filesystem::path& file) {
         stream = nullptr;
         return result;
     }
-    dataOffset = std::ftell(stream);
+    dataOffset = tellFile(stream);
     dataBytes = 0;
+    sizeLimitPassed = false;
     pending.clear();
     writeError.clear();
     direct = false;
@@ -78,6 +98,7 @@ ma_result WavTrackFile::open(const std::filesystem::path& file) {
 void WavTrackFile::close() {
     if (!opened) return;
     ma_encoder_uninit(encoderState.get());
+    sizeLimitPassed = static_cast<uint64_t>(dataOffset) - 8 + dataBytes > 0xFFFFFFFFu;
     // The encoder's sizes count what it was given; after a failure the file holds less.
     if (!writeError.empty()) writeWavSizes(stream, dataOffset, dataBytes);
     std::fclose(stream);
@@ -123,7 +144,7 @@ ma_result WavTrackFile::seekProc(ma_encoder* encoder, ma_int64 offset, ma_seek_o
         self->direct = true;
     }
     const int whence = origin == ma_seek_origin_start ? SEEK_SET : origin == ma_seek_origin_end ? SEEK_END : SEEK_CUR;
-    return std::fseek(self->stream, static_cast<long>(offset), whence) == 0 ? MA_SUCCESS : MA_ERROR;
+    return seekFile(self->stream, offset, whence) == 0 ? MA_SUCCESS : MA_ERROR;
 }
 
 WavMendResult mendWavFile(const std::filesystem::path& file) {
@@ -147,7 +168,7 @@ WavMendResult mendWavFile(const std::filesystem::path& file) {
         std::memcmp(riff.data() + 8, "WAVE", 4) == 0) {
         int64_t at = 12;
         uint8_t chunk[8];
-        while (std::fseek(stream, static_cast<long>(at), SEEK_SET) == 0 && std::fread(chunk, 1, 8, stream) == 8) {
+        while (seekFile(stream, at, SEEK_SET) == 0 && std::fread(chunk, 1, 8, stream) == 8) {
             const uint32_t size = getLittleEndian32(chunk + 4);
             if (std::memcmp(chunk, "data", 4) == 0) {
                 dataOffset = at + 8;
@@ -165,7 +186,8 @@ WavMendResult mendWavFile(const std::filesystem::path& file) {
     result.valid = true;
     const uint64_t held = (fileSize - static_cast<uint64_t>(dataOffset)) / trackBlockAlign * trackBlockAlign;
     const uint64_t statedRiff = getLittleEndian32(riff.data() + 4);
-    const bool agrees = statedData == held && statedRiff == static_cast<uint64_t>(dataOffset) - 8 + held &&
+    // Past 4 GB the sizes agree when they state the most they can.
+    const bool agrees = statedData == riffSize(held) && statedRiff == riffSize(static_cast<uint64_t>(dataOffset) - 8 + held) &&
                         fileSize == static_cast<uint64_t>(dataOffset) + held;
     bool ok = true;
     if (!agrees) {
@@ -182,5 +204,6 @@ WavMendResult mendWavFile(const std::filesystem::path& file) {
         result.problem = "the header could not be rewritten";
     }
     result.seconds = static_cast<double>(held) / (trackSampleRate * trackBlockAlign);
+    result.pastSizeLimit = static_cast<uint64_t>(dataOffset) - 8 + held > 0xFFFFFFFFu;
     return result;
 }

@@ -37,6 +37,9 @@ public:
     const std::string& name() const { return fileName; }
     // Why the file stopped growing (the system's reason), empty while every write succeeded.
     const std::string& failure() const { return writeError; }
+    // After close(): the file holds more than the 4 GB a WAV header can count (about 37 hours of
+    // the track format). Its sizes then state 4 GB; readers that trust them stop there.
+    bool pastSizeLimit() const { return sizeLimitPassed; }
     // Stable for the owner's lifetime: the device keeps it as its user data.
     ma_encoder* encoder() { return encoderState.get(); }
 
@@ -56,6 +59,7 @@ private:
     std::vector<char> pending;  // PCM not yet in the file
     std::string writeError;
     std::string fileName;
+    bool sizeLimitPassed = false;
 };
 
 // What mending a WAV file found.
@@ -63,6 +67,7 @@ struct WavMendResult {
     bool valid = false;    // a RIFF/WAVE file with a data chunk
     bool changed = false;  // the header (or a torn last sample) was corrected
     double seconds = 0;    // the audio the file holds now
+    bool pastSizeLimit = false;  // more than the 4 GB its header can count; the sizes state 4 GB
     std::string problem;   // why it is not valid
 };
 

@@ -5,8 +5,9 @@
 #include "input/cursor_catalogue.h"
 #include "input/cursor_image_recorder.h"
 #include "input/hook_lifecycle.h"
+#include "input/input_record_text.h"
+#include "input/input_record_writer.h"
 #include "input/input_records.h"
-#include "input/text_file.h"
 #include "platform/thread_dpi.h"
 #include "recording_status.h"
 #include "run_flags.h"
@@ -48,7 +49,9 @@ void recordInput(const RecordingSettings& settings, const InputHookLibrary* libr
     setTrackDevice("input", "libuiohook global input hook");
     captureCursorShapes();
     if (settings.journal) journalCursorShapes(*settings.journal);
-    inputJournal = settings.journal;
+    InputRecordWriter writer(settings.journal, settings.logger);
+    writer.start();
+    inputQueue = &writer.queue();
     CursorImageRecorder cursorImages(settings);
     if (library == nullptr) {
         logHookFailure(settings, loadError);
@@ -56,7 +59,10 @@ void recordInput(const RecordingSettings& settings, const InputHookLibrary* libr
         // A recording that has already ended by now never gets a hook.
         runHook(settings, *library);
     }
+    // The hook calls back on this thread only, and no longer: the queue can go.
+    inputQueue = nullptr;
     inputHook.returned();
+    writer.stop();
     cursorImages.finish();
     const int64_t hookStart = recordingStatus.inputTiming.startTicks.load();
     if (hookStart != 0) markTrackEnd(recordingStatus.inputTiming, wallClockTicks() - hookStart);
@@ -68,10 +74,8 @@ void recordInput(const RecordingSettings& settings, const InputHookLibrary* libr
                              fmt::format("input: {} could not be written ({})", name, reason));
         }
     };
-    if (!writeTextFile(settings.projectDir / "positions.json", recordListJson(positionRecords), &reason)) {
-        logUnwritten("positions.json");
-    }
-    if (!writeTextFile(settings.projectDir / "clicks.json", recordListJson(clickRecords), &reason)) logUnwritten("clicks.json");
+    if (!writeRecordList(settings.projectDir / "positions.json", positionRecords, &reason)) logUnwritten("positions.json");
+    if (!writeRecordList(settings.projectDir / "clicks.json", clickRecords, &reason)) logUnwritten("clicks.json");
     if (!writeCursorInfo(settings.projectDir / "cursor_info.json", reason)) logUnwritten("cursor_info.json");
 
     resetInputRecords();

@@ -68,6 +68,32 @@ TEST_F(WavTrackFileTest, MendingStatesTheDataThereIsAndDropsATornSample) {
     EXPECT_EQ(le32(bytes, 4), 36u + 16002u);
 }
 
+// Past 4 GB (about 37 hours of the track format) the header states the most it can, which
+// readers take as "to the end of the file"; mending leaves such a header as it is.
+TEST_F(WavTrackFileTest, PastFourGigabytesTheSizesStateTheirMaximum) {
+    {
+        WavTrackFile track;
+        ASSERT_EQ(track.open(file), MA_SUCCESS);
+        const std::vector<int16_t> frames(8000, 7);
+        ASSERT_EQ(ma_encoder_write_pcm_frames(track.encoder(), frames.data(), frames.size(), nullptr), MA_SUCCESS);
+    }
+    const uint64_t data = (uint64_t{1} << 32) + 32000;  // a hole in the file beyond the first half second
+    std::filesystem::resize_file(file, 44 + data + 1);
+    const WavMendResult mended = mendWavFile(file);
+    EXPECT_TRUE(mended.valid);
+    EXPECT_TRUE(mended.changed);
+    EXPECT_TRUE(mended.pastSizeLimit);
+    EXPECT_DOUBLE_EQ(mended.seconds, static_cast<double>(data) / 32000);
+    EXPECT_EQ(std::filesystem::file_size(file), 44 + data);
+    std::vector<uint8_t> header(44);
+    std::ifstream(file, std::ios::binary).read(reinterpret_cast<char*>(header.data()), 44);
+    EXPECT_EQ(le32(header, 4), 0xFFFFFFFFu);
+    EXPECT_EQ(le32(header, 40), 0xFFFFFFFFu);
+    const WavMendResult again = mendWavFile(file);
+    EXPECT_TRUE(again.valid);
+    EXPECT_FALSE(again.changed);
+}
+
 TEST_F(WavTrackFileTest, AFileThatIsNoWavIsReportedAndLeftAlone) {
     std::ofstream(file, std::ios::binary) << "not a wav at all";
     const WavMendResult mended = mendWavFile(file);

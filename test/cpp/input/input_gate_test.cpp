@@ -5,6 +5,7 @@
 
 #include <tuple>
 
+#include "input/input_record_writer.h"
 #include "input/input_records.h"
 #include "run_flags.h"
 #include "wall_clock.h"
@@ -24,11 +25,16 @@ protected:
     void SetUp() override {
         resetInputRecords();
         inputRunning = inputRecording = true;
+        inputQueue = &writer.queue();
     }
     void TearDown() override {
         inputRunning = inputRecording = false;
+        inputQueue = nullptr;
         resetInputRecords();
     }
+    // The records reach the lists through the writer.
+    void drained() { writer.drain(); }
+    InputRecordWriter writer{nullptr, nullptr};
     static constexpr int64_t t0 = 1'700'000'000'000;
 };
 
@@ -38,6 +44,7 @@ TEST_F(InputGate, MovesAndDragsWithin10MsOfTheLastPassingOneAreDropped) {
     handleInputEvent(event(EVENT_MOUSE_MOVED, 3, 3), t0 + 9);  // dropped events do not move the gate
     handleInputEvent(event(EVENT_MOUSE_DRAGGED, 4, 4), t0 + 10);
     handleInputEvent(event(EVENT_MOUSE_MOVED, 5, 5), t0 - 3'600'000);  // a clock set back an hour
+    drained();
     std::vector<int64_t> passed;
     for (const InputRecord& record : positionRecords) passed.push_back(record.time);
     EXPECT_EQ(passed, (std::vector<int64_t>{t0, t0 + 10, t0 - 3'600'000}));
@@ -55,6 +62,7 @@ TEST_F(InputGate, EveryPressAndReleasePassesWhateverComesBetween) {
         handleInputEvent(event(EVENT_MOUSE_RELEASED, 10, 10, 1), now + gap);
         handleInputEvent(event(EVENT_MOUSE_CLICKED, 10, 10, 1), now + gap);
     }
+    drained();
     ASSERT_EQ(clickRecords.size(), 32u);
     for (size_t i = 0; i < clickRecords.size(); i += 2) {
         const int64_t gap = static_cast<int64_t>(i / 2);
@@ -67,6 +75,7 @@ TEST_F(InputGate, EveryPressAndReleasePassesWhateverComesBetween) {
     EXPECT_EQ(positionRecords.size(), 16u);
     EXPECT_EQ(lastEventTime, now - 100);
     handleInputEvent(event(EVENT_MOUSE_MOVED, 2, 2), now - 100 + 16);
+    drained();
     EXPECT_EQ(positionRecords.size(), 17u);
 }
 
@@ -76,6 +85,7 @@ TEST_F(InputGate, EachMouseKindGoesToItsListWithItsTypeAndSignExtendedCoordinate
     handleInputEvent(event(EVENT_MOUSE_RELEASED, 5, 6, 1), t0 + 20);
     handleInputEvent(event(EVENT_MOUSE_CLICKED, 5, 6, 1), t0 + 30);  // summary: no record
     handleInputEvent(event(EVENT_MOUSE_MOVED, 7, 8), t0 + 40);
+    drained();
 
     ASSERT_EQ(clickRecords.size(), 2u);
     EXPECT_EQ(fields(clickRecords[0]), std::tuple(0, -1920, -5, 65535));
@@ -96,12 +106,14 @@ TEST_F(InputGate, TheRunFlags) {
     handleInputEvent(event(EVENT_MOUSE_MOVED), t0);
     handleInputEvent(press, t0 + 20);
     EXPECT_EQ(lastEventTime, t0);
+    drained();
     EXPECT_TRUE(clickRecords.empty());
     EXPECT_TRUE(positionRecords.empty());
     inputRecording = true;
 
     const int64_t before = wallClockMillis();
     inputDispatchProc(&press);  // stamps wall-clock milliseconds
+    drained();
     ASSERT_EQ(clickRecords.size(), 1u);
     EXPECT_GE(clickRecords[0].time, before);
     EXPECT_LE(clickRecords[0].time, wallClockMillis());
