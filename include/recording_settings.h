@@ -34,4 +34,6 @@ struct RecordingSettings {
     int32_t webcamIndex = -1;
     // Exactly fps screen samples a second on a 1/fps grid instead of one per capture pass.
     bool constantFrameRate = false;
+    // A screen sample only when the picture changed, at the moment it was captured.
+    bool changesOnly = false;
 };

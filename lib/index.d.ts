@@ -33,6 +33,14 @@ export interface StartOptions {
    * Kept for later recordings.
    */
   constantFrameRate?: boolean;
+  /**
+   * `true`: `output.mp4` gets a sample only when the picture changed (the mouse pointer alone is
+   * no change), at once and timed when it was captured; the first sample is written at the start
+   * and the last one lasts until `end()`. A still desktop costs next to nothing. `false`
+   * (default): one sample per capture pass. Cannot be combined with `constantFrameRate` (a
+   * TypeError). Kept for later recordings.
+   */
+  changesOnly?: boolean;
 }
 
 /** One audio capture device, as listed by {@link Recorder.getMics}. */

@@ -43,6 +43,12 @@ void readInt32(const Napi::Object& options, const char* key, int32_t& target) {
     if (value.IsNumber()) target = value.As<Napi::Number>().Int32Value();
 }
 
+void readBoolean(const Napi::Object& options, const char* key, bool& target) {
+    if (!options.Has(key)) return;
+    const Napi::Value value = options.Get(key);
+    if (value.IsBoolean()) target = value.As<Napi::Boolean>().Value();
+}
+
 }  // namespace
 
 bool readStartOptions(const Napi::Object& options, RecordingSettings& settings) {
@@ -64,9 +70,17 @@ bool readStartOptions(const Napi::Object& options, RecordingSettings& settings) 
     readInt32(options, "webcamIndex", settings.webcamIndex);
     readInt32(options, "bitrate", settings.bitrate);
     readInt32(options, "fps", settings.fps);
-    if (options.Has("constantFrameRate")) {
-        const Napi::Value value = options.Get("constantFrameRate");
-        if (value.IsBoolean()) settings.constantFrameRate = value.As<Napi::Boolean>().Value();
+    // A grid of samples and samples only at changes contradict each other: refused, keeping the
+    // values the instance held.
+    bool constantFrameRate = settings.constantFrameRate;
+    bool changesOnly = settings.changesOnly;
+    readBoolean(options, "constantFrameRate", constantFrameRate);
+    readBoolean(options, "changesOnly", changesOnly);
+    if (constantFrameRate && changesOnly) {
+        Napi::TypeError::New(options.Env(), "changesOnly and constantFrameRate cannot both be true").ThrowAsJavaScriptException();
+        return false;
     }
+    settings.constantFrameRate = constantFrameRate;
+    settings.changesOnly = changesOnly;
     return true;
 }
