@@ -16,9 +16,9 @@ constexpr int64_t ticksPerSecond = 10000000;
 // an unchanged desktop costs a wake-up per frame interval and nothing else. The first sample is
 // written as soon as there is a picture, changed or not.
 ScreenRecorder::LoopEnd ScreenRecorder::changesLoop(SinkWriter& writer, uint32_t streamIndex, const RecordingSettings& settings) {
-    // The wait for a change is bounded by one frame interval, so the run flags are looked at that
-    // often and an end is never kept waiting longer.
-    const uint32_t waitMillis = std::max<uint32_t>(1, 1000 / VIDEO_FPS);
+    // A change ends the wait at once; its bound is how often the run flags are looked at: one
+    // frame interval, and no less than 10 ms so that a still desktop stays cheap at any rate.
+    const uint32_t waitMillis = std::max<uint32_t>(10, 1000 / VIDEO_FPS);
     damageOnly = true;
     unwritten = ImageChanges(videoSize.width, videoSize.height);
     int64_t firstSteady = 0;
