@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Starts or stops the services that the tests and the headless demo need: an Xvfb display
-# (1920x1080x24, or DESKTRACKS_SCREEN_SIZE such as 3840x2160) and a private PulseAudio daemon with a default "speaker" null sink and a virtual
-# microphone ("virtmic", fed from the "micsrc" null sink). Each start gets its own display number
+# (1920x1080x24, or DESKTRACKS_SCREEN_SIZE such as 3840x2160) and a private PulseAudio daemon
+# with a default "speaker" null sink and a virtual microphone ("virtmic", fed from the "micsrc"
+# null sink). Each start gets its own display number
 # and runtime folder, so several runs can share one machine.
 #
 #   eval "$(scripts/test-services.sh start [--scene])"   # exports DISPLAY, PULSE_SERVER, ...
