@@ -36,4 +36,6 @@ struct RecordingSettings {
     bool constantFrameRate = false;
     // A screen sample only when the picture changed, at the moment it was captured.
     bool changesOnly = false;
+    // Every distinct cursor image shown is kept in cursors/, with a timeline of when each was in force.
+    bool cursorImages = true;
 };

@@ -82,5 +82,6 @@ bool readStartOptions(const Napi::Object& options, RecordingSettings& settings) 
     }
     settings.constantFrameRate = constantFrameRate;
     settings.changesOnly = changesOnly;
+    readBoolean(options, "cursorImages", settings.cursorImages);
     return true;
 }
