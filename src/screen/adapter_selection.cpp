@@ -2,6 +2,7 @@
 
 #include "screen/screen_log.h"
 #include "screen/screen_recorder.h"
+#include "track_events.h"
 
 HResult ScreenRecorder::logAdapters(const RecordingSettings& settings) {
     spdlog::logger& log = screenLog(settings);
@@ -39,6 +40,7 @@ HResult ScreenRecorder::createDevice(const RecordingSettings& settings) {
     if (failed(result) || !factory) {
         if (!failed(result)) result = hresult::fail;
         log.error("Failed to create DXGIFactory1. HRESULT: 0x{:X}", static_cast<uint32_t>(result));
+        reportPlatformReason(settings, TrackEventCode::noDisplay);
         return result;
     }
 
@@ -70,6 +72,7 @@ HResult ScreenRecorder::createDevice(const RecordingSettings& settings) {
     if (failed(result) || !device || !context) {
         if (!failed(result)) result = hresult::fail;
         log.error("Failed to create D3D11 device. HRESULT: 0x{:X}", static_cast<uint32_t>(result));
+        reportPlatformReason(settings, TrackEventCode::openFailed);
         return result;
     }
     // A new device replaces the previous recording's objects, which were made on the old one.
@@ -80,4 +83,9 @@ HResult ScreenRecorder::createDevice(const RecordingSettings& settings) {
     screenDevice = std::move(device);
     log.info("D3D11 device created successfully. Feature Level: 0x{:X}", featureLevel);
     return result;
+}
+
+void ScreenRecorder::reportPlatformReason(const RecordingSettings& settings, TrackEventCode code) {
+    const std::string reason = capture.failureReason();
+    if (!reason.empty()) reportTrackEvent(screenLog(settings), TrackEventKind::failure, "screen", code, "screenRecorder: " + reason);
 }

@@ -8,6 +8,7 @@
 #include "run_flags.h"
 #include "screen/screen_log.h"
 #include "screen_figures.h"
+#include "track_events.h"
 
 namespace {
 
@@ -79,6 +80,13 @@ void ScreenRecorder::run(RecordingSettings settings) {
         log.error("screenRecorder: prepare failed");
         return;
     }
+    for (const CaptureNote& note : capture.captureNotes()) {
+        if (note.partial) {
+            reportTrackEvent(log, TrackEventKind::warning, "screen", TrackEventCode::partialCapture, "screenRecorder: " + note.text);
+        } else {
+            log.info("screenRecorder: {}", note.text);
+        }
+    }
     if (failed(media.initializeThread())) return;
     if (failed(media.startup())) {
         releaseResources(settings);
@@ -143,6 +151,8 @@ bool ScreenRecorder::prepare(const RecordingSettings& settings) {
     DuplicationStep failedStep = DuplicationStep::deviceQuery;
     const HResult duplicated = screenDevice->duplicateOutput0(duplication, failedStep);
     if (failed(duplicated) || !duplication) {
+        // The platform's own words first: they are what the track's status shows.
+        reportPlatformReason(settings, TrackEventCode::openFailed);
         switch (failedStep) {
             case DuplicationStep::deviceQuery: log.error("screenRecorder: prepare failed"); break;
             case DuplicationStep::adapterParent: break;
@@ -177,6 +187,7 @@ bool ScreenRecorder::prepare(const RecordingSettings& settings) {
     for (const TextureStep& step : steps) {
         std::unique_ptr<VideoTexture> texture;
         if (failed(screenDevice->createTexture(step.kind, duplicationDesc, texture))) {
+            reportPlatformReason(settings, TrackEventCode::openFailed);
             log.error("screenRecorder: CreateTexture2D failed");
             return false;
         }

@@ -1,5 +1,7 @@
 #include "addon/binding/device_list.h"
 
+#include "audio/audio_backend.h"
+#include "audio/capture_device_list.h"
 #include "platform/camera.h"
 #include "webcam/webcam_recorder.h"
 
@@ -23,4 +25,18 @@ Napi::Value ListCameras(const Napi::CallbackInfo& info) {
         return env.Null();
     }
     return indexedNames(env, cameras.names);
+}
+
+Napi::Value ListMicDetails(const Napi::CallbackInfo& info) {
+    Napi::Env env = info.Env();
+    const CaptureDeviceList devices = listCaptureDevices();
+    if (devices.status != CaptureDeviceList::Status::ok) return env.Null();
+    Napi::Array list = indexedNames(env, devices.names);
+    const bool soundServer = isSoundServerBackend(devices.backend);
+    for (uint32_t i = 0; i < devices.names.size(); ++i) {
+        Napi::Object device = list.Get(i).As<Napi::Object>();
+        device.Set("placeholder", Napi::Boolean::New(env, devices.placeholders[i]));
+        device.Set("soundServer", Napi::Boolean::New(env, soundServer));
+    }
+    return list;
 }

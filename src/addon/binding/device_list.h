@@ -10,3 +10,7 @@ Napi::Array indexedNames(Napi::Env env, const std::vector<std::string>& names);
 
 // The module function listCameras(): the cameras webcamIndex chooses from.
 Napi::Value ListCameras(const Napi::CallbackInfo& info);
+
+// The module function listMicDetails(): getMics()'s list with what a default choice needs to know,
+// [{ index, name, placeholder, soundServer }, ...]; null when the list cannot be read.
+Napi::Value ListMicDetails(const Napi::CallbackInfo& info);
