@@ -6,15 +6,21 @@
 #include <string>
 #include <vector>
 
+#include "audio/audio_clock.h"
+#include "audio/track_resampler.h"
+
 // Live figures of the running recording, for a host app that shows progress. Recorder threads
 // bump them at one point each with relaxed atomics (no locks, nothing the capture paths notice);
 // readers take a snapshot at any time. Process-wide like the run flags: one recording at a time.
 
-// Frames of silence the audio callback writes around a callback's own frames.
+// What the audio callback writes for a callback's frames: silence before them, the frames
+// themselves (after leaving some out and resampling), silence after them.
 struct AudioFill {
     uint64_t before = 0;  // the device came back after a gap
     uint32_t after = 0;   // frames went missing within the last seconds
     uint32_t dropped = 0;  // the callback's first frames are left out: they would sit ahead of the clock
+    const int16_t* samples = nullptr;  // the frames to write, `count` of them
+    uint32_t count = 0;
 };
 
 struct AudioTrackStatus {
@@ -26,25 +32,22 @@ struct AudioTrackStatus {
     // Owned by the device thread: the block being measured.
     std::atomic<uint32_t> blockPeak{0};
     std::atomic<uint32_t> blockFrames{0};
-    // Owned by the device thread: when the first frame was captured (steady clock, 100 ns), the
-    // wall clock's offset from the steady one, the same estimate over the current second of
-    // audio, and how far the last second's estimate lay behind the first one.
+    // When the first frame was captured (steady clock, 100 ns) and the wall clock's offset from
+    // the steady one, as the track's clock last put them.
     std::atomic<int64_t> firstSteadyTicks{0};
     std::atomic<int64_t> wallMinusSteady{0};
-    std::atomic<int64_t> windowMinimum{0};
-    std::atomic<int64_t> lastWindowExcess{0};
-    std::atomic<int64_t> windowEnd{0};  // audio time (100 ns) at which the current second ends
-    // Owned by the device thread: callbacks in a row, timed by the backend, that lay behind the
-    // first estimate by about the same lag, and the least and greatest of their lags.
-    std::atomic<uint32_t> lateCallbacks{0};
-    std::atomic<int64_t> lateMinimum{0};
-    std::atomic<int64_t> lateMaximum{0};
-    // Owned by the device thread: the capture moment of the fragment the last timed callback came
-    // from, and the frames handed over from it so far.
-    std::atomic<int64_t> fragmentCaptured{0};
-    std::atomic<uint64_t> fragmentFrames{0};
     // Frames of silence written where the device delivered none (gaps, overruns).
     std::atomic<uint64_t> filledFrames{0};
+    // Frames the device delivered that were left out: ahead of the clock.
+    std::atomic<uint64_t> droppedFrames{0};
+    // How fast the device's clock runs against the recording's (ppm, positive: too many frames),
+    // once measured, and the frames that resampling added to the file for it (negative: removed).
+    std::atomic<bool> rateMeasured{false};
+    std::atomic<double> rateErrorPpm{0};
+    std::atomic<int64_t> correctionFrames{0};
+    // The device delivers far faster (1) or slower (2) than its rate, for more than a second.
+    std::atomic<int> runaway{0};
+    std::atomic<double> deliveredRate{0};  // frames per second over the last whole second
     // Set when the device's clock was restarted: the estimate starts over with the next callback.
     std::atomic<bool> rebase{false};
     // Steady clock (100 ns) of the last callback, for the recorder thread's watch on its device.
@@ -53,12 +56,16 @@ struct AudioTrackStatus {
     // time since the last frame with silence (the size of that fill lands in `lastGapFrames`), and
     // from then on the start estimate stays where the frames before the gap put it.
     std::atomic<bool> gapPending{false};
-    std::atomic<bool> startSettled{false};
     std::atomic<uint64_t> lastGapFrames{0};
 
-    // Counts a callback's frames; says how many frames of silence go before and after them for
-    // frames the device never delivered, and after a gap how many of them to leave out (all
-    // already counted).
+    // Owned by the device thread (and by the recorder thread once the device is closed): where
+    // the frames go on the recording's clock, and the resampling that keeps them there.
+    AudioClock clock;
+    TrackResampler resampler;
+
+    // Counts a callback's frames and places them: silence before and after them for frames the
+    // device never delivered, after a gap how many of them to leave out, and the frames to write
+    // (resampled by the device's measured rate).
     // `firstFrameAgeTicks`: how long before now the first of them was captured, when the device
     // says (100 ns).
     AudioFill countFrames(const int16_t* samples, uint32_t count, std::optional<int64_t> firstFrameAgeTicks = std::nullopt);
@@ -67,6 +74,11 @@ struct AudioTrackStatus {
     uint64_t fillUntilNow();
     // Wall clock (100 ns) when the first frame was captured, 0 before it.
     int64_t startWallTicks() const;
+    // A new recording: every figure back to zero.
+    void reset();
+
+private:
+    void publish();
 };
 
 // Where a video or input track sits on the wall clock, for tracks.json.
@@ -149,6 +161,11 @@ struct RecordingStatusSnapshot {
     double microphonePeak = 0;  // 0..1
     uint64_t systemAudioFrames = 0;
     double systemAudioPeak = 0;
+    // The devices' clocks: rate error (ppm, once measured) and correction so far (ms).
+    std::optional<double> microphoneRatePpm;
+    double microphoneCorrectionMs = 0;
+    std::optional<double> systemAudioRatePpm;
+    double systemAudioCorrectionMs = 0;
     uint64_t inputEvents = 0;
     std::vector<TrackFailure> failures;
     std::vector<TrackWarning> warnings;
@@ -161,6 +178,11 @@ struct TrackRecord {
     int64_t durationTicks = 0;
     uint64_t count = 0;
     uint64_t lost = 0;
+    // Audio tracks: the device's measured rate error (ppm), once measured, and the resampling's
+    // total correction (ms of audio added, negative: removed).
+    std::optional<double> rateErrorPpm;
+    double correctionMs = 0;
+    uint64_t dropped = 0;  // device frames left out
     std::vector<TrackWarning> warnings;  // this track's
 };
 

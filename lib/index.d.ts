@@ -126,6 +126,10 @@ export interface AudioTrackStatus {
   frames: number;
   /** Largest sample magnitude of the last complete 100 ms of audio, 0 (silence) to 1 (full scale). */
   peak: number;
+  /** How fast the device's clock runs against the recording's, in ppm (positive: too many frames); null until measured. */
+  rateErrorPpm: number | null;
+  /** Audio the resampling has added to keep the file on the clock so far, in ms (negative: removed). */
+  correctionMs: number;
 }
 
 /** A track that stopped with an error while recording. */
@@ -230,6 +234,12 @@ export interface TrackEntry {
   unit: 'samples' | 'frames' | 'events';
   /** Audio: frames of silence written for frames the device never delivered; input: moves the gate thinned; video: 0. */
   lost: number;
+  /** Audio: the device's measured rate error in ppm (positive: too many frames), null when not measured. */
+  rateErrorPpm?: number | null;
+  /** Audio: ms of audio the drift resampling added (negative: removed). */
+  correctionMs?: number;
+  /** Audio: device frames left out because they lay ahead of the clock. */
+  droppedFrames?: number;
   /** "recorded"; "failed" (with `reason`, the track's line in `recorder.log`); "empty" when nothing was captured. */
   status: 'recorded' | 'failed' | 'empty';
   reason: string;

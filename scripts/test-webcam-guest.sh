@@ -1,17 +1,18 @@
 #!/usr/bin/env bash
-# Runs the webcam tests against a real V4L2 driver: Debian 12's stock kernel with the vivid
-# virtual camera, booted in QEMU with this machine's root file system shared read-only (the
+# Runs the webcam tests against a real V4L2 driver and the audio clock tests against a real
+# drifting sound card: Debian 12's stock kernel with the vivid virtual camera and the snd-aloop
+# loopback card, booted in QEMU with this machine's root file system shared read-only (the
 # guest runs this machine's node, ffprobe and the built add-on). Without arguments it runs
 # test/guest/*.test.js; otherwise the given command line, from the repository root.
 # Downloads (once, into build/guest/): the kernel package; installs qemu and busybox.
 set -euo pipefail
-echo "== Webcam tests against vivid in a QEMU guest"
+echo "== Webcam tests against vivid and drifting microphones against snd-aloop in a QEMU guest"
 root=$(cd "$(dirname "$0")/.." && pwd)
 cache="$root/build/guest"
 mkdir -p "$cache"
 
 . "$root/scripts/packages.sh"
-install_missing guest qemu-system-x86 qemu-system-data busybox-static v4l-utils
+install_missing guest qemu-system-x86 qemu-system-data busybox-static v4l-utils alsa-utils
 
 # The stock kernel and its modules, unpacked (nothing is installed into /boot).
 find_kernel_package() { apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-[0-9]/ {print $2; exit}'; }
@@ -40,7 +41,7 @@ if [ ! -f "$initrd" ] || [ "$root/test/guest/init.sh" -nt "$initrd" ]; then
   cp "$root/test/guest/init.sh" "$tree/init"
   chmod +x "$tree/init"
   dep="$kroot/lib/modules/$version/modules.dep"
-  want=(virtio_pci 9pnet_virtio 9p overlay vivid)
+  want=(virtio_pci 9pnet_virtio 9p overlay vivid snd-aloop)
   files=()
   for m in "${want[@]}"; do
     line=$(grep -E "(^|/)$m\.ko:" "$dep")

@@ -20,8 +20,6 @@ constexpr int64_t ticksPerBucket = 1000000;  // 100 ms
 constexpr uint32_t framesPerPeakBlock = 1600;  // 100 ms at 16000 Hz
 constexpr int64_t audioRate = 16000;
 constexpr int64_t ticksPerSecond = 10000000;
-// Timed callbacks in a row that must lie behind the clock before their lag counts as lost frames.
-constexpr uint32_t timedLateCallbacks = 4;
 
 int64_t steadyTicks() {
     using namespace std::chrono;
@@ -69,30 +67,6 @@ protected:
     void flush_() override {}
 };
 
-void resetAudio(AudioTrackStatus& track) {
-    track.source.store(nullptr);
-    track.frames.store(0);
-    track.peak.store(0);
-    track.blockPeak.store(0);
-    track.blockFrames.store(0);
-    track.firstSteadyTicks.store(0);
-    track.wallMinusSteady.store(0);
-    track.windowMinimum.store(0);
-    track.lastWindowExcess.store(0);
-    track.filledFrames.store(0);
-    track.windowEnd.store(0);
-    track.rebase.store(false);
-    track.lastCallbackTicks.store(0);
-    track.gapPending.store(false);
-    track.startSettled.store(false);
-    track.lastGapFrames.store(0);
-    track.lateCallbacks.store(0);
-    track.lateMinimum.store(0);
-    track.lateMaximum.store(0);
-    track.fragmentCaptured.store(0);
-    track.fragmentFrames.store(0);
-}
-
 void resetTiming(TrackTiming& timing) {
     timing.startTicks.store(0);
     timing.durationTicks.store(0);
@@ -114,134 +88,65 @@ AudioFill AudioTrackStatus::countFrames(const int16_t* samples, uint32_t count, 
         blockFrames.store(inBlock, std::memory_order_relaxed);
     }
     blockPeak.store(largest, std::memory_order_relaxed);
-    const int64_t now = steadyTicks();
-    lastCallbackTicks.store(now, std::memory_order_relaxed);
-    // When the callback's first frame was captured: as the backend says, or else the newest frame
-    // was captured just before the callback ran.
-    const auto audioTicks = [](uint64_t frameCount) { return static_cast<int64_t>(frameCount) * ticksPerSecond / audioRate; };
-    int64_t captured = now - firstFrameAgeTicks.value_or(audioTicks(count));
-    if (firstFrameAgeTicks) {
-        // miniaudio hands a fragment larger than its period over in several callbacks, all timed
-        // by the same report: one whose fragment started where the last one's did follows on.
-        const uint64_t fragmentSoFar = fragmentFrames.load(std::memory_order_relaxed);
-        if (fragmentSoFar != 0 && std::abs(captured - fragmentCaptured.load(std::memory_order_relaxed)) < ticksPerSecond / 1000) {
-            captured = fragmentCaptured.load(std::memory_order_relaxed) + audioTicks(fragmentSoFar);
-            fragmentFrames.store(fragmentSoFar + count, std::memory_order_relaxed);
-        } else {
-            fragmentCaptured.store(captured, std::memory_order_relaxed);
-            fragmentFrames.store(count, std::memory_order_relaxed);
-        }
-    }
 
-    AudioFill fill;
     const bool afterGap = gapPending.load(std::memory_order_relaxed) && gapPending.exchange(false);
-    if (afterGap && frames.load(std::memory_order_relaxed) != 0) {
-        // The device is back: silence from where the file's next frame belongs to the capture of
-        // this callback's first frame keeps what follows on the clock.
-        const int64_t due = firstSteadyTicks.load(std::memory_order_relaxed) + audioTicks(frames.load(std::memory_order_relaxed));
-        if (captured > due) fill.before = static_cast<uint64_t>((captured - due) * audioRate / ticksPerSecond);
-        frames.fetch_add(fill.before, std::memory_order_relaxed);
-        filledFrames.fetch_add(fill.before, std::memory_order_relaxed);
-        lastGapFrames.store(fill.before, std::memory_order_relaxed);
-        // The start stays where the frames before the gap put it: a late first callback of the
-        // new stream would otherwise drag it (and everything before the gap) early.
-        startSettled.store(true, std::memory_order_relaxed);
-    } else if (startSettled.load(std::memory_order_relaxed)) {
-        // Frames that would sit earlier than the clock allows: the gap's fill came from a late
-        // first callback. Leaving them out puts what follows back on the clock.
-        const int64_t ahead = firstSteadyTicks.load(std::memory_order_relaxed) - (captured - audioTicks(frames.load(std::memory_order_relaxed)));
-        if (ahead > 0) fill.dropped = static_cast<uint32_t>(std::min<int64_t>(count, ahead * audioRate / ticksPerSecond));
-        count -= fill.dropped;
-    }
-    const uint64_t before = frames.fetch_add(count, std::memory_order_relaxed);
-
-    // Where the file's first frame sits on the steady clock if every frame since came in. A late
-    // callback only pushes this later, so the earliest value is the estimate; frames that never
-    // came push every later value up.
-    const int64_t filed = audioTicks(before + count);
-    const int64_t implied = captured - audioTicks(before);
-    const bool restart = before == 0 || (rebase.load(std::memory_order_relaxed) && rebase.exchange(false));
-    if (restart) {
-        wallMinusSteady.store(wallClockTicks() - now, std::memory_order_relaxed);
-        firstSteadyTicks.store(implied, std::memory_order_relaxed);
-    }
-    if (restart || afterGap) {
-        // A second of audio measured afresh.
-        windowMinimum.store(implied, std::memory_order_relaxed);
-        lastWindowExcess.store(0, std::memory_order_relaxed);
-        windowEnd.store(filed + ticksPerSecond, std::memory_order_relaxed);
-        return fill;
-    }
-    const int64_t first = startSettled.load(std::memory_order_relaxed)
-                              ? firstSteadyTicks.load(std::memory_order_relaxed)
-                              : std::min(firstSteadyTicks.load(std::memory_order_relaxed), implied);
-    firstSteadyTicks.store(first, std::memory_order_relaxed);
-    if (firstFrameAgeTicks) {
-        // The backend timed this callback, so a late one is not merely delayed (its wait is in
-        // the latency): frames before it went missing. A few callbacks in a row saying so are
-        // enough; silence of the least of their lag puts what follows back on the clock.
-        const int64_t late = implied - first;
-        if (late > ticksPerSecond / 50) {
-            const uint32_t run = lateCallbacks.fetch_add(1, std::memory_order_relaxed) + 1;
-            const int64_t least = run == 1 ? late : std::min(lateMinimum.load(std::memory_order_relaxed), late);
-            const int64_t most = run == 1 ? late : std::max(lateMaximum.load(std::memory_order_relaxed), late);
-            lateMinimum.store(least, std::memory_order_relaxed);
-            lateMaximum.store(most, std::memory_order_relaxed);
-            // Missing frames put every later callback behind by the same amount; lags that
-            // disagree come from the timing reports, not from the audio: start over.
-            if (most - least > ticksPerSecond / 100) {
-                lateCallbacks.store(1, std::memory_order_relaxed);
-                lateMinimum.store(late, std::memory_order_relaxed);
-                lateMaximum.store(late, std::memory_order_relaxed);
-            } else if (run >= timedLateCallbacks) {
-                fill.after = static_cast<uint32_t>(least * audioRate / ticksPerSecond);
-                frames.fetch_add(fill.after, std::memory_order_relaxed);
-                filledFrames.fetch_add(fill.after, std::memory_order_relaxed);
-                lateCallbacks.store(0, std::memory_order_relaxed);
-                windowMinimum.store(implied - least, std::memory_order_relaxed);
-                lastWindowExcess.store(0, std::memory_order_relaxed);
-                return fill;
-            }
-        } else {
-            lateCallbacks.store(0, std::memory_order_relaxed);
-        }
-    }
-    if (implied < windowMinimum.load(std::memory_order_relaxed)) windowMinimum.store(implied, std::memory_order_relaxed);
-    if (filed < windowEnd.load(std::memory_order_relaxed)) return fill;
-
-    // A whole second of audio: how far its best estimate lies behind the first. Two seconds in a
-    // row behind means frames went missing (a burst after a stalled thread catches up within one);
-    // silence in their place keeps the rest of the file on the clock.
-    const int64_t excess = windowMinimum.load(std::memory_order_relaxed) - first;
-    const int64_t sure = std::min(excess, lastWindowExcess.load(std::memory_order_relaxed));
-    windowMinimum.store(implied, std::memory_order_relaxed);
-    windowEnd.store(filed + ticksPerSecond, std::memory_order_relaxed);
-    if (sure <= ticksPerSecond / 50) {
-        lastWindowExcess.store(excess, std::memory_order_relaxed);
-        return fill;
-    }
-    fill.after = static_cast<uint32_t>(sure * audioRate / ticksPerSecond);
-    lastWindowExcess.store(excess - sure, std::memory_order_relaxed);
-    frames.fetch_add(fill.after, std::memory_order_relaxed);
-    filledFrames.fetch_add(fill.after, std::memory_order_relaxed);
+    const bool restart = rebase.load(std::memory_order_relaxed) && rebase.exchange(false);
+    const AudioClock::Placement placement = clock.place(count, firstFrameAgeTicks, restart, afterGap);
+    // The frames before a gap are not to be joined to the ones after it.
+    if (afterGap || restart) resampler.reset();
+    AudioFill fill;
+    fill.before = placement.before;
+    fill.after = placement.after;
+    fill.dropped = placement.dropped;
+    const uint32_t kept = count - placement.dropped;
+    fill.samples = resampler.process(samples + placement.dropped, kept, placement.ratio, fill.count);
+    clock.wrote(kept, fill.count);
+    if (afterGap) lastGapFrames.store(clock.lastGapFrames(), std::memory_order_relaxed);
+    publish();
     return fill;
 }
 
+void AudioTrackStatus::publish() {
+    frames.store(clock.frames(), std::memory_order_relaxed);
+    filledFrames.store(clock.filledFrames(), std::memory_order_relaxed);
+    droppedFrames.store(clock.droppedFrames(), std::memory_order_relaxed);
+    firstSteadyTicks.store(clock.firstSteadyTicks(), std::memory_order_relaxed);
+    wallMinusSteady.store(clock.wallMinusSteady(), std::memory_order_relaxed);
+    lastCallbackTicks.store(clock.lastCallbackTicks(), std::memory_order_relaxed);
+    correctionFrames.store(clock.correctionFrames(), std::memory_order_relaxed);
+    if (const std::optional<double> ppm = clock.rateErrorPpm()) {
+        rateErrorPpm.store(*ppm, std::memory_order_relaxed);
+        rateMeasured.store(true, std::memory_order_relaxed);
+    }
+    deliveredRate.store(clock.deliveredRate(), std::memory_order_relaxed);
+    const AudioClock::Pace pace = clock.pace();
+    runaway.store(pace == AudioClock::Pace::fast ? 1 : pace == AudioClock::Pace::slow ? 2 : 0, std::memory_order_relaxed);
+}
+
 uint64_t AudioTrackStatus::fillUntilNow() {
-    const uint64_t held = frames.load();
-    if (held == 0) return 0;
-    const int64_t due = firstSteadyTicks.load() + static_cast<int64_t>(held) * ticksPerSecond / audioRate;
-    const int64_t now = steadyTicks();
-    if (now <= due) return 0;
-    const auto fill = static_cast<uint64_t>((now - due) * audioRate / ticksPerSecond);
-    frames.fetch_add(fill);
-    filledFrames.fetch_add(fill);
+    const uint64_t fill = clock.fillUntilNow();
+    publish();
     return fill;
 }
 
 int64_t AudioTrackStatus::startWallTicks() const {
     if (frames.load() == 0) return 0;
     return firstSteadyTicks.load() + wallMinusSteady.load();
+}
+
+void AudioTrackStatus::reset() {
+    source.store(nullptr);
+    peak.store(0);
+    blockPeak.store(0);
+    blockFrames.store(0);
+    rebase.store(false);
+    gapPending.store(false);
+    lastGapFrames.store(0);
+    rateMeasured.store(false);
+    rateErrorPpm.store(0);
+    clock.reset();
+    resampler.reset();
+    publish();
 }
 
 void restartAudioStartEstimate(const void* encoder) {
@@ -275,6 +180,9 @@ TrackRecord readTrackRecord(const std::string& track) {
         record.count = a.frames.load();
         record.durationTicks = static_cast<int64_t>(record.count) * ticksPerSecond / audioRate;
         record.lost = a.filledFrames.load();
+        if (a.rateMeasured.load()) record.rateErrorPpm = a.rateErrorPpm.load();
+        record.correctionMs = static_cast<double>(a.correctionFrames.load()) * 1000.0 / audioRate;
+        record.dropped = a.droppedFrames.load();
     };
     if (track == "screen") video(s.screenTiming, s.screenSamples.load());
     if (track == "webcam") video(s.webcamTiming, s.webcamSamples.load());
@@ -309,7 +217,11 @@ AudioTrackStatus* audioTrackOf(const void* encoder) {
 
 AudioFill countAudioFrames(const void* encoder, const void* samples, uint32_t frames, std::optional<int64_t> firstFrameAgeTicks) {
     AudioTrackStatus* track = audioTrackOf(encoder);
-    return track != nullptr ? track->countFrames(static_cast<const int16_t*>(samples), frames, firstFrameAgeTicks) : AudioFill{};
+    if (track != nullptr) return track->countFrames(static_cast<const int16_t*>(samples), frames, firstFrameAgeTicks);
+    AudioFill fill;
+    fill.samples = static_cast<const int16_t*>(samples);
+    fill.count = frames;
+    return fill;
 }
 
 void noteTrackWarning(const char* track, const char* code, const std::string& message) {
@@ -333,8 +245,8 @@ void beginLiveStatus(spdlog::logger& logger) {
         bucket.samples.store(0);
     }
     s.webcamSamples.store(0);
-    resetAudio(s.microphone);
-    resetAudio(s.systemAudio);
+    s.microphone.reset();
+    s.systemAudio.reset();
     s.inputEvents.store(0);
     s.inputEventsGated.store(0);
     resetTiming(s.screenTiming);
@@ -379,6 +291,12 @@ RecordingStatusSnapshot readRecordingStatus() {
     out.microphonePeak = s.microphone.peak.load(std::memory_order_relaxed) / 32768.0;
     out.systemAudioFrames = s.systemAudio.frames.load(std::memory_order_relaxed);
     out.systemAudioPeak = s.systemAudio.peak.load(std::memory_order_relaxed) / 32768.0;
+    const auto clockOf = [](const AudioTrackStatus& a, std::optional<double>& ppm, double& correctionMs) {
+        if (a.rateMeasured.load(std::memory_order_relaxed)) ppm = a.rateErrorPpm.load(std::memory_order_relaxed);
+        correctionMs = static_cast<double>(a.correctionFrames.load(std::memory_order_relaxed)) * 1000.0 / audioRate;
+    };
+    clockOf(s.microphone, out.microphoneRatePpm, out.microphoneCorrectionMs);
+    clockOf(s.systemAudio, out.systemAudioRatePpm, out.systemAudioCorrectionMs);
     out.inputEvents = s.inputEvents.load(std::memory_order_relaxed);
     std::lock_guard<std::mutex> lock(failuresLock);
     out.failures = failures;

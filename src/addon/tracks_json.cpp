@@ -49,6 +49,12 @@ std::string buildTracksJson(const std::vector<TrackEntry>& tracks, const std::ve
         entry["count"] = r.count;
         entry["unit"] = countUnit(t.track);
         entry["lost"] = r.lost;
+        if (t.track == "microphone" || t.track == "systemAudio") {
+            // The device's clock against the recording's and how much the resampling made up.
+            entry["rateErrorPpm"] = r.rateErrorPpm ? nlohmann::json(*r.rateErrorPpm) : nlohmann::json(nullptr);
+            entry["correctionMs"] = r.correctionMs;
+            entry["droppedFrames"] = r.dropped;
+        }
         // Only where there is one, so tracks without warnings keep their keys.
         for (const TrackWarning& w : r.warnings) entry["warnings"].push_back({{"code", w.code}, {"message", w.message}});
         std::string status = "recorded";

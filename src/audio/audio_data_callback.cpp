@@ -20,10 +20,10 @@ void audioDataCallback(ma_device* device, void* output, const void* input, ma_ui
     (void)output;
     auto* encoder = static_cast<ma_encoder*>(device->pUserData);
     if (encoder == nullptr || input == nullptr) return;
-    // Frames the device never delivered: silence in their place keeps the track on the clock.
+    // Frames the device never delivered: silence in their place keeps the track on the clock; the
+    // frames themselves come resampled by the device's measured rate.
     const AudioFill fill = countAudioFrames(encoder, input, frameCount, captureAgeTicks(*device));
     writeSilence(encoder, fill.before);
-    const auto* kept = static_cast<const int16_t*>(input) + fill.dropped * trackChannels;
-    ma_encoder_write_pcm_frames(encoder, kept, frameCount - fill.dropped, nullptr);
+    if (fill.count != 0) ma_encoder_write_pcm_frames(encoder, fill.samples, fill.count, nullptr);
     writeSilence(encoder, fill.after);
 }

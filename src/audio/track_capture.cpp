@@ -9,6 +9,7 @@
 #include "platform/audio_stream_state.h"
 #include "platform/idle_output_clock.h"
 #include "recording_status.h"
+#include "track_events.h"
 
 namespace {
 
@@ -50,7 +51,13 @@ public:
     void check() {
         switch (phase) {
         case Phase::recording:
-            if (deviceLost(device, status)) lose();
+            if (deviceLost(device, status)) {
+                lose();
+            } else {
+                watchPace();
+            }
+            break;
+        case Phase::ended:
             break;
         case Phase::lost:
             if (Clock::now() >= nextAttempt) reopen();
@@ -68,8 +75,16 @@ public:
 
     // After the device has been closed for good.
     void finish() {
+        if (phase == Phase::ended) {
+            writeSilence(file.encoder(), status->fillUntilNow());
+            return;
+        }
         if (phase == Phase::reopened && delivered()) comeBack();
-        if (phase == Phase::recording) return;
+        if (phase == Phase::recording) {
+            // A device that delivers too few frames owes the last of them: silence up to the end.
+            if (status != nullptr && status->runaway.load() == 2) writeSilence(file.encoder(), status->fillUntilNow());
+            return;
+        }
         // Still missing: silence up to the end, so the file lasts as long as the recording.
         const uint64_t fill = status != nullptr ? status->fillUntilNow() : 0;
         writeSilence(file.encoder(), fill);
@@ -78,7 +93,7 @@ public:
     }
 
 private:
-    enum class Phase { recording, lost, reopened };
+    enum class Phase { recording, lost, reopened, ended };
 
     uint64_t framesNow() const { return status != nullptr ? status->frames.load() : 0; }
     bool delivered() const { return framesNow() != framesAtReopen; }
@@ -91,6 +106,37 @@ private:
                   track.deviceName, lostAtSeconds, file.name());
         phase = Phase::lost;
         nextAttempt = Clock::now() + reopenPeriod;
+    }
+
+    // A device that delivers far more than its rate (ALSA's null device returns zeros as fast as
+    // they are read) is stopped: its frames beyond the clock were left out from the start, and the
+    // file gets silence up to the end. One that delivers far fewer gets silence where frames are
+    // missing and goes on.
+    void watchPace() {
+        if (status == nullptr) return;
+        const int pace = status->runaway.load();
+        if (pace == 1) {
+            device.close();
+            const double delivered = status->deliveredRate.load();
+            const double at = fileSeconds(framesNow());
+            reportTrackEvent(log, TrackEventKind::failure, track.track, TrackEventCode::runawayDevice,
+                             fmt::format("{} \"{}\" delivers {:.0f} frames a second for {}; stopped it {:.2f} s into {}, "
+                                         "which has silence from there to its end",
+                                         track.logPrefix, track.deviceName, delivered, trackSampleRate, at, file.name()));
+            phase = Phase::ended;
+        } else if (pace == 2 && !slowReported) {
+            slowReported = true;
+            reportTrackEvent(log, TrackEventKind::outage, track.track, TrackEventCode::runawayDevice,
+                             fmt::format("{} \"{}\" delivers {:.0f} frames a second for {}; {} has silence where frames "
+                                         "are missing from {:.2f} s",
+                                         track.logPrefix, track.deviceName, status->deliveredRate.load(), trackSampleRate,
+                                         file.name(), fileSeconds(framesNow())));
+        } else if (pace == 0 && slowReported) {
+            slowReported = false;
+            reportTrackEvent(log, TrackEventKind::back, track.track, TrackEventCode::runawayDevice,
+                             fmt::format("{} \"{}\" delivers at its rate again {:.2f} s into {}", track.logPrefix,
+                                         track.deviceName, fileSeconds(framesNow()), file.name()));
+        }
     }
 
     void reopen() {
@@ -126,6 +172,7 @@ private:
     uint64_t framesAtReopen = 0;
     uint64_t lostAtFrames = 0;
     double lostAtSeconds = 0;
+    bool slowReported = false;
 };
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "webcam/webcam_recorder.h"
 
+#include <chrono>
+
 #include <spdlog/logger.h>
 
 #include "recording_status.h"
@@ -48,7 +50,12 @@ const char* writerStepLine(WebcamWriterStep step) {
 
 void recordWebcam(RecordingSettings settings) {
     const std::unique_ptr<CameraPlatform> platform = createCameraPlatform();
-    WebcamRecorder recorder(*platform, wallClockTicks);
+    // Sample times come from the steady clock, as the screen's and the audio's do: the wall clock
+    // can be set or stepped while recording, which would move every later sample.
+    WebcamRecorder recorder(*platform, [] {
+        using Ticks = std::chrono::duration<int64_t, std::ratio<1, 10000000>>;
+        return std::chrono::duration_cast<Ticks>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    });
     recorder.run(settings);
 }
 
@@ -189,6 +196,7 @@ WebcamRecorder::LoopEnd WebcamRecorder::captureLoop(CameraReader& reader, SinkWr
                                                     spdlog::logger& log) {
     bool firstSample = true;
     int64_t previousReading = 0;
+    int64_t firstWallTicks = 0;
     int64_t sampleTime = 0;
     int64_t sampleDuration = 0;
     samplesWritten = 0;
@@ -204,6 +212,7 @@ WebcamRecorder::LoopEnd WebcamRecorder::captureLoop(CameraReader& reader, SinkWr
         if (firstSample) {
             sampleTime = 0;
             firstSample = false;
+            firstWallTicks = wallClockTicks();
         } else {
             sampleDuration = reading - previousReading;
             sampleTime += sampleDuration;
@@ -221,7 +230,7 @@ WebcamRecorder::LoopEnd WebcamRecorder::captureLoop(CameraReader& reader, SinkWr
         }
         ++samplesWritten;
         // The first sample's arrival dates the track: it was captured at most one frame earlier.
-        if (samplesWritten == 1) markTrackStart(recordingStatus.webcamTiming, reading);
+        if (samplesWritten == 1) markTrackStart(recordingStatus.webcamTiming, firstWallTicks);
         markTrackEnd(recordingStatus.webcamTiming, sampleTime + sampleDuration);
         countWebcamSample();
     }

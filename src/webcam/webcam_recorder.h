@@ -24,7 +24,7 @@ void logNativeMediaType(CameraMediaType& type, uint32_t index, std::shared_ptr<s
 // scripted one) can run it. One instance serves one recording thread.
 class WebcamRecorder {
 public:
-    // clock: wall-clock time in 100-ns ticks; only differences are used.
+    // clock: a steady clock in 100-ns ticks for the sample times; only differences are used.
     WebcamRecorder(CameraPlatform& platform, std::function<int64_t()> clock);
 
     void run(const RecordingSettings& settings);

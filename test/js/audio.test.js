@@ -261,3 +261,32 @@ test('a lost audio device', async (t) => {
     assert.ok(mic.lost >= (to - from - 0.01) * 16000, `lost ${mic.lost}`);
   });
 });
+
+// No sound server (a desktop on plain ALSA, a server, a container): miniaudio falls back to ALSA,
+// whose null capture device returns zeros as fast as they are read. The file still lasts as long
+// as the recording, the device is named in one line, and the track ends with a valid file.
+test('a device that delivers far more frames than its rate is stopped and the file stays on the clock', () => {
+  const projectDir = tempDir();
+  const child = runNode(
+    `const r = new Recorder();
+     const micIndex = r.getMics().findIndex((m) => m.name.startsWith('Discard all samples'));
+     if (micIndex < 0) { console.log(JSON.stringify({ skip: true })); process.exit(0); }
+     const started = Date.now();
+     r.start({ projectDir: ${JSON.stringify(projectDir)}, micIndex });
+     setTimeout(() => { const ended = Date.now(); r.end(); console.log(JSON.stringify({ recordedMs: ended - started })); }, 3500);`,
+    { env: { PULSE_SERVER: 'unix:/nonexistent/pulse/native' } }
+  );
+  assert.equal(child.status, 0, child.stderr);
+  const result = JSON.parse(child.stdout.trim().split('\n').pop());
+  if (result.skip) return; // no ALSA null device on this machine
+  const seconds = readTrack(path.join(projectDir, 'mivox.wav')).length / 16000;
+  assert.ok(seconds <= result.recordedMs / 1000 + 0.1, `${seconds} s of audio in ${result.recordedMs} ms`);
+  assert.ok(seconds >= result.recordedMs / 1000 - 0.1, `${seconds} s of audio in ${result.recordedMs} ms`);
+  const errors = audioErrors(projectDir);
+  assert.equal(errors.length, 1, errors.join('\n'));
+  assert.match(errors[0], /^mic: "Discard all samples.*" delivers \d+ frames a second for 16000; stopped it [\d.]+ s into mivox\.wav/);
+  const mic = tracksOf(projectDir).microphone;
+  assert.equal(mic.status, 'failed');
+  assert.equal(mic.reason, errors[0]);
+  assert.ok(Math.abs(mic.duration - seconds * 1000) < 1);
+});

@@ -4,10 +4,13 @@
 
 namespace {
 
-Napi::Object audioTrack(Napi::Env env, uint64_t frames, double peak) {
+Napi::Object audioTrack(Napi::Env env, uint64_t frames, double peak, std::optional<double> ratePpm, double correctionMs) {
     Napi::Object track = Napi::Object::New(env);
     track.Set("frames", Napi::Number::New(env, static_cast<double>(frames)));
     track.Set("peak", Napi::Number::New(env, peak));
+    // The device's clock against the recording's, null until measured, and the resampling so far.
+    track.Set("rateErrorPpm", ratePpm ? Napi::Value(Napi::Number::New(env, *ratePpm)) : env.Null());
+    track.Set("correctionMs", Napi::Number::New(env, correctionMs));
     return track;
 }
 
@@ -29,8 +32,8 @@ Napi::Value GetStatus(const Napi::CallbackInfo& info) {
     screen.Set("samplesLastSecond", Napi::Number::New(env, s.screenSamplesLastSecond));
     status.Set("screen", screen);
     status.Set("webcam", counter(env, "samples", s.webcamSamples));
-    status.Set("microphone", audioTrack(env, s.microphoneFrames, s.microphonePeak));
-    status.Set("systemAudio", audioTrack(env, s.systemAudioFrames, s.systemAudioPeak));
+    status.Set("microphone", audioTrack(env, s.microphoneFrames, s.microphonePeak, s.microphoneRatePpm, s.microphoneCorrectionMs));
+    status.Set("systemAudio", audioTrack(env, s.systemAudioFrames, s.systemAudioPeak, s.systemAudioRatePpm, s.systemAudioCorrectionMs));
     status.Set("input", counter(env, "events", s.inputEvents));
     Napi::Array failures = Napi::Array::New(env, s.failures.size());
     for (uint32_t i = 0; i < s.failures.size(); ++i) {
