@@ -38,7 +38,9 @@ Options:
                          WIDTHxHEIGHT@FPS (the nearest it offers)
   --fps <n>              frame rate of output.mp4 (default 30)
   --constant-rate        exactly <fps> samples a second (for editors that mishandle a
-                         variable frame rate); default: one sample per capture pass
+                         variable frame rate)
+  --every-pass           one sample per capture pass, changed or not (the add-on's own
+                         default); default here: a sample only when the screen changed
   --bitrate <bits/s>     bit rate of output.mp4 (default 18000000)
   -h, --help             this help`,
   devices: `Usage: desktracks devices [--json]
@@ -77,7 +79,7 @@ const optionSpecs = {
   record: {
     seconds: { type: 'string' }, area: { type: 'string' }, mic: { type: 'string' }, 'no-mic': { type: 'boolean' },
     'no-system-audio': { type: 'boolean' }, webcam: { type: 'string' }, fps: { type: 'string' }, bitrate: { type: 'string' },
-    'constant-rate': { type: 'boolean' }, 'webcam-format': { type: 'string' },
+    'constant-rate': { type: 'boolean' }, 'every-pass': { type: 'boolean' }, 'webcam-format': { type: 'string' },
     help: { type: 'boolean', short: 'h' },
   },
   devices: { json: { type: 'boolean' }, help: { type: 'boolean', short: 'h' } },
@@ -165,7 +167,7 @@ async function recordCommand(values, positionals) {
   const handle = record({
     dir: positionals[0], seconds: values.seconds, area: values.area, mic: values['no-mic'] ? false : values.mic,
     systemAudio: !values['no-system-audio'], webcam: values.webcam, webcamFormat: values['webcam-format'],
-    fps: values.fps, bitrate: values.bitrate, constantRate: values['constant-rate'],
+    fps: values.fps, bitrate: values.bitrate, constantRate: values['constant-rate'], everyPass: values['every-pass'],
   }, {
     statusEveryMs: live ? 250 : 500,
     onStatus: (status) => {

@@ -48,6 +48,8 @@ struct RecordingSettings {
     WebcamFormat webcamFormat;
     // Exactly fps screen samples a second on a 1/fps grid instead of one per capture pass.
     bool constantFrameRate = false;
+    // A screen sample only when the picture changed, at the moment it was captured.
+    bool changesOnly = false;
     // Every distinct cursor image shown is kept in cursors/, with a timeline of when each was in force.
     bool cursorImages = true;
 };

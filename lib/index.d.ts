@@ -43,6 +43,14 @@ export interface StartOptions {
    */
   constantFrameRate?: boolean;
   /**
+   * `true`: `output.mp4` gets a sample only when the picture changed (the mouse pointer alone is
+   * no change), at once and timed when it was captured; the first sample is written at the start
+   * and the last one lasts until `end()`. A still desktop costs next to nothing. `false`
+   * (default): one sample per capture pass. Cannot be combined with `constantFrameRate` (a
+   * TypeError). Kept for later recordings.
+   */
+  changesOnly?: boolean;
+  /**
    * `true` (default): every distinct cursor image shown during the recording is kept once as
    * `cursors/<id>.png` (straight alpha), described in `cursors/index.json` ({@link CursorImageIndex}),
    * with `cursors/timeline.json` ({@link CursorShown}[]) saying from when each was in force.

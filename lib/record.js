@@ -91,7 +91,10 @@ function resolveRecordOptions(options, listMics) {
   if (options.area !== undefined) start.area = parseArea(options.area);
   if (options.fps !== undefined) start.fps = positiveInteger('--fps', options.fps);
   if (options.bitrate !== undefined) start.bitrate = positiveInteger('--bitrate', options.bitrate);
+  if (options.constantRate && options.everyPass) throw new UsageError('--constant-rate and --every-pass exclude each other');
+  // A sample only when the screen changed, unless a grid or every pass was asked for.
   if (options.constantRate) start.constantFrameRate = true;
+  else if (!options.everyPass) start.changesOnly = true;
   let seconds;
   if (options.seconds !== undefined) {
     seconds = Number(options.seconds);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Starts or stops the services that the tests and the headless demo need: an Xvfb display
-# (1920x1080x24) and a private PulseAudio daemon with a default "speaker" null sink and a virtual
-# microphone ("virtmic", fed from the "micsrc" null sink). Each start gets its own display number
+# (1920x1080x24, or DESKTRACKS_SCREEN_SIZE such as 3840x2160) and a private PulseAudio daemon
+# with a default "speaker" null sink and a virtual microphone ("virtmic", fed from the "micsrc"
+# null sink). Each start gets its own display number
 # and runtime folder, so several runs can share one machine.
 #
 #   eval "$(scripts/test-services.sh start [--scene])"   # exports DISPLAY, PULSE_SERVER, ...
@@ -37,7 +38,7 @@ start() {
   chmod 700 "$dir/runtime"
 
   # Xvfb picks a free display number itself and writes it to fd 3.
-  Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp +extension RANDR 3>"$dir/display" \
+  Xvfb -displayfd 3 -screen 0 "${DESKTRACKS_SCREEN_SIZE:-1920x1080}x24" -nolisten tcp +extension RANDR 3>"$dir/display" \
     >"$dir/xvfb.log" 2>&1 &
   echo $! > "$dir/xvfb.pid"
   for _ in $(seq 1 100); do [ -s "$dir/display" ] && break; sleep 0.05; done

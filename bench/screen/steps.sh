@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
-# Capture quality at 1920x1080: bench/screen/step_scene.c draws its step number as a row of
-# black and white blocks (16 bits, 20 px each, at the top-left corner) at a given rate on an
-# otherwise still desktop and logs when the server finished drawing each step. Each recording is
-# decoded back into the steps it caught. Compares the unpaced loop, constantFrameRate and ffmpeg's
+# Capture quality and cost: bench/screen/step_scene.c draws its step number as a row of black and
+# white blocks (16 bits, 20 px each, at the top-left corner) at a given rate on an otherwise still
+# desktop and logs when the server finished drawing each step. Each recording is decoded back into
+# the steps it caught. Compares the unpaced loop, constantFrameRate, changesOnly and ffmpeg's
 # x11grab at the same rate, preset and bitrate, run after one another in each round, with the CPU
-# of the recording process plus the X server's (from /proc).
+# of the recording process plus the X server's (from /proc), the samples written, the bytes per
+# second of the file, and each recorder's CPU against ffmpeg's in the same round.
 #   bench/screen/steps.sh [seconds] [scene rate] [recording fps] [rounds]   (defaults 8 30 30 3)
-# MODES="constant ffmpeg" picks the recorders (default "unpaced constant ffmpeg").
+# MODES="constant ffmpeg" picks the recorders (default "unpaced constant changes ffmpeg").
+# SCENE=still records a still desktop instead (no steps; the figures of interest are the CPU,
+# also given as a share of one core over the recording's steady part, start-up and finishing left
+# out). DESKTRACKS_SCREEN_SIZE=3840x2160 picks the display's size (default 1920x1080).
 # A missed step counts as "brief" when the scene showed it for less than a quarter of a frame
 # period (the scene itself ran late and drew two steps in quick succession).
 set -euo pipefail
@@ -15,7 +19,10 @@ seconds=${1:-8}
 rate=${2:-30}
 fps=${3:-30}
 rounds=${4:-3}
-modes=${MODES:-unpaced constant ffmpeg}
+modes=${MODES:-unpaced constant changes ffmpeg}
+scene_kind=${SCENE:-steps}
+size=${DESKTRACKS_SCREEN_SIZE:-1920x1080}
+export DESKTRACKS_SCREEN_SIZE=$size
 work=$(mktemp -d /tmp/desktracks-steps-bench.XXXXXX)
 
 source "$root/bench/screen/scene_services.sh"
@@ -44,13 +51,22 @@ print(len(want) - len(missed), len(missed), len(brief), ",".join(map(str, shown_
 
 record() { # mode dir
   case $1 in
-    ffmpeg) ffmpeg -v error -y -f x11grab -framerate "$fps" -video_size 1920x1080 -i "$DISPLAY" \
+    ffmpeg) ffmpeg -v error -y -f x11grab -framerate "$fps" -video_size "$size" -i "$DISPLAY" \
               -t "$seconds" -c:v libx264 -preset ultrafast -b:v 18M "$2/output.mp4" ;;
-    *) node -e "
+    *) # The steady part: from 1 s after start() to just before end(), this process and the X server.
+       node -e "
+         const fs = require('fs');
          const { Recorder } = require('$root');
+         const xcpu = () => fs.readFileSync('/proc/$xpid/stat', 'utf8').split(') ')[1].split(' ').slice(11, 13).reduce((a, b) => a + Number(b), 0) / $hz;
          const r = new Recorder();
-         r.start({ projectDir: '$2', fps: $fps, constantFrameRate: ${3} });
-         setTimeout(() => r.end(), $seconds * 1000);" ;;
+         r.start({ projectDir: '$2', fps: $fps, constantFrameRate: $3, changesOnly: $4 });
+         let from;
+         setTimeout(() => { from = [process.cpuUsage(), xcpu(), Date.now()]; }, 1000);
+         setTimeout(() => {
+           const cpu = process.cpuUsage(from[0]);
+           fs.writeFileSync('$2/steady', ((cpu.user + cpu.system) / 1e6) + ' ' + (xcpu() - from[1]) + ' ' + (Date.now() - from[2]) / 1000);
+           r.end();
+         }, $seconds * 1000);" ;;
   esac
 }
 
@@ -58,32 +74,51 @@ results="$work/results"
 for round in $(seq 1 "$rounds"); do
   for mode in $modes; do
     dir="$work/$round-$mode"; mkdir -p "$dir"
-    "$work/step_scene" steps "$rate" $((seconds + 4)) "$dir/scene.log" &
-    scene=$!
+    if [ "$scene_kind" = steps ]; then
+      "$work/step_scene" steps "$rate" $((seconds + 4)) "$dir/scene.log" &
+      scene=$!
+    fi
     sleep 1
-    load=$(cut -d' ' -f1 /proc/loadavg)
+    load=$(cut -d' ' -f1-3 /proc/loadavg)
     x0=$(xcpu)
     constant=false; [ "$mode" = constant ] && constant=true
-    /usr/bin/time -f '%U %S' -o "$dir/time" bash -c "$(declare -f record); fps=$fps seconds=$seconds root=$root record $mode $dir $constant" >/dev/null 2>&1
+    changes=false; [ "$mode" = changes ] && changes=true
+    /usr/bin/time -f '%U %S' -o "$dir/time" bash -c "$(declare -f record); fps=$fps seconds=$seconds root=$root size=$size \
+      xpid=$xpid hz=$hz record $mode $dir $constant $changes" >/dev/null 2>&1
     x1=$(xcpu)
-    wait "$scene"; scene=""
+    if [ -n "$scene" ]; then wait "$scene"; scene=""; fi
     read -r u s < "$dir/time"
-    read -r caught missed brief shown < <(decode "$dir/output.mp4" "$dir/scene.log")
+    caught=0 missed=0 brief=0 shown=-
+    [ "$scene_kind" = steps ] && read -r caught missed brief shown < <(decode "$dir/output.mp4" "$dir/scene.log")
     samples=$(ffprobe -v error -count_packets -show_entries stream=nb_read_packets -of csv=p=0 "$dir/output.mp4")
+    bytes=$(stat -c %s "$dir/output.mp4")
+    steady="- - -"; [ -f "$dir/steady" ] && steady=$(cat "$dir/steady")
     python3 -c "
 u, x = $u + $s, ($x1 - $x0) / $hz
-print(f'round $round {\"$mode\":<9} caught {$caught:>4}, missed {$missed:>3} (brief {$brief:>2}) = {100 * $caught / max(1, $caught + $missed):5.1f} %, samples {$samples:>4}, cpu {u:.2f} + X {x:.2f} = {u + x:.2f} s, load $load; missed steps were shown for (ms) $shown')" | tee -a "$results"
+sc, sx, sw = '$steady'.split()
+core = f'{100 * (float(sc) + float(sx)) / float(sw):.2f} % of a core steady' if sc != '-' else '-'
+print(f'round $round {\"$mode\":<9} caught {$caught:>4}, missed {$missed:>3} (brief {$brief:>2}) = {100 * $caught / max(1, $caught + $missed):5.1f} %, '
+      f'samples {$samples:>4}, {$bytes / $seconds / 1e6:.3f} MB/s, cpu {u:.2f} + X {x:.2f} = {u + x:.2f} s, {core}, load $load; missed steps were shown for (ms) $shown')" | tee -a "$results"
   done
 done
-echo "medians over $rounds rounds (scene $rate Hz, recorded at $fps fps, $seconds s):"
-python3 - "$results" <<'PY'
+echo "medians over $rounds rounds ($scene_kind scene at $rate Hz, $size, recorded at $fps fps, $seconds s):"
+python3 - "$results" "$scene_kind" <<'PY'
 import re, statistics, sys
-rows = {}
+rows, by_round = {}, {}
 for line in open(sys.argv[1]):
-    m = re.match(r'round \d+ (\S+)\s+caught\s+(\d+), missed\s+(\d+).*=\s*([\d.]+) %.*= ([\d.]+) s, load ([\d.]+)', line)
-    if m: rows.setdefault(m[1], []).append((float(m[4]), float(m[5]), float(m[6])))
+    m = re.match(r'round (\d+) (\S+)\s+caught\s+(\d+), missed\s+(\d+).*=\s*([\d.]+) %, samples\s+(\d+), ([\d.]+) MB/s.*= ([\d.]+) s, (?:([\d.]+) % of a core steady|-), load ([\d.]+)', line)
+    if not m: continue
+    rows.setdefault(m[2], []).append(dict(caught=float(m[5]), samples=int(m[6]), mbs=float(m[7]), cpu=float(m[8]),
+                                          core=float(m[9]) if m[9] else None, load=float(m[10]), round=m[1]))
+    by_round.setdefault(m[1], {})[m[2]] = float(m[8])
 for mode, v in rows.items():
-    caught = [r[0] for r in v]
-    print(f'{mode:<9} caught {statistics.median(caught):5.1f} % (min {min(caught):.1f}, max {max(caught):.1f}), '
-          f'cpu {statistics.median(r[1] for r in v):.2f} s, load {statistics.median(r[2] for r in v):.2f}')
+    med = lambda k: statistics.median(r[k] for r in v)
+    ratios = [by_round[r['round']][mode] / by_round[r['round']]['ffmpeg'] for r in v if 'ffmpeg' in by_round[r['round']]]
+    caught = [r['caught'] for r in v]
+    cores = [r['core'] for r in v if r['core'] is not None]
+    print(f'{mode:<9} ' + (f'caught {statistics.median(caught):5.1f} % (min {min(caught):.1f}, max {max(caught):.1f}), ' if sys.argv[2] == 'steps' else '')
+          + f'samples {med("samples"):.0f}, {med("mbs"):.3f} MB/s, cpu {med("cpu"):.2f} s'
+          + (f', vs ffmpeg {statistics.median(ratios):.2f}x ({min(ratios):.2f}-{max(ratios):.2f})' if ratios and mode != 'ffmpeg' else '')
+          + (f', steady {statistics.median(cores):.2f} % of a core ({min(cores):.2f}-{max(cores):.2f})' if cores else '')
+          + f', load {med("load"):.2f}')
 PY

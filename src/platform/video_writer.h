@@ -65,6 +65,14 @@ public:
     virtual HResult beginWriting() = 0;
     // Queues the sample for encoding; blocks while the encoder is behind.
     virtual HResult writeSample(uint32_t streamIndex, std::unique_ptr<VideoSample> sample) = 0;
+    // The stream ends at `time` (100 ns, on the samples' clock): its last sample lasts until then
+    // instead of its own duration. Called before finalize; hresult::notImplemented where the
+    // writer cannot, and then the last sample keeps its own duration.
+    virtual HResult endStreamAt(uint32_t streamIndex, int64_t time) {
+        static_cast<void>(streamIndex);
+        static_cast<void>(time);
+        return hresult::notImplemented;
+    }
     // Completes the file. With no sample written it fails (hresult::noSamplesProcessed) and
     // leaves no file behind.
     virtual HResult finalize() = 0;

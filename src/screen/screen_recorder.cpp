@@ -258,6 +258,7 @@ void ScreenRecorder::noteFirstSample(int64_t wallTicks, const RecordingSettings&
 
 ScreenRecorder::LoopEnd ScreenRecorder::captureLoop(SinkWriter& writer, uint32_t streamIndex, const RecordingSettings& settings) {
     if (settings.constantFrameRate) return constantRateLoop(writer, streamIndex, settings);
+    if (settings.changesOnly) return changesLoop(writer, streamIndex, settings);
     int64_t sampleTime = 0;
     int64_t sampleDuration = 0;
     int64_t previousReading = 0;

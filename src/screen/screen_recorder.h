@@ -46,6 +46,9 @@ private:
     LoopEnd captureLoop(SinkWriter& writer, uint32_t streamIndex, const RecordingSettings& settings);
     // constantFrameRate: exactly fps samples a second on a 1/fps grid, each the newest image.
     LoopEnd constantRateLoop(SinkWriter& writer, uint32_t streamIndex, const RecordingSettings& settings);
+    // changesOnly: a sample only when the picture changed, at the moment it was captured; the
+    // last one lasts until the end.
+    LoopEnd changesLoop(SinkWriter& writer, uint32_t streamIndex, const RecordingSettings& settings);
     // The line for a sample the writer refused: the file's write failure when that is the cause.
     void logWriteFailed(const SinkWriter& writer, const RecordingSettings& settings);
     // After finalize: a write failure not yet said, and a file left unfinished.
@@ -93,7 +96,7 @@ private:
     };
     std::shared_ptr<std::vector<uint8_t>> frameImage = std::make_shared<std::vector<uint8_t>>();
     std::vector<SpareImage> spareImages;
-    // Damage-only work (the constant-rate loop): the staging image mirrors the desktop between
+    // Damage-only work (the constant-rate and changes-only loops): the staging image mirrors the desktop between
     // frames, so a frame's changed parts are all that is copied into it and into the latest image,
     // and the writer is told which parts of the video changed since the last sample.
     bool damageOnly = false;

@@ -37,6 +37,7 @@ test('usage', async (t) => {
       [['record', '--mic', 'no such microphone'], /no microphone is named like "no such microphone"/],
       [['record', '--mic', '99'], /no microphone has index 99/],
       [['record', '--webcam', 'front'], /--webcam takes a camera index/],
+      [['record', '--constant-rate', '--every-pass'], /--constant-rate and --every-pass exclude each other/],
       [['inspect'], /inspect takes exactly one recording folder/],
       [['inspect', '/nonexistent-folder'], /is not a folder/],
       [['film'], /unknown command "film"/],
@@ -84,6 +85,19 @@ async function recordScene(args) {
   stopTone();
   return take;
 }
+
+test('record writes a screen sample only when the screen changed, unless --every-pass', async () => {
+  assert.match(run(['record', '--help']).stdout, /--every-pass +one sample per capture pass/);
+  const counts = {};
+  for (const args of [[], ['--every-pass']]) {
+    const take = spawnRecord(['--seconds', '2', '--no-mic', '--no-system-audio', ...args]);
+    assert.equal(await take.exit, 0, take.stderr);
+    counts[args.join('') || 'default'] = readJson(take.dir, 'tracks.json').tracks[0].count;
+  }
+  // A still desktop: one picture, against one per pass.
+  assert.ok(counts.default <= 3, `${counts.default} samples of a still desktop`);
+  assert.ok(counts['--every-pass'] > 20, `${counts['--every-pass']} samples with --every-pass`);
+});
 
 test('record and inspect', async (t) => {
   const take = await recordScene(['--seconds', '3', '--area', '0,0,640,480', '--mic', 'virtual', '--no-system-audio',

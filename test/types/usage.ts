@@ -30,6 +30,9 @@ const audioStarts: (number | null)[] = tracks.tracks.filter((t) => t.kind === 'm
 void audioStarts;
 // @ts-expect-error constantFrameRate is a boolean
 recorder.start({ constantFrameRate: 1 });
+recorder.start({ changesOnly: true });
+// @ts-expect-error changesOnly is a boolean
+recorder.start({ changesOnly: 'yes' });
 
 // @ts-expect-error the area has four numbers
 recorder.start({ area: [0, 0, 10] });

@@ -74,6 +74,12 @@ bool readWebcamFormat(const Napi::Env& env, const Napi::Value& value, WebcamForm
     return true;
 }
 
+void readBoolean(const Napi::Object& options, const char* key, bool& target) {
+    if (!options.Has(key)) return;
+    const Napi::Value value = options.Get(key);
+    if (value.IsBoolean()) target = value.As<Napi::Boolean>().Value();
+}
+
 }  // namespace
 
 bool readStartOptions(const Napi::Object& options, RecordingSettings& settings) {
@@ -99,13 +105,18 @@ bool readStartOptions(const Napi::Object& options, RecordingSettings& settings) 
         !readWebcamFormat(options.Env(), options.Get("webcamFormat"), settings.webcamFormat)) {
         return false;
     }
-    if (options.Has("constantFrameRate")) {
-        const Napi::Value value = options.Get("constantFrameRate");
-        if (value.IsBoolean()) settings.constantFrameRate = value.As<Napi::Boolean>().Value();
+    // A grid of samples and samples only at changes contradict each other: refused, keeping the
+    // values the instance held.
+    bool constantFrameRate = settings.constantFrameRate;
+    bool changesOnly = settings.changesOnly;
+    readBoolean(options, "constantFrameRate", constantFrameRate);
+    readBoolean(options, "changesOnly", changesOnly);
+    if (constantFrameRate && changesOnly) {
+        Napi::TypeError::New(options.Env(), "changesOnly and constantFrameRate cannot both be true").ThrowAsJavaScriptException();
+        return false;
     }
-    if (options.Has("cursorImages")) {
-        const Napi::Value value = options.Get("cursorImages");
-        if (value.IsBoolean()) settings.cursorImages = value.As<Napi::Boolean>().Value();
-    }
+    settings.constantFrameRate = constantFrameRate;
+    settings.changesOnly = changesOnly;
+    readBoolean(options, "cursorImages", settings.cursorImages);
     return true;
 }

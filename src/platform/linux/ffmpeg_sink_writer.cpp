@@ -298,6 +298,12 @@ std::string FfmpegSinkWriter::writeFailure() const {
 
 std::string FfmpegSinkWriter::finishFailure() const { return finishProblem; }
 
+HResult FfmpegSinkWriter::endStreamAt(uint32_t streamIndex, int64_t time) {
+    if (state != State::writing || streamIndex != 0) return hresult::invalidState;
+    endTime = time;
+    return hresult::ok;
+}
+
 HResult FfmpegSinkWriter::finalize() {
     if (state != State::writing) return hresult::invalidState;
     state = State::finished;
@@ -323,6 +329,8 @@ HResult FfmpegSinkWriter::finalize() {
     format.reset();
     codec.reset();
     rateFilter.reset();
+    // The encoder thread has ended: lastPts is the last sample's time.
+    if (endTime > lastPts && lastPts >= 0) lastDuration = endTime - lastPts;
     // Even after a failure the fragments written so far become an ordinary file when they can.
     // When they cannot (no room for the index on a full disk), the file stays as it is.
     const VideoFinishResult finished = finishVideoFile(file, lastDuration);

@@ -54,6 +54,7 @@ public:
     HResult setInputMediaType(uint32_t streamIndex, const VideoMediaType& inputType) override;
     HResult beginWriting() override;
     HResult writeSample(uint32_t streamIndex, std::unique_ptr<VideoSample> sample) override;
+    HResult endStreamAt(uint32_t streamIndex, int64_t time) override;
     HResult finalize() override;
     std::string writeFailure() const override;
     std::string finishFailure() const override;
@@ -91,6 +92,7 @@ private:
     bool fileOpen = false;
     int64_t lastPts = -1;
     int64_t lastDuration = 0;  // of the last packet in the file, 100 ns
+    int64_t endTime = -1;      // where the stream ends when told, 100 ns
     std::deque<std::pair<int64_t, int64_t>> durations;  // pts and duration of frames in the encoder
     uint64_t samplesQueued = 0;
     std::atomic<int> writeError{0};  // the first failed write to the file, an FFmpeg error code
