@@ -128,7 +128,8 @@ test('record and inspect', async (t) => {
     const inspection = JSON.parse(result.stdout);
     assert.deepEqual(inspection.rows.filter((r) => r.status !== 'ok'), []);
     assert.deepEqual(inspection.rows.map((r) => r.file),
-      ['meta.json', 'tracks.json', 'output.mp4', 'mivox.wav', 'positions.json', 'clicks.json', 'cursor_info.json', 'recorder.log']);
+      ['meta.json', 'tracks.json', 'output.mp4', 'mivox.wav', 'positions.json', 'clicks.json', 'cursor_info.json',
+        'cursors/index.json', 'recorder.log']);
     const table = run(['inspect', take.dir, '--no-picture']);
     assert.equal(table.status, 0);
     assert.match(table.stdout, /^file +track +status +format +duration +start +size +detail\n/);
@@ -173,7 +174,7 @@ test('record and inspect', async (t) => {
     };
     for (const [name, spoil] of Object.entries(damage)) {
       const copy = tempDir();
-      for (const f of fs.readdirSync(take.dir)) fs.copyFileSync(path.join(take.dir, f), path.join(copy, f));
+      fs.cpSync(take.dir, copy, { recursive: true });
       spoil(path.join(copy, name));
       const result = run(['inspect', copy, '--no-picture']);
       assert.equal(result.status, 1, name);
