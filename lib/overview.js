@@ -230,6 +230,8 @@ function writeOverview(inspection, { file = path.join(inspection.dir, 'overview.
     const sx = (x) => tr.x + ((x - area[0]) / meta.width) * tr.width;
     const sy = (v) => tr.y + ((v - area[1]) / meta.height) * tr.height;
     const moves = inputRecords['positions.json'] || [];
+    // The cursors the user saw go under the trail, which stays readable over them.
+    drawCursorImages(g, inspection.cursorImages, moves, sx, sy);
     // A dark band under the trail keeps it apart from whatever the screen showed.
     g.strokeStyle = 'rgba(0,0,0,0.8)';
     g.lineWidth = 6;
@@ -245,7 +247,6 @@ function writeOverview(inspection, { file = path.join(inspection.dir, 'overview.
       g.lineTo(sx(moves[i].x), sy(moves[i].y));
       g.stroke();
     }
-    drawCursorImages(g, inspection.cursorImages, moves, sx, sy);
     for (const c of inputRecords['clicks.json'] || []) {
       g.strokeStyle = c.type === 0 ? '#ff4040' : '#ffffff';
       g.lineWidth = c.type === 0 ? 3 : 1.5;

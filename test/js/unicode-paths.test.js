@@ -12,7 +12,7 @@ useTestServices();
 
 // The same names as the Windows suite (test/win/unicode.test.js).
 const folderNames = ['José', 'Запись', '録画', 'take 🎬', 'my videos'];
-const trackFiles = ['clicks.json', 'cursor_info.json', 'meta.json', 'mivox.wav', 'output.mp4', 'output.wav', 'positions.json', 'recorder.log', 'tracks.json'];
+const trackFiles = ['clicks.json', 'cursor_info.json', 'cursors', 'meta.json', 'mivox.wav', 'output.mp4', 'output.wav', 'positions.json', 'recorder.log', 'tracks.json'];
 
 test('every file of a recording lands in a project folder with a non-ASCII or spaced name', () => {
   const parent = tempDir();
