@@ -9,7 +9,8 @@ class logger;
 }
 class RecordingJournal;
 
-// Capture rectangle in desktop pixels of output 0; right and bottom are exclusive.
+// Capture rectangle in pixels of the recorded display (0, 0 is its top-left pixel); right and
+// bottom are exclusive.
 // It is in force only when right and bottom are both non-zero.
 struct CaptureArea {
     int32_t left = 0;
@@ -34,4 +35,6 @@ struct RecordingSettings {
     int32_t webcamIndex = -1;
     // Exactly fps screen samples a second on a 1/fps grid instead of one per capture pass.
     bool constantFrameRate = false;
+    // The display to record, as listDisplays() numbers them; -1 for the adapter's output 0.
+    int32_t display = -1;
 };

@@ -10,5 +10,6 @@ module.exports = {
   Recorder: addon.Recorder,
   getStatus: addon.getStatus,
   listCameras: addon.listCameras,
+  listDisplays: addon.listDisplays,
   recover,
 };

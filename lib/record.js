@@ -70,6 +70,12 @@ function resolveRecordOptions(options, listMics) {
     throw new UsageError(`--webcam takes a camera index (see "desktracks devices"), not "${options.webcam}"`);
   }
   if (options.area !== undefined) start.area = parseArea(options.area);
+  if (options.display !== undefined) {
+    if (!/^\d+$/.test(String(options.display)) || Number(options.display) > 255) {
+      throw new UsageError(`--display takes a display index (see "desktracks devices"), not "${options.display}"`);
+    }
+    start.display = Number(options.display);
+  }
   if (options.fps !== undefined) start.fps = positiveInteger('--fps', options.fps);
   if (options.bitrate !== undefined) start.bitrate = positiveInteger('--bitrate', options.bitrate);
   if (options.constantRate) start.constantFrameRate = true;

@@ -33,6 +33,7 @@ int64_t steadyTicks() {
 std::mutex failuresLock;
 std::vector<TrackFailure> failures;
 std::vector<std::pair<std::string, std::string>> trackDevices;  // under failuresLock
+std::optional<RecordedDisplay> screenDisplay;                    // under failuresLock
 
 // Each recorder's log prefix names its track.
 const char* trackOfLine(std::string_view line) {
@@ -252,6 +253,11 @@ void setTrackDevice(const char* track, std::string name) {
     trackDevices.emplace_back(track, std::move(name));
 }
 
+void setScreenDisplay(const RecordedDisplay& display) {
+    std::lock_guard<std::mutex> lock(failuresLock);
+    screenDisplay = display;
+}
+
 TrackRecord readTrackRecord(const std::string& track) {
     const RecordingStatus& s = recordingStatus;
     TrackRecord record;
@@ -260,6 +266,7 @@ TrackRecord readTrackRecord(const std::string& track) {
         for (const auto& [name, device] : trackDevices) {
             if (name == track) record.device = device;
         }
+        if (track == "screen") record.display = screenDisplay;
     }
     const auto video = [&record](const TrackTiming& timing, uint64_t samples) {
         record.startTicks = timing.startTicks.load();
@@ -333,6 +340,7 @@ void beginLiveStatus(spdlog::logger& logger) {
         std::lock_guard<std::mutex> lock(failuresLock);
         failures.clear();
         trackDevices.clear();
+        screenDisplay.reset();
     }
     // Added before any recorder thread exists, so no thread is logging yet.
     logger.sinks().push_back(std::make_shared<FailureWatchSink>());

@@ -17,6 +17,9 @@ constexpr HResult invalidState = static_cast<HResult>(0x8007139Fu);
 constexpr HResult notFound = static_cast<HResult>(0x887A0002u);
 constexpr HResult waitTimeout = static_cast<HResult>(0x887A0027u);
 constexpr HResult accessLost = static_cast<HResult>(0x887A0026u);
+// What DuplicateOutput answers when this device cannot duplicate this output.
+constexpr HResult unsupported = static_cast<HResult>(0x887A0004u);
+constexpr HResult notCurrentlyAvailable = static_cast<HResult>(0x887A0022u);
 // A writer finished without any sample.
 constexpr HResult noSamplesProcessed = static_cast<HResult>(0xC00D4A44u);
 }  // namespace hresult

@@ -1,10 +1,13 @@
 // Compiled with `tsc --noEmit` by test/js/types.test.js: the typings must accept real use and
 // reject misuse (the @ts-expect-error lines fail the build if the typings stop catching them).
-import { Recorder, MicInfo, StartOptions, RecordingStatus, getStatus, CameraInfo, listCameras, TracksFile } from '../../lib';
+import { Recorder, MicInfo, StartOptions, RecordingStatus, getStatus, CameraInfo, listCameras, TracksFile, DisplayInfo, listDisplays } from '../../lib';
 
 const recorder = new Recorder();
 const mics: MicInfo[] | null = recorder.getMics();
 const cameras: CameraInfo[] = listCameras();
+const displays: DisplayInfo[] = listDisplays();
+const onDisplay: StartOptions = { display: displays.find((d) => d.primary)?.index ?? -1, area: [0, 0, 640, 480] };
+void onDisplay;
 const cameraName: string | undefined = cameras[0]?.name;
 void cameraName;
 const options: StartOptions = {

@@ -64,6 +64,16 @@ bool readStartOptions(const Napi::Object& options, RecordingSettings& settings) 
     readInt32(options, "webcamIndex", settings.webcamIndex);
     readInt32(options, "bitrate", settings.bitrate);
     readInt32(options, "fps", settings.fps);
+    if (options.Has("display")) {
+        // A display is chosen on purpose: anything but an index would record another one.
+        const Napi::Value value = options.Get("display");
+        const double index = value.IsNumber() ? value.As<Napi::Number>().DoubleValue() : -2;
+        if (!(index >= -1 && index <= 255 && std::floor(index) == index)) {
+            Napi::TypeError::New(options.Env(), "display must be an index from listDisplays(), or -1").ThrowAsJavaScriptException();
+            return false;
+        }
+        settings.display = static_cast<int32_t>(index);
+    }
     if (options.Has("constantFrameRate")) {
         const Napi::Value value = options.Get("constantFrameRate");
         if (value.IsBoolean()) settings.constantFrameRate = value.As<Napi::Boolean>().Value();

@@ -38,6 +38,8 @@ public:
         description.right = output.rect.x + static_cast<int32_t>(output.rect.width);
         description.bottom = output.rect.y + static_cast<int32_t>(output.rect.height);
         description.attachedToDesktop = true;
+        description.primary = output.primary;
+        description.scale = 1.0;  // X reports no per-monitor scale; toolkits scale on their own
         return hresult::ok;
     }
 
@@ -86,6 +88,10 @@ public:
     X11Device(std::shared_ptr<X11Connection> connection, int screen) : connection(std::move(connection)), screen(screen) {}
 
     HResult duplicateOutput0(std::unique_ptr<DesktopDuplication>& duplication, DuplicationStep& failedStep) override {
+        return duplicateOutput(0, duplication, failedStep);
+    }
+
+    HResult duplicateOutput(uint32_t index, std::unique_ptr<DesktopDuplication>& duplication, DuplicationStep& failedStep) override {
         duplication.reset();
         Display* dpy = connection->display();
         if (connection->lost()) {
@@ -93,7 +99,7 @@ public:
             return hresult::accessLost;
         }
         const std::vector<X11Output> outputs = activeOutputs(dpy, screen);
-        if (outputs.empty()) {
+        if (index >= outputs.size()) {
             failedStep = DuplicationStep::enumOutputs;
             return hresult::notFound;
         }
@@ -103,7 +109,7 @@ public:
         }
         failedStep = DuplicationStep::duplicateOutput;
         if (!isFourByteBgr(dpy, screen)) return hresult::notImplemented;
-        return X11DesktopDuplication::create(connection, screen, outputs.front().rect, duplication);
+        return X11DesktopDuplication::create(connection, screen, outputs[index].rect, duplication);
     }
 
     HResult createTexture(TextureKind kind, const DuplicationMode& mode, std::unique_ptr<VideoTexture>& texture) override {
