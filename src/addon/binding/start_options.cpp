@@ -64,7 +64,7 @@ bool readStartOptions(const Napi::Object& options, RecordingSettings& settings) 
     readInt32(options, "webcamIndex", settings.webcamIndex);
     readInt32(options, "bitrate", settings.bitrate);
     readInt32(options, "fps", settings.fps);
-    if (options.Has("display")) {
+    if (options.Has("display") && !options.Get("display").IsUndefined()) {
         // A display is chosen on purpose: anything but an index would record another one.
         const Napi::Value value = options.Get("display");
         const double index = value.IsNumber() ? value.As<Napi::Number>().DoubleValue() : -2;
