@@ -112,11 +112,12 @@ HResult ScreenRecorder::createDevice(const RecordingSettings& settings) {
     const bool byPreference = factory->supportsGpuPreference();
     if (!byPreference) log.info("Falling back to EnumAdapters for adapter enumeration");
     std::unique_ptr<VideoAdapter> adapter;
+    uint32_t adapterIndex = 0;
     // Bounded, so a layer that never reports the end of the list cannot hold the thread forever.
     constexpr uint32_t maxAdapters = 256;
-    for (uint32_t index = 0; index < maxAdapters; ++index) {
-        const HResult found = byPreference ? factory->enumAdapterByHighPerformance(index, adapter)
-                                           : factory->enumAdapters(index, adapter);
+    for (; adapterIndex < maxAdapters; ++adapterIndex) {
+        const HResult found = byPreference ? factory->enumAdapterByHighPerformance(adapterIndex, adapter)
+                                           : factory->enumAdapters(adapterIndex, adapter);
         if (found == hresult::notFound) break;
         if (!failed(found) && adapter) break;
         adapter.reset();
@@ -128,8 +129,13 @@ HResult ScreenRecorder::createDevice(const RecordingSettings& settings) {
 
     AdapterDescription description;
     adapter->describe(description);
+    // The same adapter in the list: by its LUID when the order was the high-performance one.
     for (const DisplayEntry& entry : displays) {
-        if (entry.adapterLuid == description.luid && entry.outputIndex == 0) display = entry;
+        const bool sameAdapter = byPreference ? entry.adapterLuid == description.luid : entry.adapterIndex == adapterIndex;
+        if (sameAdapter && entry.outputIndex == 0) {
+            display = entry;
+            break;
+        }
     }
     const std::optional<DisplayEntry> primary = primaryDisplay(displays);
     const bool onPrimary = display && primary && display->index == primary->index;

@@ -45,6 +45,17 @@ function videoPixel(file, width, x, y) {
   return [raw[at], raw[at + 1], raw[at + 2]];
 }
 
+// Waits until the desktop shows the colour at (x, y): the players take their time on a busy machine.
+function waitForColour(display, x, y, colour) {
+  for (let i = 0; i < 100; i++) {
+    const run = spawnSync('ffmpeg', ['-v', 'error', '-f', 'x11grab', '-video_size', '1x1', '-i', `${display}+${x},${y}`,
+      '-frames:v', '1', '-f', 'rawvideo', '-pix_fmt', 'rgb24', '-']);
+    if (run.status === 0 && run.stdout.length === 3 && near([...run.stdout], colour)) return;
+    sleep(200);
+  }
+  assert.fail(`the desktop never showed ${colour} at ${x},${y}`);
+}
+
 const near = (actual, expected) => actual.every((v, i) => Math.abs(v - expected[i]) < 60);
 
 test('each RandR monitor can be recorded, and positions.json maps onto its video', (t) => {
@@ -62,8 +73,12 @@ test('each RandR monitor can be recorded, and positions.json maps onto its video
   execFileSync('xrandr', ['--setmonitor', 'RIGHT', '640/169x480/127+640+0', 'none'], { env, stdio: 'ignore' });
   paint(display, 'red', 0, 0, 640, 480);
   paint(display, 'blue', 640, 0, 640, 480);
-  paint(display, 'lime', 900, 300, 40, 40);  // a marker on the right monitor, under the pointer
-  sleep(2000);
+  waitForColour(display, 100, 100, [255, 0, 0]);
+  waitForColour(display, 740, 100, [0, 0, 255]);
+  // A marker on the right monitor, under the pointer; without a window manager the last window
+  // mapped is on top, so it comes once the others show.
+  paint(display, 'lime', 900, 300, 40, 40);
+  waitForColour(display, 920, 320, [0, 255, 0]);
 
   const listed = JSON.parse(execFileSync(process.execPath, ['-e',
     `console.log(JSON.stringify(require(${JSON.stringify(repoRoot)}).listDisplays()))`], { env, encoding: 'utf8' }));
