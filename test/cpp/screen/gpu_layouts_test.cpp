@@ -106,21 +106,33 @@ Frame makeFrame(const FakeOutput& output, int id, uint32_t format) {
     return f;
 }
 
+// With a changed rectangle, the second frame is redrawn (R = 200) everywhere, but only that
+// rectangle of it (frame pixels) is said to have changed.
+std::optional<ImageRect> secondFrameChange;
+
 struct Duplication : DesktopDuplication {
     FakeOutput output;
     int id = 0;
-    bool given = false;
+    int given = 0;
     DuplicationMode mode() override {
         return {uint32_t(output.right - output.left), uint32_t(output.bottom - output.top), machine->modeFormat, output.rotation};
     }
     HResult acquireNextFrame(uint32_t, std::unique_ptr<DesktopResource>& resource) override {
-        screenRunning.exchange(false);  // one frame is enough
-        if (given) return hresult::waitTimeout;
-        given = true;
-        resource = std::make_unique<Frame>(makeFrame(output, id, machine->frameFormat));
+        const int frames = secondFrameChange ? 2 : 1;
+        if (given + 1 >= frames) screenRunning.exchange(false);
+        if (given == frames) return hresult::waitTimeout;
+        Frame frame = makeFrame(output, id, machine->frameFormat);
+        if (++given == 2) {
+            for (size_t i = 2; i < frame.pixels.size(); i += 4) frame.pixels[i] = 200;
+        }
+        resource = std::make_unique<Frame>(std::move(frame));
         return hresult::ok;
     }
     HResult releaseFrame() override { return hresult::ok; }
+    bool changedRects(std::vector<ImageRect>& rects) override {
+        rects.assign(1, *secondFrameChange);
+        return true;
+    }
 };
 
 int outputId(uint64_t luid, uint32_t index) { return int(luid * 10 + index); }
@@ -157,6 +169,14 @@ struct Context : VideoContext {
         auto& to = static_cast<Frame&>(destination);
         const auto& from = static_cast<Frame&>(source);
         if (to.width == from.width && to.height == from.height && to.format == from.format) to.pixels = from.pixels;
+    }
+    void copyRegion(VideoTexture& destination, VideoTexture& source, const ImageRect& r) override {
+        auto& to = static_cast<Frame&>(destination);
+        const auto& from = static_cast<Frame&>(source);
+        for (int y = r.top; y < r.bottom; ++y) {
+            std::memcpy(to.pixels.data() + (size_t(y) * to.width + r.left) * 4, from.pixels.data() + (size_t(y) * from.width + r.left) * 4,
+                        size_t(r.right - r.left) * 4);
+        }
     }
     HResult map(VideoTexture& texture, MappedImage& image) override {
         auto& t = static_cast<Frame&>(texture);
@@ -271,8 +291,9 @@ struct Result {
     }
 };
 
-Result record(const Machine& m, CaptureArea area = {}) {
+Result record(const Machine& m, CaptureArea area = {}, std::optional<ImageRect> change = std::nullopt) {
     machine = &m;
+    secondFrameChange = change;
     seen = Seen{};
     Result result;
     auto logger = std::make_shared<spdlog::logger>("layout", result.log.logger->sinks().begin(), result.log.logger->sinks().end());
@@ -282,6 +303,7 @@ Result record(const Machine& m, CaptureArea area = {}) {
     settings.projectDir = "/nonexistent-project";
     settings.display = m.display;
     settings.area = area;
+    settings.constantFrameRate = change.has_value();  // the loop that copies only what changed
     screenRunning.exchange(true);
     screenRecording.exchange(true);
     Platform platform;
@@ -437,6 +459,22 @@ TEST(GpuLayouts, RotatedDisplaysComeOutUpright) {
         } else {
             EXPECT_EQ(videoPixel(0, 7), (Pixel{0, 0, 110}));
             EXPECT_EQ(videoPixel(5, 0), (Pixel{7, 5, 110}));
+        }
+    }
+}
+
+// Only the changed rectangle of a rotated frame is copied, and it lands where the picture turned
+// puts it [s DisplayManager.cpp SetDirtyVert].
+TEST(GpuLayouts, ARotatedFramesChangedRectangleIsTurnedToo) {
+    const FakeOutput portrait{"\\\\.\\DISPLAY1", 0, 0, 6, 8, true, 90};
+    const Machine m{"rotated display, one dirty rectangle", "d5, GetFrameDirtyRects, s", {{"GPU", 1, {portrait}}}, {0}};
+    record(m, {}, ImageRect{1, 0, 3, 2});  // frame x 1..2, y 0..1: upright x 4..5, y 1..2
+    ASSERT_GE(seen.samples.size(), 2u);
+    for (uint32_t y = 0; y < 8; ++y) {
+        for (uint32_t x = 0; x < 6; ++x) {
+            const bool changed = x >= 4 && y >= 1 && y <= 2;
+            EXPECT_EQ(videoPixel(x, y).r, changed ? 200 : 110) << x << "," << y;
+            EXPECT_EQ(videoPixel(x, y).b, int(y)) << "frame x of upright " << x << "," << y;
         }
     }
 }
