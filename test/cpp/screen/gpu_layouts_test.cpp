@@ -438,6 +438,13 @@ TEST(GpuLayouts, HdrModeWithBgraFrames) {
     ASSERT_FALSE(seen.samples.empty());
     EXPECT_EQ(videoPixel(4, 2), (Pixel{0, 0, 255}));
     EXPECT_EQ(seen.stagingFormats.back(), fp16);
+
+    // A format the recorder cannot read (R10G10B10A2) is said once; the recording goes on.
+    const Machine tenBit{"10-bit frames", "d7", {{"GPU", 1, {panel}}}, {0}, fp16, 24};
+    r = record(tenBit);
+    EXPECT_EQ(r.log.count("screenRecorder: frames of 8x6 in pixel format 24 cannot be read; the video keeps the last image"), 1);
+    EXPECT_FALSE(seen.samples.empty());
+    EXPECT_TRUE(r.log.errors().empty());
 }
 
 // A portrait display: the desktop is 6x8 as the user sees it, the frames are 8x6 with the image
