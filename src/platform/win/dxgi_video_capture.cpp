@@ -71,20 +71,19 @@ private:
     DPI_AWARENESS_CONTEXT previous = nullptr;
 };
 
-// The monitor's effective scale (GetDpiForMonitor, Windows 8.1 and later, from System32 only).
+// The monitor's effective scale (GetDpiForMonitor, Windows 8.1 and later). shcore.dll comes from
+// System32 only and stays loaded: loading it for every output made listing the displays slow.
 double monitorScale(HMONITOR monitor) {
     using GetDpi = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
-    HMODULE shcore = LoadLibraryExW(L"shcore.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (shcore == nullptr) return 1.0;
-    double scale = 1.0;
-    if (auto getDpi = reinterpret_cast<GetDpi>(reinterpret_cast<void*>(GetProcAddress(shcore, "GetDpiForMonitor")))) {
-        UINT dpiX = 0;
-        UINT dpiY = 0;
-        constexpr int effectiveDpi = 0;  // MDT_EFFECTIVE_DPI
-        if (SUCCEEDED(getDpi(monitor, effectiveDpi, &dpiX, &dpiY)) && dpiX > 0) scale = dpiX / 96.0;
-    }
-    FreeLibrary(shcore);
-    return scale;
+    static const GetDpi getDpi = []() -> GetDpi {
+        HMODULE shcore = LoadLibraryExW(L"shcore.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+        return shcore != nullptr ? reinterpret_cast<GetDpi>(reinterpret_cast<void*>(GetProcAddress(shcore, "GetDpiForMonitor"))) : nullptr;
+    }();
+    UINT dpiX = 0;
+    UINT dpiY = 0;
+    constexpr int effectiveDpi = 0;  // MDT_EFFECTIVE_DPI
+    if (getDpi == nullptr || FAILED(getDpi(monitor, effectiveDpi, &dpiX, &dpiY)) || dpiX == 0) return 1.0;
+    return dpiX / 96.0;
 }
 
 class DxgiDesktopResource : public DesktopResource {
