@@ -37,4 +37,6 @@ struct RecordingSettings {
     bool constantFrameRate = false;
     // The display to record, as listDisplays() numbers them; -1 for the adapter's output 0.
     int32_t display = -1;
+    // Every distinct cursor image shown is kept in cursors/, with a timeline of when each was in force.
+    bool cursorImages = true;
 };

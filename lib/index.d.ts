@@ -41,6 +41,43 @@ export interface StartOptions {
    * Kept for later recordings.
    */
   constantFrameRate?: boolean;
+  /**
+   * `true` (default): every distinct cursor image shown during the recording is kept once as
+   * `cursors/<id>.png` (straight alpha), described in `cursors/index.json` ({@link CursorImageIndex}),
+   * with `cursors/timeline.json` ({@link CursorShown}[]) saying from when each was in force.
+   * Kept for later recordings.
+   */
+  cursorImages?: boolean;
+}
+
+/** One entry of `cursors/index.json`'s `images`. */
+export interface CursorImageInfo {
+  /** 16 hex digits: a hash of the size, hotspot and pixels. The same image has the same id in every recording. */
+  id: string;
+  /** The PNG in `cursors/`: `<id>.png`. */
+  file: string;
+  width: number;
+  height: number;
+  /** The hotspot in image pixels: the point that sits at a record's x, y. */
+  hotX: number;
+  hotY: number;
+  /** The display's scale when the image was captured (1 = 96 dpi); draw it at width / scale for a 1x look. */
+  scale: number;
+  /** Pixels that invert the screen (Windows monochrome cursors) were drawn black with a white outline. */
+  outlined: boolean;
+  /** The standard cursor it is ("Arrow", "IBeam", ...), or null. */
+  standardName: string | null;
+}
+
+/** `cursors/index.json`. */
+export interface CursorImageIndex {
+  images: CursorImageInfo[];
+}
+
+/** One entry of `cursors/timeline.json`: from `time` (wall-clock ms, as in positions.json) on, the image `id` was shown; null: the pointer was hidden. */
+export interface CursorShown {
+  time: number;
+  id: string | null;
 }
 
 /** One display of the desktop, as listed by {@link listDisplays}. */

@@ -136,6 +136,7 @@ function inspectRecording(dir, { readVideo } = {}) {
   } else if (meta) {
     add({ file: 'cursor_info.json', track: 'cursors', status: 'missing' });
   }
+  const cursorImages = inspectCursorImages(dir, add);
   if (fs.existsSync(at('recorder.log'))) {
     const lines = fs.readFileSync(at('recorder.log'), 'utf8').split('\n').filter(Boolean);
     const errors = lines.filter((l) => /\] \[error\] /.test(l)).length;
@@ -144,7 +145,34 @@ function inspectRecording(dir, { readVideo } = {}) {
 
   placeOnTimeline(rows, meta, timeline);
   const ok = rows.every((r) => r.status === 'ok');
-  return { dir, ok, meta, rows, inputRecords };
+  return { dir, ok, meta, rows, inputRecords, cursorImages };
+}
+
+// cursors/index.json and cursors/timeline.json: every image listed has its PNG, every change names
+// a listed image (or null: hidden). Returns both lists, or null when the recording has none.
+function inspectCursorImages(dir, add) {
+  const folder = path.join(dir, 'cursors');
+  const file = 'cursors/index.json';
+  if (!fs.existsSync(path.join(folder, 'index.json'))) return null;
+  const sizeOf = (name) => fs.statSync(path.join(folder, name)).size;
+  try {
+    const { images } = readJson(path.join(folder, 'index.json'));
+    const timeline = readJson(path.join(folder, 'timeline.json'));
+    if (!Array.isArray(images) || !Array.isArray(timeline)) throw new Error('expected an "images" array and a timeline array');
+    const missing = images.filter((image) => !fs.existsSync(path.join(folder, image.file)));
+    if (missing.length) throw new Error(`${missing.length} listed images have no PNG (${missing[0].file})`);
+    const ids = new Set(images.map((image) => image.id));
+    const unknown = timeline.filter((entry) => entry.id !== null && !ids.has(entry.id));
+    if (unknown.length) throw new Error(`the timeline names ${unknown.length} images the index does not list`);
+    const named = images.filter((image) => image.standardName).map((image) => image.standardName);
+    const bytes = images.reduce((sum, image) => sum + sizeOf(image.file), sizeOf('index.json'));
+    add({ file, track: 'cursors', format: 'PNG + JSON', size: bytes,
+      detail: `${images.length} images (${named.length ? named.join(', ') : 'none standard'}), ${timeline.length} changes` });
+    return { folder, images, timeline };
+  } catch (err) {
+    add({ file, track: 'cursors', status: 'broken', detail: err.message, size: sizeOf('index.json') });
+    return null;
+  }
 }
 
 // Start offsets in ms on the screen video's clock. The timeline file says where each track

@@ -4,7 +4,7 @@
 // starts, and the cursor trail with its clicks over a frame of the screen video.
 const fs = require('fs');
 const path = require('path');
-const { createCanvas, ImageData } = require('@napi-rs/canvas');
+const { createCanvas, ImageData, Image } = require('@napi-rs/canvas');
 const { readWav } = require('./wav-file');
 const { readVideoFrames } = require('./video-frames');
 
@@ -245,6 +245,7 @@ function writeOverview(inspection, { file = path.join(inspection.dir, 'overview.
       g.lineTo(sx(moves[i].x), sy(moves[i].y));
       g.stroke();
     }
+    drawCursorImages(g, inspection.cursorImages, moves, sx, sy);
     for (const c of inputRecords['clicks.json'] || []) {
       g.strokeStyle = c.type === 0 ? '#ff4040' : '#ffffff';
       g.lineWidth = c.type === 0 ? 3 : 1.5;
@@ -270,6 +271,28 @@ function writeOverview(inspection, { file = path.join(inspection.dir, 'overview.
 
   fs.writeFileSync(file, canvas.encodeSync('png'));
   return { file, width, height, regions };
+}
+
+// The cursor the user saw, drawn with its recorded image at a few points along the trail, its
+// hotspot on the point, at twice its size so it stands out on the scaled-down frame.
+function drawCursorImages(g, cursorImages, moves, sx, sy) {
+  if (!cursorImages || !moves.length) return;
+  const byId = new Map(cursorImages.images.map((image) => [image.id, image]));
+  const loaded = new Map();
+  const points = 6;
+  for (let i = 0; i < points; i++) {
+    const m = moves[Math.min(moves.length - 1, Math.round((i * (moves.length - 1)) / Math.max(1, points - 1)))];
+    const shown = cursorImages.timeline.filter((entry) => entry.time <= m.time).pop();
+    const image = shown && shown.id !== null ? byId.get(shown.id) : null;
+    if (!image) continue;
+    if (!loaded.has(image.id)) {
+      const picture = new Image();
+      picture.src = fs.readFileSync(path.join(cursorImages.folder, image.file));
+      loaded.set(image.id, picture);
+    }
+    const zoom = 2 / (image.scale || 1);
+    g.drawImage(loaded.get(image.id), sx(m.x) - image.hotX * zoom, sy(m.y) - image.hotY * zoom, image.width * zoom, image.height * zoom);
+  }
 }
 
 module.exports = { writeOverview };

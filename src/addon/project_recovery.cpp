@@ -7,6 +7,7 @@
 #include "addon/meta_json.h"
 #include "audio/wav_track_file.h"
 #include "input/cursor_catalogue.h"
+#include "input/cursor_images.h"
 #include "input/input_records.h"
 #include "input/text_file.h"
 #include "platform/video_file_finishing.h"
@@ -78,6 +79,16 @@ void recoverFromJournal(const std::filesystem::path& dir, std::vector<RecoveredF
             report);
     const std::string cursors = cursorInfoFromJournal(journal);
     if (!cursors.empty()) rebuild(dir, "cursor_info.json", cursors, "from the journal", allWritten, report);
+    const CursorJournalFiles cursorImages = cursorFilesFromJournal(journal);
+    if (!cursorImages.index.empty()) {
+        std::error_code made;
+        std::filesystem::create_directories(dir / cursorFolderName, made);
+        const std::string folder = std::string(cursorFolderName) + "/";
+        rebuild(dir, (folder + cursorIndexFileName).c_str(), cursorImages.index,
+                std::to_string(cursorImages.imageCount) + " images from the journal", allWritten, report);
+        rebuild(dir, (folder + cursorTimelineFileName).c_str(), cursorImages.timeline,
+                std::to_string(cursorImages.shownCount) + " changes from the journal", allWritten, report);
+    }
     const std::string meta = metaJsonFromJournal(journal);
     if (!meta.empty()) rebuild(dir, "meta.json", meta, "from the journal", allWritten, report);
     std::error_code ignored;

@@ -3,6 +3,7 @@
 #include <spdlog/spdlog.h>
 
 #include "input/cursor_catalogue.h"
+#include "input/cursor_image_recorder.h"
 #include "input/hook_lifecycle.h"
 #include "input/input_records.h"
 #include "input/text_file.h"
@@ -45,6 +46,7 @@ void recordInput(const RecordingSettings& settings, const InputHookLibrary* libr
     captureCursorShapes();
     if (settings.journal) journalCursorShapes(*settings.journal);
     inputJournal = settings.journal;
+    CursorImageRecorder cursorImages(settings);
     if (library == nullptr) {
         logHookFailure(settings, loadError);
     } else if (inputRunning.load()) {
@@ -52,6 +54,7 @@ void recordInput(const RecordingSettings& settings, const InputHookLibrary* libr
         runHook(settings, *library);
     }
     inputHook.returned();
+    cursorImages.finish();
     const int64_t hookStart = recordingStatus.inputTiming.startTicks.load();
     if (hookStart != 0) markTrackEnd(recordingStatus.inputTiming, wallClockTicks() - hookStart);
 

@@ -42,8 +42,10 @@ function topLevelBoxes(file) {
   return boxes;
 }
 
-const hashes = (dir) => Object.fromEntries(fs.readdirSync(dir).sort().map((name) =>
-  [name, crypto.createHash('sha1').update(fs.readFileSync(path.join(dir, name))).digest('hex')]));
+// Every file below `dir` (the cursor images' folder included) by its path and content hash.
+const hashes = (dir) => Object.fromEntries(fs.readdirSync(dir, { recursive: true }).sort()
+  .filter((name) => fs.statSync(path.join(dir, name)).isFile())
+  .map((name) => [name, crypto.createHash('sha1').update(fs.readFileSync(path.join(dir, name))).digest('hex')]));
 
 /** Starts a recording in a child node, SIGKILLs it `afterMs` after start() returned. */
 function recordAndKill(projectDir, afterMs) {
@@ -94,6 +96,11 @@ test('kill: SIGKILL at random moments, then recover', async (t) => {
       for (const name of jsonFiles) JSON.parse(fs.readFileSync(path.join(dir, name), 'utf8'));
       assert.equal(JSON.parse(fs.readFileSync(path.join(dir, 'meta.json'), 'utf8')).time, firstFrame.time);
       assert.equal(fs.existsSync(path.join(dir, 'journal.jsonl')), false);
+      // The cursor images' index and timeline come back from the journal; their images were on disk.
+      const { images } = JSON.parse(fs.readFileSync(path.join(dir, 'cursors', 'index.json'), 'utf8'));
+      const timeline = JSON.parse(fs.readFileSync(path.join(dir, 'cursors', 'timeline.json'), 'utf8'));
+      assert.ok(images.length >= 1 && timeline.length >= 1);
+      for (const image of images) assert.ok(fs.existsSync(path.join(dir, 'cursors', image.file)));
 
       // A second run, here through the command, finds nothing to do.
       const before = hashes(dir);

@@ -47,3 +47,14 @@ void level;
 void failed;
 // @ts-expect-error the status is read, not written
 getStatus({});
+
+// Cursor images: the index and the timeline as an editor reads them.
+import type { CursorImageIndex, CursorShown } from '../../lib';
+const cursorIndex: CursorImageIndex = JSON.parse('{"images": []}');
+const hotspots: [number, number][] = cursorIndex.images.map((image) => [image.hotX, image.hotY]);
+const shownIds: (string | null)[] = (JSON.parse('[]') as CursorShown[]).map((entry) => entry.id);
+void hotspots;
+void shownIds;
+recorder.start({ cursorImages: false });
+// @ts-expect-error cursorImages is a boolean
+recorder.start({ cursorImages: 'no' });

@@ -78,5 +78,9 @@ bool readStartOptions(const Napi::Object& options, RecordingSettings& settings) 
         const Napi::Value value = options.Get("constantFrameRate");
         if (value.IsBoolean()) settings.constantFrameRate = value.As<Napi::Boolean>().Value();
     }
+    if (options.Has("cursorImages")) {
+        const Napi::Value value = options.Get("cursorImages");
+        if (value.IsBoolean()) settings.cursorImages = value.As<Napi::Boolean>().Value();
+    }
     return true;
 }

@@ -15,15 +15,16 @@ std::once_flag installOnce;
 
 }  // namespace
 
-std::shared_ptr<X11Connection> X11Connection::open() {
+std::shared_ptr<X11Connection> X11Connection::open(const char* user) {
     // One connection per display for the life of the process. Closing a connection removes its
     // extension records (RandR, XFixes, ...) from lists that libX11's extension helpers read
     // without a lock, which crashed other threads (the input hook) that used them at that
     // moment; a connection that stays open never does that.
     static std::mutex cacheMutex;
-    static auto* cached = new std::shared_ptr<X11Connection>();  // left to the process exit
+    static auto* connections = new std::map<std::string, std::shared_ptr<X11Connection>>();  // left to the process exit
     const std::string name = XDisplayName(nullptr);
     std::lock_guard<std::mutex> lock(cacheMutex);
+    std::shared_ptr<X11Connection>* cached = &(*connections)[user];
     if (*cached && (*cached)->name == name) {
         // A round trip finds out whether the server behind the name is still the one we knew.
         if (!(*cached)->lost()) XSync((*cached)->dpy, False);

@@ -11,7 +11,9 @@
 // exiting.
 class X11Connection {
 public:
-    static std::shared_ptr<X11Connection> open();
+    // `user` names who holds it: each user gets a connection of its own, since Xlib connections
+    // are not shared between threads here.
+    static std::shared_ptr<X11Connection> open(const char* user = "screen");
     ~X11Connection();
     X11Connection(const X11Connection&) = delete;
     X11Connection& operator=(const X11Connection&) = delete;

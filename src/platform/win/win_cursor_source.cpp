@@ -2,6 +2,7 @@
 
 #include "platform/cursor_source.h"
 #include "platform/standard_cursor_table.h"
+#include "platform/win/standard_cursors.h"
 
 namespace {
 
@@ -79,5 +80,7 @@ public:
 };
 
 }  // namespace
+
+const char* standardCursorNameOf(std::uintptr_t handle) { return standardCursors.find(handle); }
 
 std::unique_ptr<CursorSource> openCursorSource() { return std::make_unique<WinCursorSource>(); }
