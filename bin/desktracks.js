@@ -190,6 +190,7 @@ async function recordCommand(values, positionals) {
   });
   process.stderr.write(`recording into ${handle.options.projectDir}` +
     (values.seconds ? ` for ${values.seconds} s` : '; Ctrl-C to stop') + '\n');
+  for (const note of handle.notes) process.stderr.write(`desktracks: ${note}\n`);
 
   const onSignal = (name) => {
     signals += 1;

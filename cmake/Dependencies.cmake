@@ -1,7 +1,10 @@
 # One interface target carrying every third-party dependency of the core library.
 add_library(desktracks_deps INTERFACE)
 # nlohmann-json and miniaudio are header-only, fetched by scripts/setup.sh.
-target_include_directories(desktracks_deps SYSTEM INTERFACE ${TRIXIE_INCLUDE_DIR})
+# (-isystem /usr/include would upset the C++ library's #include_next: the system's own need none.)
+if(NOT TRIXIE_INCLUDE_DIR STREQUAL "/usr/include")
+  target_include_directories(desktracks_deps SYSTEM INTERFACE ${TRIXIE_INCLUDE_DIR})
+endif()
 target_compile_definitions(desktracks_deps INTERFACE
   MA_NO_MP3 MA_NO_FLAC MA_NO_ENGINE MA_NO_NODE_GRAPH MA_NO_RESOURCE_MANAGER MA_NO_GENERATION)
 
@@ -29,6 +32,9 @@ else()
   find_package(PkgConfig REQUIRED)
   pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavcodec libavformat libavutil libswscale)
   pkg_check_modules(XLIBS REQUIRED IMPORTED_TARGET x11 xext xfixes xdamage xrandr xcursor)
+  # libpulse's headers only: miniaudio opens the library at run time, and so do we.
+  pkg_check_modules(PULSE REQUIRED libpulse)
+  target_include_directories(desktracks_deps SYSTEM INTERFACE ${PULSE_INCLUDE_DIRS})
   find_package(Threads REQUIRED)
   find_library(YUV_LIBRARY yuv REQUIRED)  # libyuv-dev: the screen writer's colour conversion
   target_link_libraries(desktracks_deps INTERFACE

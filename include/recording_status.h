@@ -123,6 +123,16 @@ void clearTrackFailure(const char* track);
 // the track's start is estimated again from the frames that follow.
 void restartAudioStartEstimate(const void* encoder);
 
+// Something about a track worth knowing that did not stop it (a warning reported for it): its
+// name, the event code's name and the line it logged.
+struct TrackWarning {
+    std::string track;
+    std::string code;
+    std::string message;
+};
+// Keeps a warning for the live status and tracks.json (each code once per track).
+void noteTrackWarning(const char* track, const char* code, const std::string& message);
+
 // A track that stopped with an error while recording: its name and the line it logged.
 struct TrackFailure {
     std::string track;
@@ -141,6 +151,7 @@ struct RecordingStatusSnapshot {
     double systemAudioPeak = 0;
     uint64_t inputEvents = 0;
     std::vector<TrackFailure> failures;
+    std::vector<TrackWarning> warnings;
 };
 
 // The display the screen track records, in virtual-desktop pixels (positions.json's).
@@ -164,6 +175,7 @@ struct TrackRecord {
     int64_t durationTicks = 0;
     uint64_t count = 0;
     uint64_t lost = 0;
+    std::vector<TrackWarning> warnings;  // this track's
 };
 
 // `track` is "screen", "webcam", "microphone", "systemAudio" or "input".

@@ -185,6 +185,21 @@ export interface RecordingStatus {
    * when it is back; so does the keep-alive ("keepAlive") while the output is missing.
    */
   failures: TrackFailure[];
+  /**
+   * Things worth knowing about a track that go on recording, each code once per track: e.g.
+   * `partialCapture` for the screen of a Wayland session (only X11 windows are visible) or
+   * `noSoundServer` for a microphone recorded straight from ALSA.
+   */
+  warnings: TrackWarning[];
+}
+
+/** One entry of {@link RecordingStatus.warnings}. */
+export interface TrackWarning {
+  track: string;
+  /** The event code's name, e.g. "partialCapture". */
+  code: string;
+  /** The line in `recorder.log`. */
+  message: string;
 }
 
 /**
@@ -207,6 +222,20 @@ export interface CameraInfo {
  * cameras" when the platform cannot list them.
  */
 export function listCameras(): CameraInfo[];
+
+/** One capture device of {@link listMicDetails}: getMics()'s entry with what a default choice needs. */
+export interface MicDetails {
+  /** Position in `getMics()`: the value to pass as `micIndex`. */
+  index: number;
+  name: string;
+  /** A device that is no microphone: ALSA's null device (endless zeros) or a plugin that names no sound card. */
+  placeholder: boolean;
+  /** False when no sound server answered and the list comes from the raw device layer (ALSA). */
+  soundServer: boolean;
+}
+
+/** getMics()'s list with more about each device; null when the audio system cannot list them. */
+export function listMicDetails(): MicDetails[] | null;
 
 /** One entry of `tracks.json`: a track that was started. */
 export interface TrackEntry {
@@ -235,6 +264,8 @@ export interface TrackEntry {
   /** "recorded"; "failed" (with `reason`, the track's line in `recorder.log`); "empty" when nothing was captured. */
   status: 'recorded' | 'failed' | 'empty';
   reason: string;
+  /** Only where the track had any: what is worth knowing about it (see `RecordingStatus.warnings`). */
+  warnings?: { code: string; message: string }[];
 }
 
 /** The content of `tracks.json`, written by `end()` beside `meta.json`. */

@@ -11,5 +11,6 @@ module.exports = {
   getStatus: addon.getStatus,
   listCameras: addon.listCameras,
   listDisplays: addon.listDisplays,
+  listMicDetails: addon.listMicDetails,
   recover,
 };

@@ -3,7 +3,9 @@
 // local build (build/Release, the Windows cross-build on Windows) comes first, then the prebuilt
 // binary shipped in the package (prebuilds/<platform>-<arch>/). When none loads, the error lists
 // every path tried with its reason, and what to do about it.
+const fs = require('fs');
 const path = require('path');
+const { runtimeFamily, debianDevPackages } = require('./build-packages');
 
 const root = path.join(__dirname, '..');
 const platformTag = `${process.platform}-${process.arch}`;
@@ -29,9 +31,14 @@ function solutions(failures) {
   const hints = [];
   const missingLibrary = failures.map((f) => /(\S+\.so[.\d]*): cannot open shared object file/.exec(f.reason)).find(Boolean);
   if (missingLibrary) {
-    hints.push(`the system library ${missingLibrary[1]} is missing; on Debian 12 install the run-time libraries:\n` +
-      `      apt-get install --no-install-recommends ${linuxRuntimePackages}`);
+    const family = runtimeFamily(missingLibrary[1]);
+    hints.push(`the system library ${missingLibrary[1]}${family ? ` (package ${family}*)` : ''} is missing; ` +
+      `on Debian 12 install the run-time libraries:\n      apt-get install --no-install-recommends ${linuxRuntimePackages}\n` +
+      '    elsewhere install the build tools and development packages and install desktracks again, which builds it from source:\n' +
+      `      apt-get install --no-install-recommends cmake g++ make pkg-config ${debianDevPackages.join(' ')}`);
   }
+  const installError = path.join(root, 'build', 'install-error.txt');
+  if (fs.existsSync(installError)) hints.push(`the build from source at install time failed: ${fs.readFileSync(installError, 'utf8').trim()}`);
   if (failures.every((f) => f.reason === 'not found')) {
     hints.push(`no binary exists for ${platformTag}: prebuilt binaries cover linux-x64 and win32-x64; ` +
       'elsewhere build from source with "npm run build" (after scripts/setup.sh on a fresh machine)');

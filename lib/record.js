@@ -4,7 +4,7 @@
 const fs = require('fs');
 const path = require('path');
 const { Worker } = require('worker_threads');
-const { Recorder, getStatus } = require('./index');
+const { Recorder, getStatus, listMicDetails } = require('./index');
 const { inspectRecording } = require('./inspect');
 const { UsageError } = require('./usage-error');
 
@@ -26,9 +26,17 @@ function parseArea(text) {
   return numbers;
 }
 
-// The first capture device that is not an output's monitor: what a person calls "the microphone".
+// The first capture device that is not an output's monitor nor a placeholder (ALSA's null device,
+// plugins naming no sound card): what a person calls "the microphone".
 function defaultMic(mics) {
-  return mics.find((m) => !/^monitor of /i.test(m.name)) || null;
+  return mics.find((m) => !/^monitor of /i.test(m.name) && !m.placeholder) || null;
+}
+
+// Why the default found no microphone, when that is worth a line.
+function noDefaultMicNote(mics) {
+  if (!mics || mics.length === 0 || mics.every((m) => m.soundServer !== false)) return null;
+  return 'no microphone recorded: no sound server could be reached (PulseAudio or PipeWire) and the audio system ' +
+    'lists no sound card\'s capture device (only placeholders such as ALSA\'s null device); pick one with --mic to record it anyway';
 }
 
 function resolveMic(choice, mics) {
@@ -84,8 +92,16 @@ function resolveRecordOptions(options, listMics) {
     seconds = Number(options.seconds);
     if (!(seconds > 0) || !Number.isFinite(seconds)) throw new UsageError(`--seconds must be a positive number, not "${options.seconds}"`);
   }
-  start.micIndex = options.mic === false ? -1 : resolveMic(options.mic, listMics());
-  return { start, seconds };
+  const notes = [];
+  if (options.mic === false) {
+    start.micIndex = -1;
+  } else {
+    const mics = listMics();
+    start.micIndex = resolveMic(options.mic, mics);
+    const note = options.mic === undefined && start.micIndex === -1 ? noDefaultMicNote(mics) : null;
+    if (note) notes.push(note);
+  }
+  return { start, seconds, notes };
 }
 
 /**
@@ -98,12 +114,12 @@ function resolveRecordOptions(options, listMics) {
 function record(options, { onStatus, onStopping, statusEveryMs = 250 } = {}) {
   const listMics = () => {
     try {
-      return new Recorder().getMics();
+      return typeof listMicDetails === 'function' ? listMicDetails() : new Recorder().getMics();
     } catch {
       return null;
     }
   };
-  const { start, seconds } = resolveRecordOptions(options, listMics);
+  const { start, seconds, notes } = resolveRecordOptions(options, listMics);
   fs.mkdirSync(start.projectDir, { recursive: true });
 
   const worker = new Worker(path.join(__dirname, 'record-worker.js'), { workerData: start });
@@ -138,7 +154,7 @@ function record(options, { onStatus, onStopping, statusEveryMs = 250 } = {}) {
       reject(err);
     });
   });
-  return { stop, finished, options: start };
+  return { stop, finished, options: start, notes };
 }
 
 module.exports = { record, resolveRecordOptions, parseArea, UsageError };

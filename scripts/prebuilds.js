@@ -3,6 +3,7 @@
 // Gathers the built binaries into the package's prebuilds layout:
 //   prebuilds/linux-x64/desktracks.node + libuiohook.so   (from build/Release)
 //   prebuilds/win32-x64/desktracks.node + uiohook.dll     (from build-win/Release)
+//   vendor/: the pinned third-party sources that a build from source at install time needs
 // With --build it first builds both (node scripts/build.js, then --win). Runs before `npm pack`.
 const fs = require('fs');
 const path = require('path');
@@ -39,6 +40,24 @@ for (const target of targets) {
     } catch {}
   }
 }
+// The pinned sources a build from source needs that no Debian 12 package has (libuiohook,
+// miniaudio) or that differ between releases (nlohmann-json), for installs that build the add-on.
+const third = path.join(root, 'third_party');
+const vendor = path.join(root, 'vendor');
+fs.rmSync(vendor, { recursive: true, force: true });
+for (const [from, to] of [
+  ['trixie/usr/include/miniaudio.h', 'include/miniaudio.h'],
+  ['trixie/usr/include/nlohmann', 'include/nlohmann'],
+  ['uiohook/libuiohook', 'uiohook/libuiohook'],
+]) {
+  const source = path.join(third, from);
+  if (!fs.existsSync(source)) {
+    missing.push(source);
+    continue;
+  }
+  fs.cpSync(source, path.join(vendor, to), { recursive: true, dereference: true });
+}
+
 if (missing.length) {
   console.error(`prebuilds: missing ${missing.join(', ')}\nbuild them with "node scripts/prebuilds.js --build"`);
   process.exit(1);

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The main job: sets up, builds, records a few seconds of the desktop into a project directory
 # with the desktracks command, which ends with a table of every file, then draws overview.png.
-# Without $DISPLAY it starts its own Xvfb and PulseAudio with a moving test scene, so it also
-# works on a bare server.
+# Without $DISPLAY it starts its own Xvfb and PulseAudio with a moving test scene and a tone in
+# both audio tracks, so it also works on a bare server.
 #   bash scripts/record.sh [projectDir] [seconds]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -11,9 +11,24 @@ cd "$root"
 bash scripts/setup.sh >/dev/null
 node scripts/build.js >/dev/null
 
+players=()
+stop_all() {
+  for pid in "${players[@]}"; do kill "$pid" 2>/dev/null || true; done
+  scripts/test-services.sh stop
+}
 if [ -z "${DISPLAY:-}" ]; then
   eval "$(scripts/test-services.sh start --scene)"
-  trap 'scripts/test-services.sh stop' EXIT
+  trap stop_all EXIT
+  # Sound for both audio tracks, so the live meters and the overview's waveforms show something:
+  # a pulsing 440 Hz tone into the virtual microphone's source, a 660 Hz one into the speaker that
+  # system audio records.
+  play_tone() {  # sink, Hz, pulses a second
+    sox -q -n -t raw -r 16000 -c 1 -e signed -b 16 - synth 600 sine "$2" tremolo "$3" 80 vol 0.5 2>/dev/null \
+      | pacat -p -d "$1" --rate=16000 --channels=1 --format=s16le 2>/dev/null &
+    players+=($!)
+  }
+  play_tone micsrc 440 2
+  play_tone speaker 660 3
   sleep 1  # let the scene come up
 fi
 

@@ -21,7 +21,7 @@ packages=(
   libspdlog-dev libfmt-dev libgtest-dev
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libyuv-dev
   libx11-dev libxext-dev libxfixes-dev libxdamage-dev libxrandr-dev libxtst-dev libxcursor-dev
-  xvfb x11-utils x11-xserver-utils xdotool xcursor-themes adwaita-icon-theme fonts-dejavu-core
+  xvfb x11-utils x11-xserver-utils xdotool xcursor-themes adwaita-icon-theme fonts-dejavu-core weston xwayland
   pulseaudio pulseaudio-utils libpulse-dev sox ffmpeg
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
 )

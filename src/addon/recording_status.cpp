@@ -34,6 +34,7 @@ std::mutex failuresLock;
 std::vector<TrackFailure> failures;
 std::vector<std::pair<std::string, std::string>> trackDevices;  // under failuresLock
 std::optional<RecordedDisplay> screenDisplay;                    // under failuresLock
+std::vector<TrackWarning> warnings;                              // under failuresLock
 
 // Each recorder's log prefix names its track.
 const char* trackOfLine(std::string_view line) {
@@ -267,6 +268,9 @@ TrackRecord readTrackRecord(const std::string& track) {
             if (name == track) record.device = device;
         }
         if (track == "screen") record.display = screenDisplay;
+        for (const TrackWarning& warning : warnings) {
+            if (warning.track == track) record.warnings.push_back(warning);
+        }
     }
     const auto video = [&record](const TrackTiming& timing, uint64_t samples) {
         record.startTicks = timing.startTicks.load();
@@ -315,6 +319,13 @@ AudioFill countAudioFrames(const void* encoder, const void* samples, uint32_t fr
     return track != nullptr ? track->countFrames(static_cast<const int16_t*>(samples), frames, firstFrameAgeTicks) : AudioFill{};
 }
 
+void noteTrackWarning(const char* track, const char* code, const std::string& message) {
+    std::lock_guard<std::mutex> lock(failuresLock);
+    const bool known = std::any_of(warnings.begin(), warnings.end(),
+                                   [&](const TrackWarning& w) { return w.track == track && w.code == code; });
+    if (!known) warnings.push_back({track, code, message});
+}
+
 void clearTrackFailure(const char* track) {
     std::lock_guard<std::mutex> lock(failuresLock);
     failures.erase(std::remove_if(failures.begin(), failures.end(), [&](const TrackFailure& f) { return f.track == track; }),
@@ -341,6 +352,7 @@ void beginLiveStatus(spdlog::logger& logger) {
         failures.clear();
         trackDevices.clear();
         screenDisplay.reset();
+        warnings.clear();
     }
     // Added before any recorder thread exists, so no thread is logging yet.
     logger.sinks().push_back(std::make_shared<FailureWatchSink>());
@@ -378,5 +390,6 @@ RecordingStatusSnapshot readRecordingStatus() {
     out.inputEvents = s.inputEvents.load(std::memory_order_relaxed);
     std::lock_guard<std::mutex> lock(failuresLock);
     out.failures = failures;
+    out.warnings = warnings;
     return out;
 }

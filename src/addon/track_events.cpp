@@ -40,7 +40,6 @@ const char* trackEventKindName(TrackEventKind kind) {
 
 void reportTrackEvent(spdlog::logger& log, TrackEventKind kind, const char* track, TrackEventCode code,
                       const std::string& message) {
-    (void)code;
     switch (kind) {
     case TrackEventKind::failure:
     case TrackEventKind::lost:
@@ -49,6 +48,7 @@ void reportTrackEvent(spdlog::logger& log, TrackEventKind kind, const char* trac
         break;
     case TrackEventKind::warning:
         log.warn("{}", message);
+        noteTrackWarning(track, trackEventCodeName(code), message);
         break;
     case TrackEventKind::back:
         log.info("{}", message);

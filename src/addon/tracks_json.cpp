@@ -56,6 +56,8 @@ std::string buildTracksJson(const std::vector<TrackEntry>& tracks, const std::ve
         entry["count"] = r.count;
         entry["unit"] = countUnit(t.track);
         entry["lost"] = r.lost;
+        // Only where there is one, so tracks without warnings keep their keys.
+        for (const TrackWarning& w : r.warnings) entry["warnings"].push_back({{"code", w.code}, {"message", w.message}});
         std::string status = "recorded";
         std::string reason;
         for (const TrackFailure& f : failures) {

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "audio/audio_backend.h"
+
 CaptureDeviceList listCaptureDevices() {
     CaptureDeviceList list;
     ma_context context;
@@ -16,11 +18,13 @@ CaptureDeviceList listCaptureDevices() {
         list.status = CaptureDeviceList::Status::enumerationFailed;
         return list;
     }
+    list.backend = context.backend;
     list.names.reserve(captureCount);
     list.ids.reserve(captureCount);
     for (ma_uint32 i = 0; i < captureCount; ++i) {
         list.names.emplace_back(capture[i].name, strnlen(capture[i].name, sizeof capture[i].name));
         list.ids.push_back(capture[i].id);
+        list.placeholders.push_back(isPlaceholderDevice(context.backend, capture[i].id));
     }
     ma_context_uninit(&context);
     return list;

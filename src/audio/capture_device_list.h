@@ -12,6 +12,8 @@ struct CaptureDeviceList {
     Status status = Status::ok;
     std::vector<std::string> names;
     std::vector<ma_device_id> ids;  // same order as `names`
+    std::vector<bool> placeholders;  // same order: devices that are no microphone (isPlaceholderDevice)
+    ma_backend backend = ma_backend_null;  // the backend that listed them
 };
 
 CaptureDeviceList listCaptureDevices();

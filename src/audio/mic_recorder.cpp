@@ -2,10 +2,12 @@
 
 #include <spdlog/spdlog.h>
 
+#include "audio/audio_backend.h"
 #include "audio/capture_device_list.h"
 #include "audio/track_capture.h"
 #include "recording_status.h"
 #include "run_flags.h"
+#include "track_events.h"
 
 void runMicRecorder(RecordingSettings settings) {
     spdlog::logger& log = *settings.logger;
@@ -28,6 +30,14 @@ void runMicRecorder(RecordingSettings settings) {
     }
     const ma_device_id deviceId = devices.ids[static_cast<size_t>(settings.micIndex)];
     setTrackDevice("microphone", devices.names[static_cast<size_t>(settings.micIndex)]);
+    if (!isSoundServerBackend(devices.backend)) {
+        // The list came from the raw device layer: say so once, and whether the device is real.
+        const bool placeholder = devices.placeholders[static_cast<size_t>(settings.micIndex)];
+        reportTrackEvent(log, TrackEventKind::warning, "microphone", TrackEventCode::noSoundServer,
+                         fmt::format("mic: {}; recording straight from the device \"{}\"{}", noSoundServerText,
+                                     devices.names[static_cast<size_t>(settings.micIndex)],
+                                     placeholder ? ", which names no sound card and records no sound" : ""));
+    }
 
     // Declared before the device so that the device is stopped before the file is closed.
     WavTrackFile file;

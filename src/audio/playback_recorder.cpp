@@ -8,6 +8,7 @@
 #include "platform/system_audio_source.h"
 #include "recording_status.h"
 #include "run_flags.h"
+#include "track_events.h"
 
 void runPlaybackRecorder(RecordingSettings settings) {
     spdlog::logger& log = *settings.logger;
@@ -32,6 +33,12 @@ void runPlaybackRecorder(RecordingSettings settings) {
     };
     AudioDevice device;
     if (!open(device)) {
+        // The plain reason first: it is what the track's status shows.
+        const std::string problem = soundServerProblem();
+        if (!problem.empty()) {
+            reportTrackEvent(log, TrackEventKind::failure, "systemAudio", TrackEventCode::noSoundServer,
+                             "playbackRecorder: " + problem);
+        }
         log.error("playbackRecorder: Failed to initialize loopback device.");
         return;
     }

@@ -9,6 +9,7 @@
 #include "audio/run_flag_wait.h"
 #include "recording_status.h"
 #include "run_flags.h"
+#include "track_events.h"
 
 namespace {
 
@@ -87,7 +88,13 @@ StreamStatus keepAliveOnce(SilentRenderStream& stream, spdlog::logger& log, std:
     } else if (stepsDone <= renderClientStep) {
         // Without a render client there is nothing to refill, and the loop's first failure
         // would come only after a cycle (never, in a short recording): say which step failed.
-        log.error("silent: {} failed: 0x{:X}", steps[stepsDone].name, static_cast<uint32_t>(status));
+        const std::string noServer = stream.noSoundServerReason();
+        if (!noServer.empty()) {
+            reportTrackEvent(log, TrackEventKind::failure, "keepAlive", TrackEventCode::noSoundServer, "silent: " + noServer);
+        } else {
+            reportTrackEvent(log, TrackEventKind::failure, "keepAlive", TrackEventCode::openFailed,
+                             fmt::format("silent: {} failed: 0x{:X}", steps[stepsDone].name, static_cast<uint32_t>(status)));
+        }
         return status;
     }
 

@@ -25,7 +25,8 @@ void captureCursorShapes() {
 const char* currentCursorName() { return cursorSource ? cursorSource->currentCursorName() : unknownCursorName; }
 
 std::string cursorInfoJson(const CursorShapes& shapes) {
-    nlohmann::json info;  // stays null when nothing was measured; keys come out sorted
+    // An empty object when no cursor could be read (no display): readers always get an object.
+    nlohmann::json info = nlohmann::json::object();  // keys come out sorted
     for (const auto& [name, shape] : shapes) {
         info[name] = {{"height", shape.height}, {"isColor", shape.isColor}, {"width", shape.width},
                       {"x", shape.x},           {"y", shape.y}};
@@ -50,5 +51,7 @@ void journalCursorShapes(RecordingJournal& journal) {
 std::string cursorInfoFromJournal(const std::string& journal) {
     const std::vector<nlohmann::json> lines = journalEntries(journal, "cursors");
     if (lines.empty()) return {};
-    return lines.back().at("shapes").dump(4);
+    const nlohmann::json& shapes = lines.back().at("shapes");
+    // Journals written before the catalogue always wrote an object hold null for none.
+    return shapes.is_null() ? nlohmann::json::object().dump(4) : shapes.dump(4);
 }

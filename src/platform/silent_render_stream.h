@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 // Result of a render-stream operation, in the manner of an HRESULT: negative means failure.
 using StreamStatus = int32_t;
@@ -37,6 +38,9 @@ public:
     virtual StreamStatus start() = 0;
     // Frames queued and not yet played.
     virtual StreamStatus currentPadding(uint32_t& frames) = 0;
+    // After a failed set-up step: the plain sentence saying that no sound server answered, where
+    // the platform needs one and that is why; empty otherwise.
+    virtual std::string noSoundServerReason() const { return {}; }
 };
 
 // Prepares the calling thread for the stream's platform (a COM apartment on Windows, released

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 
 #include "miniaudio.h"
 
@@ -15,3 +16,7 @@ struct SystemAudioSource {
 
 // Nothing when the platform's audio system shows no such source.
 std::optional<SystemAudioSource> findSystemAudioSource();
+
+// Why no system audio can be recorded at all where the platform needs a sound server for it and
+// none answers, as a plain sentence; empty otherwise.
+std::string soundServerProblem();

@@ -145,6 +145,11 @@ public:
     virtual void unmap(VideoTexture& texture) = 0;
 };
 
+struct CaptureNote {
+    bool partial = false;  // only part of what is on the screen is captured
+    std::string text;
+};
+
 class VideoCapturePlatform {
 public:
     virtual ~VideoCapturePlatform() = default;
@@ -160,6 +165,12 @@ public:
     }
     // The system's text for a result, exactly as the system gives it.
     virtual std::string messageText(HResult result) = 0;
+    // Why the last factory, device or duplication step failed, in the platform's own terms where
+    // the step's line does not say it; empty where it does.
+    virtual std::string failureReason() { return {}; }
+    // Said once when the duplication is ready: how this screen is captured, where that is worth
+    // knowing (a slower path, part of the screen only).
+    virtual std::vector<CaptureNote> captureNotes() { return {}; }
 };
 
 // The platform's real implementation.

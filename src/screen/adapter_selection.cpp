@@ -4,6 +4,7 @@
 #include "screen/screen_log.h"
 #include "track_events.h"
 #include "screen/screen_recorder.h"
+#include "track_events.h"
 
 HResult ScreenRecorder::logAdapters(const RecordingSettings& settings) {
     spdlog::logger& log = screenLog(settings);
@@ -62,6 +63,7 @@ HResult ScreenRecorder::createDeviceOn(VideoAdapter& adapter, const RecordingSet
         if (failed(result) || !device || !context) {
             if (!failed(result)) result = hresult::fail;
             log.error("Failed to create D3D11 device. HRESULT: 0x{:X}", static_cast<uint32_t>(withFlag));
+            reportPlatformReason(settings, TrackEventCode::openFailed);
             return result;
         }
         log.info("screenRecorder: device made without video support, which the adapter refused (0x{:X})",
@@ -87,6 +89,7 @@ HResult ScreenRecorder::createDevice(const RecordingSettings& settings) {
     if (failed(result) || !factory) {
         if (!failed(result)) result = hresult::fail;
         log.error("Failed to create DXGIFactory1. HRESULT: 0x{:X}", static_cast<uint32_t>(result));
+        reportPlatformReason(settings, TrackEventCode::noDisplay);
         return result;
     }
     const std::vector<DisplayEntry> displays = listDisplays(*factory);
@@ -216,4 +219,9 @@ void ScreenRecorder::publishDisplay() {
         recorded.bottom = static_cast<int32_t>(duplicationDesc.height);
     }
     setScreenDisplay(recorded);
+}
+
+void ScreenRecorder::reportPlatformReason(const RecordingSettings& settings, TrackEventCode code) {
+    const std::string reason = capture.failureReason();
+    if (!reason.empty()) reportTrackEvent(screenLog(settings), TrackEventKind::failure, "screen", code, "screenRecorder: " + reason);
 }

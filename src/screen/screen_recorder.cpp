@@ -10,6 +10,7 @@
 #include "screen/upright_image.h"
 #include "track_events.h"
 #include "screen_figures.h"
+#include "track_events.h"
 
 namespace {
 
@@ -76,6 +77,13 @@ void ScreenRecorder::run(RecordingSettings settings) {
     logAdapters(settings);
 
     if (!setUpCapture(settings)) return;
+    for (const CaptureNote& note : capture.captureNotes()) {
+        if (note.partial) {
+            reportTrackEvent(log, TrackEventKind::warning, "screen", TrackEventCode::partialCapture, "screenRecorder: " + note.text);
+        } else {
+            log.info("screenRecorder: {}", note.text);
+        }
+    }
     if (failed(media.initializeThread())) return;
     if (failed(media.startup())) {
         releaseResources(settings);
@@ -127,6 +135,8 @@ void ScreenRecorder::run(RecordingSettings settings) {
 
 void ScreenRecorder::sayDuplicationFailure(const RecordingSettings& settings) {
     spdlog::logger& log = screenLog(settings);
+    // The platform's own words first: they are what the track's status shows.
+    reportPlatformReason(settings, TrackEventCode::openFailed);
     switch (lastFailedStep) {
         case DuplicationStep::deviceQuery: log.error("screenRecorder: prepare failed"); break;
         case DuplicationStep::adapterParent: break;
@@ -177,6 +187,7 @@ bool ScreenRecorder::prepare(const RecordingSettings& settings, bool quietRefusa
     staging.rotation = 0;
     std::unique_ptr<VideoTexture> texture;
     if (failed(screenDevice->createTexture(TextureKind::staging, staging, texture))) {
+        reportPlatformReason(settings, TrackEventCode::openFailed);
         log.error("screenRecorder: CreateTexture2D failed");
         return false;
     }

@@ -12,6 +12,7 @@
 #include "screen/frame_image.h"
 #include "screen/image_changes.h"
 #include "screen/screen_clock.h"
+#include "track_events.h"
 
 inline constexpr char screenFileName[] = "output.mp4";
 
@@ -64,6 +65,8 @@ private:
     // Recovers a lost duplication itself. Waits up to timeoutMillis for a change.
     Acquired acquireFrame(std::unique_ptr<DesktopResource>& resource, const RecordingSettings& settings, uint32_t timeoutMillis = 0);
     void noteFirstSample(int64_t wallTicks, const RecordingSettings& settings);
+    // The platform's own reason for the step that just failed, as a line of its own.
+    void reportPlatformReason(const RecordingSettings& settings, TrackEventCode code);
     // Makes the frame the latest image. With useChanges only what the duplication says changed is
     // copied (and, further on, converted).
     bool captureFrame(DesktopResource* resource, bool useChanges = false);

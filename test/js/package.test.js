@@ -26,10 +26,11 @@ test('the packed package installs and records without build tools', async (t) =>
     assert.deepEqual(files.filter((f) => /^(test|bench|build|build-win|third_party|node_modules|recordings)\//.test(f)), []);
   });
 
-  // Only node on the PATH: no cc, c++, make, cmake or python.
+  // Only node and sh on the PATH: no cc, c++, make, cmake or python.
   const bare = path.join(work, 'bin');
   fs.mkdirSync(bare);
   fs.symlinkSync(process.execPath, path.join(bare, 'node'));
+  fs.symlinkSync('/bin/sh', path.join(bare, 'sh'));  // npm runs the install script through it
   const env = { ...process.env, PATH: bare };
   const project = path.join(work, 'app');
   fs.mkdirSync(project);

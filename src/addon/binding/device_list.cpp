@@ -1,5 +1,7 @@
 #include "addon/binding/device_list.h"
 
+#include "audio/audio_backend.h"
+#include "audio/capture_device_list.h"
 #include "platform/camera.h"
 #include "platform/video_capture.h"
 #include "screen/display_list.h"
@@ -49,6 +51,20 @@ Napi::Value ListDisplays(const Napi::CallbackInfo& info) {
         entry.Set("primary", Napi::Boolean::New(env, d.output.primary));
         entry.Set("scale", Napi::Number::New(env, d.output.scale));
         list.Set(i, entry);
+    }
+    return list;
+}
+
+Napi::Value ListMicDetails(const Napi::CallbackInfo& info) {
+    Napi::Env env = info.Env();
+    const CaptureDeviceList devices = listCaptureDevices();
+    if (devices.status != CaptureDeviceList::Status::ok) return env.Null();
+    Napi::Array list = indexedNames(env, devices.names);
+    const bool soundServer = isSoundServerBackend(devices.backend);
+    for (uint32_t i = 0; i < devices.names.size(); ++i) {
+        Napi::Object device = list.Get(i).As<Napi::Object>();
+        device.Set("placeholder", Napi::Boolean::New(env, devices.placeholders[i]));
+        device.Set("soundServer", Napi::Boolean::New(env, soundServer));
     }
     return list;
 }

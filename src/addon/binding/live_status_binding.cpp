@@ -40,5 +40,14 @@ Napi::Value GetStatus(const Napi::CallbackInfo& info) {
         failures.Set(i, failure);
     }
     status.Set("failures", failures);
+    Napi::Array warnings = Napi::Array::New(env, s.warnings.size());
+    for (uint32_t i = 0; i < s.warnings.size(); ++i) {
+        Napi::Object warning = Napi::Object::New(env);
+        warning.Set("track", Napi::String::New(env, s.warnings[i].track));
+        warning.Set("code", Napi::String::New(env, s.warnings[i].code));
+        warning.Set("message", Napi::String::New(env, s.warnings[i].message));
+        warnings.Set(i, warning);
+    }
+    status.Set("warnings", warnings);
     return status;
 }

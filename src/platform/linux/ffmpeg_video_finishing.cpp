@@ -30,13 +30,20 @@ std::string avErrorText(int error) {
 // An output for FFmpeg's muxer that keeps only the bytes written at or past `keepFrom`: the
 // packets go nowhere (they stay where they are in the file), the index the muxer writes after
 // them is kept.
+// FFmpeg 7 hands the written bytes over as const, FFmpeg 5 and 6 did not.
+#if LIBAVFORMAT_VERSION_MAJOR >= 61
+using WrittenBytes = const uint8_t*;
+#else
+using WrittenBytes = uint8_t*;
+#endif
+
 struct IndexCapture {
     int64_t position = 0;
     int64_t end = 0;
     int64_t keepFrom = INT64_MAX;
     std::vector<uint8_t> kept;
 
-    static int write(void* opaque, uint8_t* data, int size) {
+    static int write(void* opaque, WrittenBytes data, int size) {
         auto& self = *static_cast<IndexCapture*>(opaque);
         const int64_t from = std::max(self.position, self.keepFrom);
         const int64_t to = self.position + size;

@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "audio/audio_backend.h"
 #include "miniaudio.h"
 #include "platform/audio_stream_state.h"
 
@@ -25,6 +26,12 @@ public:
         if (contextOpen) ma_context_uninit(&context);
     }
 
+    std::string noSoundServerReason() const override {
+        // Without a server miniaudio falls back to ALSA, whose default output here is no use.
+        if (contextOpen && isSoundServerBackend(context.backend)) return {};
+        return std::string(noSoundServerText) + "; no silence is played";
+    }
+
     StreamStatus createEnumerator() override {
         const ma_result result = ma_context_init(nullptr, 0, nullptr, &context);
         contextOpen = result == MA_SUCCESS;
@@ -32,6 +39,9 @@ public:
     }
 
     StreamStatus openDefaultEndpoint() override {
+        // Silence is only of use to a sound server's monitor; on a raw ALSA device it would
+        // only hold the sound card.
+        if (!isSoundServerBackend(context.backend)) return MA_NO_BACKEND;
         ma_device_info* playback = nullptr;
         ma_uint32 playbackCount = 0;
         const ma_result result = ma_context_get_devices(&context, &playback, &playbackCount, nullptr, nullptr);

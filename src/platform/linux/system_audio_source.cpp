@@ -3,6 +3,8 @@
 #include <cstring>
 #include <string>
 
+#include "audio/audio_backend.h"
+
 namespace {
 
 class PulseContext {
@@ -52,4 +54,9 @@ std::optional<SystemAudioSource> findSystemAudioSource() {
         }
     }
     return std::nullopt;
+}
+
+std::string soundServerProblem() {
+    if (PulseContext().ready) return {};
+    return std::string(noSoundServerText) + "; system audio is the monitor of the sound server's output, so there is none to record";
 }

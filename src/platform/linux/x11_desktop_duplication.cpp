@@ -29,30 +29,44 @@ private:
 
 }  // namespace
 
-HResult X11SharedImage::create(std::shared_ptr<X11Connection> connection, unsigned width, unsigned height,
+HResult X11SharedImage::create(std::shared_ptr<X11Connection> connection, unsigned width, unsigned height, bool& sharedMemory,
                                std::unique_ptr<VideoTexture>& texture) {
+    std::unique_ptr<X11SharedImage> image(new X11SharedImage(std::move(connection), width, height));
+    if (sharedMemory) {
+        const HResult attached = image->attachSegment();
+        if (attached == hresult::outOfMemory) return attached;
+        if (failed(attached)) {
+            // The server has the extension but cannot reach our memory (a display on another
+            // machine): read through the connection instead.
+            image.reset(new X11SharedImage(image->connection, width, height));
+            sharedMemory = false;
+        }
+    }
+    texture = std::move(image);
+    return hresult::ok;
+}
+
+HResult X11SharedImage::attachSegment() {
     Display* dpy = connection->display();
     const int screen = DefaultScreen(dpy);
-    std::unique_ptr<X11SharedImage> image(new X11SharedImage(connection));
-    image->ximage = XShmCreateImage(dpy, DefaultVisual(dpy, screen), static_cast<unsigned>(DefaultDepth(dpy, screen)),
-                                    ZPixmap, nullptr, &image->segment, width, height);
-    if (image->ximage == nullptr) return hresult::outOfMemory;
-    image->imageBytes = static_cast<size_t>(image->ximage->bytes_per_line) * height;
+    ximage = XShmCreateImage(dpy, DefaultVisual(dpy, screen), static_cast<unsigned>(DefaultDepth(dpy, screen)), ZPixmap, nullptr,
+                             &segment, width, height);
+    if (ximage == nullptr) return hresult::outOfMemory;
+    imageBytes = static_cast<size_t>(ximage->bytes_per_line) * height;
     // Pages of the parts' room are only touched when a part is grabbed.
-    image->segment.shmid = shmget(IPC_PRIVATE, 2 * image->imageBytes, IPC_CREAT | 0600);
-    if (image->segment.shmid < 0) return hresult::outOfMemory;
-    image->segment.shmaddr = static_cast<char*>(shmat(image->segment.shmid, nullptr, 0));
+    segment.shmid = shmget(IPC_PRIVATE, 2 * imageBytes, IPC_CREAT | 0600);
+    if (segment.shmid < 0) return hresult::outOfMemory;
+    segment.shmaddr = static_cast<char*>(shmat(segment.shmid, nullptr, 0));
     // Marked for removal at once: the segment goes away with its last attachment, even on a crash.
-    shmctl(image->segment.shmid, IPC_RMID, nullptr);
-    if (image->segment.shmaddr == reinterpret_cast<char*>(-1)) {
-        image->segment.shmaddr = nullptr;
+    shmctl(segment.shmid, IPC_RMID, nullptr);
+    if (segment.shmaddr == reinterpret_cast<char*>(-1)) {
+        segment.shmaddr = nullptr;
         return hresult::outOfMemory;
     }
-    image->ximage->data = image->segment.shmaddr;
-    image->segment.readOnly = False;
-    if (!XShmAttach(dpy, &image->segment) || !connection->sync()) return hresult::fail;
-    image->attached = true;
-    texture = std::move(image);
+    ximage->data = segment.shmaddr;
+    segment.readOnly = False;
+    if (!XShmAttach(dpy, &segment) || !connection->sync()) return hresult::fail;
+    attached = true;
     return hresult::ok;
 }
 
@@ -63,7 +77,7 @@ X11SharedImage::~X11SharedImage() {
         connection->sync();
     }
     if (ximage != nullptr) {
-        ximage->data = nullptr;
+        if (segment.shmaddr != nullptr) ximage->data = nullptr;  // not Xlib's to free
         XDestroyImage(ximage);
     }
     if (segment.shmaddr != nullptr) shmdt(segment.shmaddr);
@@ -72,21 +86,54 @@ X11SharedImage::~X11SharedImage() {
 bool X11SharedImage::grab(const X11DesktopTexture& source) {
     grabbed = false;
     if (connection->lost()) return false;
-    if (source.rect.width != static_cast<unsigned>(ximage->width) || source.rect.height != static_cast<unsigned>(ximage->height)) {
-        return false;
-    }
+    if (source.rect.width != width || source.rect.height != height) return false;
+    if (!attached) return grabPlain(source, ImageRect{0, 0, static_cast<int>(width), static_cast<int>(height)});
     const Bool done = XShmGetImage(connection->display(), source.root, ximage, source.rect.x, source.rect.y, AllPlanes);
     grabbed = done && connection->takeError() == 0 && !connection->lost();
     return grabbed;
 }
 
+// XGetImage: the server sends the pixels over the connection into a new image; a whole grab
+// keeps that image, a part is copied into the one held.
+bool X11SharedImage::grabPlain(const X11DesktopTexture& source, const ImageRect& part) {
+    const bool whole = part.left == 0 && part.top == 0 && part.right == static_cast<int>(width) && part.bottom == static_cast<int>(height);
+    XImage* piece = XGetImage(connection->display(), source.root, source.rect.x + part.left, source.rect.y + part.top,
+                              static_cast<unsigned>(part.right - part.left), static_cast<unsigned>(part.bottom - part.top), AllPlanes,
+                              ZPixmap);
+    const bool ok = piece != nullptr && connection->takeError() == 0 && !connection->lost() && piece->bits_per_pixel == 32;
+    if (!ok) {
+        if (piece != nullptr) XDestroyImage(piece);
+        grabbed = false;
+        return false;
+    }
+    if (whole) {
+        if (ximage != nullptr) XDestroyImage(ximage);
+        ximage = piece;
+    } else {
+        const size_t rowBytes = static_cast<size_t>(part.right - part.left) * 4;
+        for (int y = 0; y < part.bottom - part.top; ++y) {
+            std::memcpy(ximage->data + static_cast<size_t>(part.top + y) * ximage->bytes_per_line + static_cast<size_t>(part.left) * 4,
+                        piece->data + static_cast<size_t>(y) * piece->bytes_per_line, rowBytes);
+        }
+        XDestroyImage(piece);
+    }
+    grabbed = true;
+    return true;
+}
+
 bool X11SharedImage::grabPart(const X11DesktopTexture& source, const ImageRect& part) {
+    if (!grabbed || ximage == nullptr) return grabbed;
     const ImageRect clipped{std::max(part.left, 0), std::max(part.top, 0), std::min(part.right, ximage->width),
                             std::min(part.bottom, ximage->height)};
-    if (!grabbed || clipped.empty()) return grabbed;
+    if (clipped.empty()) return grabbed;
     const auto width = static_cast<unsigned>(clipped.right - clipped.left);
     const auto height = static_cast<unsigned>(clipped.bottom - clipped.top);
     if (width == static_cast<unsigned>(ximage->width) && height == static_cast<unsigned>(ximage->height)) return grab(source);
+    if (connection->lost()) {
+        grabbed = false;
+        return false;
+    }
+    if (!attached) return grabPlain(source, clipped);
     Display* dpy = connection->display();
     const int screen = DefaultScreen(dpy);
     XImage* piece = XShmCreateImage(dpy, DefaultVisual(dpy, screen), static_cast<unsigned>(DefaultDepth(dpy, screen)), ZPixmap,
@@ -114,28 +161,32 @@ HResult X11DesktopDuplication::create(std::shared_ptr<X11Connection> connection,
     int damageError = 0;
     int randrError = 0;
     std::unique_ptr<X11DesktopDuplication> created(new X11DesktopDuplication(connection, screen, output));
-    if (!XDamageQueryExtension(dpy, &created->damageEventBase, &damageError)) return hresult::notImplemented;
-    if (!XRRQueryExtension(dpy, &created->randrEventBase, &randrError)) return hresult::notImplemented;
-    created->damage = XDamageCreate(dpy, created->root, XDamageReportNonEmpty);
-    // Where the damage lies takes XFixes regions; without them every change is the whole desktop.
-    int fixesEvent = 0;
-    int fixesError = 0;
-    int fixesMajor = 2;
-    int fixesMinor = 0;
-    if (XFixesQueryExtension(dpy, &fixesEvent, &fixesError) && XFixesQueryVersion(dpy, &fixesMajor, &fixesMinor) && fixesMajor >= 2) {
-        created->damagedParts = XFixesCreateRegion(dpy, nullptr, 0);
+    // Without DAMAGE every acquire delivers the desktop; without RandR a new screen size goes
+    // unnoticed (the grab of the old size fails and the frame repeats).
+    if (XDamageQueryExtension(dpy, &created->damageEventBase, &damageError)) {
+        created->damage = XDamageCreate(dpy, created->root, XDamageReportNonEmpty);
+        // Where the damage lies takes XFixes regions; without them every change is the whole desktop.
+        int fixesEvent = 0;
+        int fixesError = 0;
+        int fixesMajor = 2;
+        int fixesMinor = 0;
+        if (XFixesQueryExtension(dpy, &fixesEvent, &fixesError) && XFixesQueryVersion(dpy, &fixesMajor, &fixesMinor) &&
+            fixesMajor >= 2) {
+            created->damagedParts = XFixesCreateRegion(dpy, nullptr, 0);
+        }
     }
-    XRRSelectInput(dpy, created->root, RRScreenChangeNotifyMask);
+    created->watchesRandr = XRRQueryExtension(dpy, &created->randrEventBase, &randrError);
+    if (created->watchesRandr) XRRSelectInput(dpy, created->root, RRScreenChangeNotifyMask);
     if (!connection->sync()) return hresult::fail;
     duplication = std::move(created);
     return hresult::ok;
 }
 
 X11DesktopDuplication::~X11DesktopDuplication() {
-    if (damage != 0 && !connection->lost()) {
+    if (!connection->lost() && (damage != 0 || watchesRandr)) {
         // The connection outlives the duplication: stop what it asked the server to send.
-        XRRSelectInput(connection->display(), root, 0);
-        XDamageDestroy(connection->display(), damage);
+        if (watchesRandr) XRRSelectInput(connection->display(), root, 0);
+        if (damage != 0) XDamageDestroy(connection->display(), damage);
         if (damagedParts != 0) XFixesDestroyRegion(connection->display(), damagedParts);
         connection->sync();
     }
@@ -170,6 +221,7 @@ void X11DesktopDuplication::waitForEvents(uint32_t timeoutMillis) {
 }
 
 void X11DesktopDuplication::takeDamage() {
+    if (damage == 0) return;
     // The region stays on the server until asked for: a loop that never asks pays no round trip.
     XDamageSubtract(connection->display(), damage, None, damagedParts);
     partsFetched = false;
@@ -216,7 +268,7 @@ HResult X11DesktopDuplication::acquireNextFrame(uint32_t timeoutMillis, std::uni
     if (!damaged) return hresult::waitTimeout;
     // Clear the damage before the grab, so that drawing during the grab shows up next time.
     takeDamage();
-    damaged = false;
+    damaged = damage == 0;
     frameHeld = true;
     resource = std::make_unique<X11DesktopFrame>(root, output);
     return hresult::ok;

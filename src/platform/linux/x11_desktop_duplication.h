@@ -26,11 +26,15 @@ public:
     const X11Rect rect;
 };
 
-// A shared-memory image the CPU can read: the staging texture. Its segment holds a second image's
-// room after the first, where parts are grabbed before they are copied into place.
+// An image the CPU can read: the staging texture. Normally a shared-memory image whose segment
+// holds a second image's room after the first, where parts are grabbed before they are copied
+// into place; where the server cannot share memory with us (no MIT-SHM, a remote display) a plain
+// image that every grab reads through the connection.
 class X11SharedImage : public VideoTexture {
 public:
-    static HResult create(std::shared_ptr<X11Connection> connection, unsigned width, unsigned height,
+    // `sharedMemory` false asks for a plain image; with true, a server that refuses the segment
+    // also gets one, and `sharedMemory` says so.
+    static HResult create(std::shared_ptr<X11Connection> connection, unsigned width, unsigned height, bool& sharedMemory,
                           std::unique_ptr<VideoTexture>& texture);
     ~X11SharedImage() override;
     // Grabs the rectangle into the image; false when the server refused.
@@ -40,10 +44,16 @@ public:
     bool grabPart(const X11DesktopTexture& source, const ImageRect& part);
     bool holdsImage() const { return grabbed; }
     XImage* image() const { return ximage; }
+    bool sharesMemory() const { return attached; }
 
 private:
-    X11SharedImage(std::shared_ptr<X11Connection> connection) : connection(std::move(connection)) {}
+    X11SharedImage(std::shared_ptr<X11Connection> connection, unsigned width, unsigned height)
+        : connection(std::move(connection)), width(width), height(height) {}
+    HResult attachSegment();
+    bool grabPlain(const X11DesktopTexture& source, const ImageRect& part);
     std::shared_ptr<X11Connection> connection;
+    const unsigned width;
+    const unsigned height;
     XShmSegmentInfo segment{};
     XImage* ximage = nullptr;
     size_t imageBytes = 0;
@@ -79,7 +89,8 @@ private:
     int screen;
     Window root;
     X11Rect output;
-    Damage damage = 0;
+    Damage damage = 0;  // 0 without the DAMAGE extension: every acquire is a new frame
+    bool watchesRandr = false;
     XserverRegion damagedParts = 0;
     std::vector<ImageRect> changes;  // damagedParts in the output's pixels, once fetched
     bool partsFetched = false;

@@ -1,7 +1,9 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/XShm.h>
+#include <X11/extensions/Xdamage.h>
 #include <X11/extensions/Xrandr.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -9,11 +11,22 @@
 #include "platform/linux/x11_connection.h"
 #include "platform/linux/x11_desktop_duplication.h"
 #include "platform/linux/x11_outputs.h"
+#include "platform/linux/x11_session.h"
 #include "platform/video_capture.h"
 
 // The X11 stand-in for DXGI: an adapter is an X screen, its outputs are the RandR outputs that
-// drive part of the desktop, the device reads the desktop through MIT-SHM.
+// drive part of the desktop, the device reads the desktop through MIT-SHM (or plain XGetImage
+// where the server cannot share memory with us).
 namespace {
+
+// What the capture found out about this X server, for the recorder's lines.
+struct X11CaptureReport {
+    std::string failure;      // why the last step failed, in X11's terms
+    bool plainImages = false;  // no shared memory with the server
+    bool noDamage = false;
+    bool noticed = false;      // the notes below were worked out
+    std::string partial;       // why only part of the screen is visible
+};
 
 class X11Adapter : public VideoAdapter {
 public:
@@ -85,7 +98,8 @@ bool isFourByteBgr(Display* dpy, int screen) {
 
 class X11Device : public VideoDevice {
 public:
-    X11Device(std::shared_ptr<X11Connection> connection, int screen) : connection(std::move(connection)), screen(screen) {}
+    X11Device(std::shared_ptr<X11Connection> connection, int screen, std::shared_ptr<X11CaptureReport> report)
+        : connection(std::move(connection)), screen(screen), report(std::move(report)) {}
 
     HResult duplicateOutput0(std::unique_ptr<DesktopDuplication>& duplication, DuplicationStep& failedStep) override {
         return duplicateOutput(0, duplication, failedStep);
@@ -94,22 +108,38 @@ public:
     HResult duplicateOutput(uint32_t index, std::unique_ptr<DesktopDuplication>& duplication, DuplicationStep& failedStep) override {
         duplication.reset();
         Display* dpy = connection->display();
+        report->failure.clear();
         if (connection->lost()) {
             failedStep = DuplicationStep::deviceQuery;
+            report->failure = std::string("the connection to the X server \"") + DisplayString(dpy) + "\" was lost";
             return hresult::accessLost;
         }
         const std::vector<X11Output> outputs = activeOutputs(dpy, screen);
         if (index >= outputs.size()) {
             failedStep = DuplicationStep::enumOutputs;
+            report->failure = "the X screen has no active output";
             return hresult::notFound;
         }
-        if (!XShmQueryExtension(dpy)) {
-            failedStep = DuplicationStep::output1Query;
-            return hresult::noInterface;
-        }
         failedStep = DuplicationStep::duplicateOutput;
-        if (!isFourByteBgr(dpy, screen)) return hresult::notImplemented;
-        return X11DesktopDuplication::create(connection, screen, outputs[index].rect, duplication);
+        if (!isFourByteBgr(dpy, screen)) {
+            report->failure = visualReason(dpy, screen);
+            return hresult::notImplemented;
+        }
+        const HResult created = X11DesktopDuplication::create(connection, screen, outputs[index].rect, duplication);
+        if (failed(created)) {
+            report->failure = std::string("the X server \"") + DisplayString(dpy) + "\" refused to watch the root window";
+        } else if (!report->noticed) {
+            report->noticed = true;
+            // Shared memory is tried when the first staging image is made.
+            sharedMemory = XShmQueryExtension(dpy) != False;
+            report->plainImages = !sharedMemory;
+            int event = 0;
+            int error = 0;
+            report->noDamage = !XDamageQueryExtension(dpy, &event, &error);
+            report->partial = waylandPartialReason(std::getenv("WAYLAND_DISPLAY"), std::getenv("XDG_SESSION_TYPE"),
+                                                   isXwaylandServer(dpy));
+        }
+        return created;
     }
 
     HResult createTexture(TextureKind kind, const DuplicationMode& mode, std::unique_ptr<VideoTexture>& texture) override {
@@ -119,12 +149,17 @@ public:
             texture = std::make_unique<X11RenderTarget>();
             return hresult::ok;
         }
-        return X11SharedImage::create(connection, mode.width, mode.height, texture);
+        const HResult created = X11SharedImage::create(connection, mode.width, mode.height, sharedMemory, texture);
+        if (!sharedMemory) report->plainImages = true;
+        if (created == hresult::outOfMemory) report->failure = "no memory for a staging image of the screen's size";
+        return created;
     }
 
 private:
     std::shared_ptr<X11Connection> connection;
     int screen;
+    std::shared_ptr<X11CaptureReport> report;
+    bool sharedMemory = true;
 };
 
 class X11Context : public VideoContext {
@@ -156,8 +191,12 @@ class X11VideoCapturePlatform : public VideoCapturePlatform {
 public:
     HResult createFactory(std::unique_ptr<VideoFactory>& factory) override {
         factory.reset();
+        report->failure.clear();
         std::shared_ptr<X11Connection> connection = X11Connection::open();
-        if (!connection) return hresult::fail;
+        if (!connection) {
+            report->failure = noDisplayReason(std::getenv("DISPLAY"));
+            return hresult::fail;
+        }
         factory = std::make_unique<X11Factory>(std::move(connection));
         return hresult::ok;
     }
@@ -166,7 +205,7 @@ public:
                          uint32_t& featureLevel) override {
         auto* x11Adapter = dynamic_cast<X11Adapter*>(&adapter);
         if (x11Adapter == nullptr) return hresult::invalidArgument;
-        device = std::make_unique<X11Device>(x11Adapter->connection, x11Adapter->screen);
+        device = std::make_unique<X11Device>(x11Adapter->connection, x11Adapter->screen, report);
         context = std::make_unique<X11Context>();
         featureLevel = 0;  // X has no Direct3D feature levels
         return hresult::ok;
@@ -180,6 +219,24 @@ public:
             default: return "The X server refused the request.";
         }
     }
+
+    std::string failureReason() override { return report->failure; }
+
+    std::vector<CaptureNote> captureNotes() override {
+        std::vector<CaptureNote> notes;
+        if (report->plainImages) {
+            notes.push_back({false, "the X server shares no memory with this process (no MIT-SHM extension, or a display on "
+                                    "another machine): the screen is read with plain XGetImage, which costs more"});
+        }
+        if (report->noDamage) {
+            notes.push_back({false, "the X server has no DAMAGE extension: every pass reads the whole screen"});
+        }
+        if (!report->partial.empty()) notes.push_back({true, report->partial});
+        return notes;
+    }
+
+private:
+    std::shared_ptr<X11CaptureReport> report = std::make_shared<X11CaptureReport>();
 };
 
 }  // namespace

@@ -147,6 +147,19 @@ TEST_F(SilentKeepAliveTest, AFailedCallEndsItAndOnlyARenderClientLeadsIntoTheLoo
     }
 }
 
+TEST_F(SilentKeepAliveTest, WithoutASoundServerTheFailureIsOnePlainLineNotAStatusCode) {
+    class NoServerStream : public FakeRenderStream {
+    public:
+        std::string noSoundServerReason() const override { return "no sound server could be reached; no silence is played"; }
+    };
+    NoServerStream stream;
+    stream.failAt = 2;
+    EXPECT_TRUE(streamFailed(run(stream)));
+    const std::vector<std::string> expected = {"info silent: GetDefaultAudioEndpoint success",
+                                               "error silent: no sound server could be reached; no silence is played"};
+    EXPECT_EQ(logged, expected);
+}
+
 TEST_F(SilentKeepAliveTest, AnOutputLostDuringTheRecordingIsSetUpAgainUntilItPlays) {
     // The output goes away (a refill fails), is missing for one attempt (the first set-up call
     // fails), then plays again until the recording ends.

@@ -13,10 +13,10 @@
 namespace test_support {
 
 // A 640x480 display of the test's own, so that drawing on it or resizing it disturbs nobody;
-// DISPLAY names it from then on.
+// DISPLAY names it from then on. Without `sharedMemory` the server has no MIT-SHM extension.
 class PrivateXvfb {
 public:
-    PrivateXvfb() {
+    explicit PrivateXvfb(bool sharedMemory = true) {
         int fds[2];
         if (pipe(fds) != 0) return;
         pid = fork();
@@ -26,7 +26,7 @@ public:
             freopen("/dev/null", "w", stderr);
             const std::string fd = std::to_string(fds[1]);
             execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "640x480x24", "-nolisten", "tcp", "+extension",
-                   "RANDR", static_cast<char*>(nullptr));
+                   "RANDR", sharedMemory ? "+extension" : "-extension", "MIT-SHM", static_cast<char*>(nullptr));
             _exit(127);
         }
         close(fds[1]);

@@ -1,5 +1,6 @@
 // cursor_info.json and the names behind it: the monochrome height rule, the first name for a
-// shared system cursor, sorted members, and "null" when nothing was measured.
+// shared system cursor, sorted members, and an empty object when nothing was measured (also from
+// a journal that held null for it).
 #include <gtest/gtest.h>
 
 #include "input/cursor_catalogue.h"
@@ -18,11 +19,12 @@ TEST(CursorInfo, TheFirstNameKeepsASharedHandle) {
     EXPECT_EQ(table.entries().size(), 2u);
 }
 
-TEST(CursorInfo, AMonochromeMaskIsHalvedAndMadeEvenMembersSortedWithFourSpacesOrNull) {
+TEST(CursorInfo, AMonochromeMaskIsHalvedAndMadeEvenMembersSortedWithFourSpacesOrAnEmptyObject) {
     for (auto [mask, height] : {std::pair{64, 32}, {66, 34}, {65, 32}, {1, 0}}) {
         EXPECT_EQ(monochromeCursorHeight(mask), height) << mask;
     }
-    EXPECT_EQ(cursorInfoJson({}), "null");
+    EXPECT_EQ(cursorInfoJson({}), "{}");
+    EXPECT_EQ(cursorInfoFromJournal("{\"kind\":\"cursors\",\"shapes\":null}\n"), "{}");
     CursorShapes shapes;
     shapes["Icon"] = shapeFromMask(11, 12, 32, 48, true);
     shapes["IBeam"] = shapeFromMask(0, 1, 32, 66, false);  // sorted byte-wise

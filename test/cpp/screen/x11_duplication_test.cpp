@@ -67,11 +67,18 @@ struct Painter {
     }
 };
 
-TEST(X11Damage, AChangeIsReportedWhereItIsAndItsPartsAloneMakeTheWholeImage) {
-    test_support::PrivateXvfb xvfb;
+// With and without MIT-SHM (plain XGetImage), grabbing parts must give the whole image.
+class X11Damage : public ::testing::TestWithParam<bool> {};
+INSTANTIATE_TEST_SUITE_P(SharedMemory, X11Damage, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "MitShm" : "PlainXGetImage"; });
+
+TEST_P(X11Damage, AChangeIsReportedWhereItIsAndItsPartsAloneMakeTheWholeImage) {
+    test_support::PrivateXvfb xvfb(GetParam());
     if (!xvfb.running) GTEST_SKIP() << "Xvfb could not be started";
     Desktop desktop;
     ASSERT_TRUE(desktop.open());
+    const std::vector<CaptureNote> notes = desktop.platform->captureNotes();
+    EXPECT_EQ(notes.size(), GetParam() ? 0u : 1u);
     Painter painter;
     ASSERT_NE(painter.dpy, nullptr);
     painter.fill(0x336699, 0, 0, 640, 480);
@@ -113,7 +120,7 @@ TEST(X11Damage, AChangeIsReportedWhereItIsAndItsPartsAloneMakeTheWholeImage) {
     EXPECT_EQ(parts[10 * 640 + 10] & 0xffffff, 0x336699u);
 }
 
-TEST(X11Damage, AnAcquireWithATimeoutWaitsForTheNextChange) {
+TEST(X11DamageWait, AnAcquireWithATimeoutWaitsForTheNextChange) {
     test_support::PrivateXvfb xvfb;
     if (!xvfb.running) GTEST_SKIP() << "Xvfb could not be started";
     Desktop desktop;
