@@ -19,8 +19,8 @@ const endLines = (dir) => logMessages(dir).filter((m) => ['end', 'write end'].in
 
 test('module surface: the exports, exactly three methods, no call without new or on a foreign this', () => {
   assert.deepEqual(Object.keys(require(path.join(repoRoot, 'build', 'Release', 'desktracks.node'))),
-    ['Recorder', 'getStatus', 'readVideoFrames', 'listCameras', 'listDisplays', 'recoverProject']);
-  assert.deepEqual(Object.keys(require('../..')), ['Recorder', 'getStatus', 'listCameras', 'listDisplays', 'recover']);
+    ['Recorder', 'getStatus', 'readVideoFrames', 'listCameras', 'listDisplays', 'listMicDetails', 'recoverProject']);
+  assert.deepEqual(Object.keys(require('../..')), ['Recorder', 'getStatus', 'listCameras', 'listDisplays', 'listMicDetails', 'recover']);
   assert.deepEqual(Object.getOwnPropertyNames(Recorder.prototype).sort(), ['constructor', 'end', 'getMics', 'start']);
   assert.throws(() => Recorder(), { name: 'TypeError', message: "Class constructors cannot be invoked without 'new'" });
   assert.throws(() => new Recorder().end.call({}));

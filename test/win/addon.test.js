@@ -49,8 +49,8 @@ for (const host of ['node.exe', 'renamed']) {
     const r = run.results;
     assert.equal(run.status, 0, run.stderr);
 
-    await t.test('it loads and exports Recorder (start, end, getMics), getStatus, listCameras, listDisplays, readVideoFrames and recoverProject', () => {
-      assert.deepEqual(r.exports.sort(), ['Recorder', 'getStatus', 'listCameras', 'listDisplays', 'readVideoFrames', 'recoverProject']);
+    await t.test('it loads and exports Recorder (start, end, getMics), getStatus, listCameras, listDisplays, listMicDetails, readVideoFrames and recoverProject', () => {
+      assert.deepEqual(r.exports.sort(), ['Recorder', 'getStatus', 'listCameras', 'listDisplays', 'listMicDetails', 'readVideoFrames', 'recoverProject']);
       assert.deepEqual(r.prototype, ['constructor', 'end', 'getMics', 'start']);
       assert.equal(r.host, host === 'renamed' ? 'desktracks-host.exe' : 'node.exe');
     });
