@@ -13,7 +13,7 @@ Records the desktop as separate tracks: screen, webcam, microphone, system audio
 
 Commands:
   record [dir]     record until Ctrl-C (or --seconds) into dir
-  devices          list the microphones and cameras with their indexes
+  devices          list the microphones, cameras and displays with their indexes
   inspect <dir>    check every file of a recording and draw <dir>/overview.png
   recover <dir>    finish a recording whose process was killed or crashed
 
@@ -27,7 +27,9 @@ the input events; without a terminal a plain line is printed every few seconds i
 
 Options:
   --seconds <s>          stop after this many seconds
-  --area <l,t,r,b>       record only this rectangle of the screen (right and bottom exclusive)
+  --display <index>      record this display (see "desktracks devices"; default: the
+                         first graphics adapter's first output)
+  --area <l,t,r,b>       record only this rectangle of the display (right and bottom exclusive)
   --mic <index|name>     microphone by its index or (part of) its name (default: the first
                          device that is not a monitor of an output)
   --no-mic               no microphone track
@@ -45,7 +47,8 @@ Options:
   -h, --help             this help`,
   devices: `Usage: desktracks devices [--json]
 
-Lists the microphones (for --mic) and the cameras (for --webcam) with their indexes.
+Lists the microphones (for --mic), the cameras (for --webcam) and the displays (for --display)
+with their indexes.
 
 Options:
   --json       print the lists as JSON
@@ -78,7 +81,7 @@ const { UsageError } = require('../lib/usage-error');
 const optionSpecs = {
   record: {
     seconds: { type: 'string' }, area: { type: 'string' }, mic: { type: 'string' }, 'no-mic': { type: 'boolean' },
-    'no-system-audio': { type: 'boolean' }, webcam: { type: 'string' }, fps: { type: 'string' }, bitrate: { type: 'string' },
+    'no-system-audio': { type: 'boolean' }, webcam: { type: 'string' }, display: { type: 'string' }, fps: { type: 'string' }, bitrate: { type: 'string' },
     'constant-rate': { type: 'boolean' }, 'every-pass': { type: 'boolean' }, 'webcam-format': { type: 'string' },
     help: { type: 'boolean', short: 'h' },
   },
@@ -115,6 +118,16 @@ function printDevices(values) {
     if (!devices.cameras.length) console.log('  (none)');
   } else {
     console.log(`  ${devices.cameraError}`);
+  }
+  console.log('Displays (--display):');
+  if (devices.displays) {
+    for (const d of devices.displays) {
+      const size = `${d.right - d.left}x${d.bottom - d.top} at ${d.left},${d.top}`;
+      console.log(`  ${String(d.index).padStart(2)}  ${d.name}  ${size}  scale ${d.scale}${d.primary ? '  primary' : ''}`);
+    }
+    if (!devices.displays.length) console.log('  (none)');
+  } else {
+    console.log(`  cannot be listed: ${devices.displayError}`);
   }
   return devices.mics ? 0 : 1;
 }
@@ -166,8 +179,8 @@ async function recordCommand(values, positionals) {
   let signals = 0;
   const handle = record({
     dir: positionals[0], seconds: values.seconds, area: values.area, mic: values['no-mic'] ? false : values.mic,
-    systemAudio: !values['no-system-audio'], webcam: values.webcam, webcamFormat: values['webcam-format'],
-    fps: values.fps, bitrate: values.bitrate, constantRate: values['constant-rate'], everyPass: values['every-pass'],
+    'no-system-audio': { type: 'boolean' }, webcam: { type: 'string' }, display: { type: 'string' }, fps: { type: 'string' }, bitrate: { type: 'string' },
+    'constant-rate': { type: 'boolean' }, 'every-pass': { type: 'boolean' }, 'webcam-format': { type: 'string' },
   }, {
     statusEveryMs: live ? 250 : 500,
     onStatus: (status) => {

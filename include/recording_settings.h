@@ -9,7 +9,8 @@ class logger;
 }
 class RecordingJournal;
 
-// Capture rectangle in desktop pixels of output 0; right and bottom are exclusive.
+// Capture rectangle in pixels of the recorded display (0, 0 is its top-left pixel); right and
+// bottom are exclusive.
 // It is in force only when right and bottom are both non-zero.
 struct CaptureArea {
     int32_t left = 0;
@@ -50,6 +51,8 @@ struct RecordingSettings {
     bool constantFrameRate = false;
     // A screen sample only when the picture changed, at the moment it was captured.
     bool changesOnly = false;
+    // The display to record, as listDisplays() numbers them; -1 for the adapter's output 0.
+    int32_t display = -1;
     // Every distinct cursor image shown is kept in cursors/, with a timeline of when each was in force.
     bool cursorImages = true;
 };

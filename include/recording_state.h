@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -49,6 +50,7 @@ struct TrackNotes {
     std::vector<RecordingPause> pauses;
     std::vector<TrackGap> gaps;                                    // stretches of a video file without frames
     std::vector<std::pair<std::string, TrackOutage>> outages;  // track, outage
+    std::optional<RecordedDisplay> display;                     // the screen track's, once known
 };
 
 // Everything the threads of one recording share: the live status, the run flags, the screen

@@ -232,8 +232,22 @@ struct TrackOutage {
 void beginTrackOutage(const char* track, int64_t wallTicks);
 void endTrackOutage(const char* track, int64_t wallTicks);
 
+// The display the screen track records, in virtual-desktop pixels (positions.json's).
+struct RecordedDisplay {
+    int32_t index = -1;
+    std::string name;
+    int32_t left = 0;
+    int32_t top = 0;
+    int32_t right = 0;
+    int32_t bottom = 0;
+    uint32_t rotation = 0;  // clockwise degrees; the video is upright whatever it is
+};
+// Once the screen track knows it (not on a capture path).
+void setScreenDisplay(const RecordedDisplay& display);
+
 // A track's figures for tracks.json, read once the recording has ended.
 struct TrackRecord {
+    std::optional<RecordedDisplay> display;  // the screen track's
     std::string device;
     int64_t startTicks = 0;  // wall clock, 0 when no sample was captured
     int64_t durationTicks = 0;

@@ -1,10 +1,13 @@
 'use strict';
 // What can be recorded: the microphones (getMics) and, in builds that can list them, the cameras.
-const { Recorder, listCameras } = require('./recorder');
+const { Recorder, listCameras, listDisplays } = require('./recorder');
 
-/** { mics: [{index, name}] | null, micError?, cameras: [{index, name}] | null, cameraError? } */
+/**
+ * { mics: [{index, name}] | null, micError?, cameras: [{index, name}] | null, cameraError?,
+ *   displays: [{index, name, left, top, right, bottom, primary, scale}] | null, displayError? }
+ */
 function listDevices() {
-  const result = { mics: null, cameras: null };
+  const result = { mics: null, cameras: null, displays: null };
   try {
     result.mics = new Recorder().getMics();
   } catch (err) {
@@ -18,6 +21,11 @@ function listDevices() {
     } catch (err) {
       result.cameraError = err.message;
     }
+  }
+  try {
+    result.displays = listDisplays();
+  } catch (err) {
+    result.displayError = err.message;
   }
   return result;
 }

@@ -3,11 +3,19 @@
 /** Options of {@link Recorder.start}. Keys left out keep the value the instance holds. */
 export interface StartOptions {
   /**
-   * Capture area in desktop pixels of output 0: [left, top, right, bottom], right and bottom
-   * exclusive. In force only when right and bottom are both non-zero; otherwise the whole output
-   * is recorded. Reset to [0, 0, 0, 0] by `end()`.
+   * Capture area in pixels of the recorded display (0, 0 is its top-left pixel): [left, top,
+   * right, bottom], right and bottom exclusive. In force only when right and bottom are both
+   * non-zero; otherwise the whole display is recorded. Reset to [0, 0, 0, 0] by `end()`.
    */
   area?: [number, number, number, number];
+  /**
+   * Index in `listDisplays()` of the display to record into `output.mp4`. -1 (default): output 0
+   * of the first adapter in high-performance order, or the primary display when that adapter
+   * cannot be duplicated (the discrete GPU of a hybrid laptop). Anything but a whole number from
+   * -1 to 255 throws a TypeError; an index that does not exist ends the screen track with a
+   * failure line. Reset to -1 by `end()`.
+   */
+  display?: number;
   /**
    * Folder that receives every file of the recording; created (all levels) when missing.
    * Empty means the current directory. Kept for later recordings.
@@ -91,6 +99,30 @@ export interface CursorShown {
 
 /** How {@link StartOptions.webcamFormat} chooses the camera's format. */
 export type WebcamFormat = 'first' | 'best' | { width: number; height: number; fps: number };
+
+/** One display of the desktop, as listed by {@link listDisplays}. */
+export interface DisplayInfo {
+  /** Position in the list: the value to pass as `display`. */
+  index: number;
+  /** The display's name as the system reports it (`\\.\\DISPLAY1`, a RandR monitor's name). */
+  name: string;
+  /** Its rectangle on the virtual desktop (the coordinates of `positions.json`), right and bottom exclusive. */
+  left: number;
+  top: number;
+  right: number;
+  bottom: number;
+  /** The primary display (the one at 0, 0). Exactly one display is primary. */
+  primary: boolean;
+  /** The display's scale factor (1.5 at 150 %); always 1 on X11. */
+  scale: number;
+}
+
+/**
+ * Lists the displays in the order `display` chooses from: adapter by adapter, output by output
+ * (Windows: DXGI outputs attached to the desktop; Linux: RandR monitors of the X screen). Throws
+ * an Error "Failed to list displays" when the platform cannot list them (no X server).
+ */
+export function listDisplays(): DisplayInfo[];
 
 /** One audio capture device, as listed by {@link Recorder.getMics}. */
 export interface MicInfo {
@@ -315,8 +347,15 @@ export interface TrackEntry {
   /** The track's file; the input track's are both in `files`. */
   file: string;
   files?: string[];
-  /** The device as the system names it ("output 0" for the screen). */
+  /** The device as the system names it ("output 0" for the screen, "display N" when one was chosen). */
   device: string;
+  /**
+   * Screen only, once the display was duplicated: the recorded display's rectangle on the virtual
+   * desktop. A point (x, y) of `positions.json` is at (x - left - area.left, y - top - area.top)
+   * in the video (area from `meta.json`, zero without one). `rotation` (clockwise degrees) is
+   * the display's; the video is upright whatever it is.
+   */
+  display?: { index: number; name: string; left: number; top: number; right: number; bottom: number; rotation: number };
   /** Wall-clock ms (fractional, the clock of `meta.json` `time`) when the first sample was captured; null when none was. */
   start: number | null;
   /** Length of the file in ms (input: from the hook's start to its end). */

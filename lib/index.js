@@ -1,7 +1,7 @@
 'use strict';
 // The package: the Recorder and what an app builds on it. The overview (which loads a canvas
 // library) is loaded when first used.
-const { Recorder, getStatus, listCameras, listMics, listMicDetails } = require('./recorder');
+const { Recorder, getStatus, listCameras, listDisplays, listMics, listMicDetails } = require('./recorder');
 const { recover } = require('./recover');
 const { record } = require('./record');
 const { inspectRecording } = require('./inspect');
@@ -15,6 +15,7 @@ module.exports = {
   Recorder,
   getStatus,
   listCameras,
+  listDisplays,
   listMicDetails,
   recover,
   record,

@@ -89,6 +89,12 @@ function resolveRecordOptions(options, listMics) {
   }
   if (start.webcamIndex !== -1) start.webcamFormat = parseWebcamFormat(options.webcamFormat);
   if (options.area !== undefined) start.area = parseArea(options.area);
+  if (options.display !== undefined) {
+    if (!/^\d+$/.test(String(options.display)) || Number(options.display) > 255) {
+      throw new UsageError(`--display takes a display index (see "desktracks devices"), not "${options.display}"`);
+    }
+    start.display = Number(options.display);
+  }
   if (options.fps !== undefined) start.fps = positiveInteger('--fps', options.fps);
   if (options.bitrate !== undefined) start.bitrate = positiveInteger('--bitrate', options.bitrate);
   if (options.constantRate && options.everyPass) throw new UsageError('--constant-rate and --every-pass exclude each other');

@@ -47,4 +47,4 @@ function listMics() {
   }
 }
 
-module.exports = { Recorder, addon, getStatus: addon.getStatus, listCameras: addon.listCameras, listMicDetails: addon.listMicDetails, listMics };
+module.exports = { Recorder, addon, getStatus: addon.getStatus, listCameras: addon.listCameras, listDisplays: addon.listDisplays, listMicDetails: addon.listMicDetails, listMics };

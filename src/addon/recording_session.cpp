@@ -183,6 +183,7 @@ void RecordingSession::finish(std::FILE* out) noexcept {
     endLiveStatus();
 
     settings.area = CaptureArea{};
+    settings.display = -1;  // the area belongs to it
     settings.micIndex = -1;
     settings.systemAudioIndex = -1;
 

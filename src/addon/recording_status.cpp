@@ -131,6 +131,11 @@ void endTrackOutage(const char* track, int64_t wallTicks) {
     }
 }
 
+void setScreenDisplay(const RecordedDisplay& display) {
+    std::lock_guard<std::mutex> lock(notes().lock);
+    notes().display = display;
+}
+
 TrackRecord readTrackRecord(const std::string& track) {
     const RecordingStatus& s = recordingStatus;
     TrackRecord record;
@@ -139,6 +144,7 @@ TrackRecord readTrackRecord(const std::string& track) {
         for (const auto& [name, device] : notes().devices) {
             if (name == track) record.device = device;
         }
+        if (track == "screen") record.display = notes().display;
         for (const TrackGap& gap : notes().gaps) {
             if (gap.track == track) record.gaps.emplace_back(gap.from, gap.to);
         }
@@ -281,6 +287,7 @@ void beginLiveStatus() {
         notes().warnings.clear();
         notes().gaps.clear();
         notes().outages.clear();
+        notes().display.reset();
     }
     s.startedTicks.store(steadyTicks());
     s.recording.store(true);
@@ -314,6 +321,12 @@ RecordingStatusSnapshot readRecordingStatus() {
     out.microphonePeak = s.microphone.peak.load(std::memory_order_relaxed) / 32768.0;
     out.systemAudioFrames = s.systemAudio.frames.load(std::memory_order_relaxed);
     out.systemAudioPeak = s.systemAudio.peak.load(std::memory_order_relaxed) / 32768.0;
+    const auto clockOf = [](const AudioTrackStatus& a, std::optional<double>& ppm, double& correctionMs) {
+        if (a.rateMeasured.load(std::memory_order_relaxed)) ppm = a.rateErrorPpm.load(std::memory_order_relaxed);
+        correctionMs = static_cast<double>(a.correctionFrames.load(std::memory_order_relaxed)) * 1000.0 / audioRate;
+    };
+    clockOf(s.microphone, out.microphoneRatePpm, out.microphoneCorrectionMs);
+    clockOf(s.systemAudio, out.systemAudioRatePpm, out.systemAudioCorrectionMs);
     out.inputEvents = s.inputEvents.load(std::memory_order_relaxed);
     out.paused = s.paused.load();
     const int64_t began = s.pauseBeganTicks.load();

@@ -45,6 +45,13 @@ std::string buildTracksJson(const std::vector<TrackEntry>& tracks, const std::ve
         entry["file"] = t.file;
         if (t.track == "input") entry["files"] = {"positions.json", "clicks.json"};
         entry["device"] = r.device;
+        if (r.display) {
+            // Where the video sits on the virtual desktop, so that positions.json maps onto it.
+            entry["display"] = {{"index", r.display->index},   {"name", r.display->name},
+                                {"left", r.display->left},     {"top", r.display->top},
+                                {"right", r.display->right},   {"bottom", r.display->bottom},
+                                {"rotation", r.display->rotation}};
+        }
         entry["start"] = r.startTicks != 0 ? nlohmann::json(millis(r.startTicks)) : nlohmann::json(nullptr);
         entry["duration"] = millis(r.durationTicks);
         entry["count"] = r.count;

@@ -1,8 +1,9 @@
 #include <cstdint>
 
+#include "recording_status.h"
 #include "screen/screen_log.h"
-#include "screen/screen_recorder.h"
 #include "track_events.h"
+#include "screen/screen_recorder.h"
 
 HResult ScreenRecorder::logAdapters(const RecordingSettings& settings) {
     spdlog::logger& log = screenLog(settings);
@@ -33,8 +34,55 @@ HResult ScreenRecorder::logAdapters(const RecordingSettings& settings) {
     return hresult::ok;
 }
 
+namespace {
+
+// DuplicateOutput's answers when this device cannot duplicate this output: another adapter's
+// output (a hybrid laptop's panel seen from the discrete GPU), or none of its business.
+bool refusedOnThisDevice(HResult result) {
+    return result == hresult::unsupported || result == hresult::invalidArgument || result == hresult::notCurrentlyAvailable;
+}
+
+}  // namespace
+
+HResult ScreenRecorder::createDeviceOn(VideoAdapter& adapter, const RecordingSettings& settings) {
+    spdlog::logger& log = screenLog(settings);
+    AdapterDescription description;
+    adapter.describe(description);
+    log.info("Selected Adapter: {}", description.description);
+
+    std::unique_ptr<VideoDevice> device;
+    std::unique_ptr<VideoContext> context;
+    uint32_t featureLevel = 0;
+    HResult result = capture.createDevice(adapter, device, context, featureLevel);
+    if (failed(result) || !device || !context) {
+        const HResult withFlag = failed(result) ? result : hresult::fail;
+        device.reset();
+        context.reset();
+        result = capture.createPlainDevice(adapter, device, context, featureLevel);
+        if (failed(result) || !device || !context) {
+            if (!failed(result)) result = hresult::fail;
+            log.error("Failed to create D3D11 device. HRESULT: 0x{:X}", static_cast<uint32_t>(withFlag));
+            reportPlatformReason(settings, TrackEventCode::openFailed);
+            return result;
+        }
+        log.info("screenRecorder: device made without video support, which the adapter refused (0x{:X})",
+                 static_cast<uint32_t>(withFlag));
+    }
+    // A new device replaces the previous objects, which were made on the old one.
+    screenDuplication.reset();
+    lGDIImage.reset();
+    lDestImage.reset();
+    screenContext = std::move(context);
+    screenDevice = std::move(device);
+    log.info("D3D11 device created successfully. Feature Level: 0x{:X}", featureLevel);
+    return result;
+}
+
 HResult ScreenRecorder::createDevice(const RecordingSettings& settings) {
     spdlog::logger& log = screenLog(settings);
+    display.reset();
+    movedTo.reset();
+    outputIndex = 0;
     std::unique_ptr<VideoFactory> factory;
     HResult result = capture.createFactory(factory);
     if (failed(result) || !factory) {
@@ -43,15 +91,35 @@ HResult ScreenRecorder::createDevice(const RecordingSettings& settings) {
         reportPlatformReason(settings, TrackEventCode::noDisplay);
         return result;
     }
+    const std::vector<DisplayEntry> displays = listDisplays(*factory);
+
+    if (settings.display >= 0) {
+        if (static_cast<size_t>(settings.display) >= displays.size()) {
+            reportTrackEvent(log, TrackEventKind::failure, "screen", TrackEventCode::openFailed,
+                             fmt::format("screenRecorder: display {} does not exist; listDisplays() lists {}", settings.display,
+                                         displays.size()));
+            return hresult::notFound;
+        }
+        const DisplayEntry& chosen = displays[static_cast<size_t>(settings.display)];
+        std::unique_ptr<VideoAdapter> adapter;
+        if (failed(factory->enumAdapters(chosen.adapterIndex, adapter)) || !adapter) {
+            log.error("No suitable adapter found.");
+            return hresult::notFound;
+        }
+        display = chosen;
+        outputIndex = chosen.outputIndex;
+        return createDeviceOn(*adapter, settings);
+    }
 
     const bool byPreference = factory->supportsGpuPreference();
     if (!byPreference) log.info("Falling back to EnumAdapters for adapter enumeration");
     std::unique_ptr<VideoAdapter> adapter;
+    uint32_t adapterIndex = 0;
     // Bounded, so a layer that never reports the end of the list cannot hold the thread forever.
     constexpr uint32_t maxAdapters = 256;
-    for (uint32_t index = 0; index < maxAdapters; ++index) {
-        const HResult found = byPreference ? factory->enumAdapterByHighPerformance(index, adapter)
-                                           : factory->enumAdapters(index, adapter);
+    for (; adapterIndex < maxAdapters; ++adapterIndex) {
+        const HResult found = byPreference ? factory->enumAdapterByHighPerformance(adapterIndex, adapter)
+                                           : factory->enumAdapters(adapterIndex, adapter);
         if (found == hresult::notFound) break;
         if (!failed(found) && adapter) break;
         adapter.reset();
@@ -63,26 +131,93 @@ HResult ScreenRecorder::createDevice(const RecordingSettings& settings) {
 
     AdapterDescription description;
     adapter->describe(description);
-    log.info("Selected Adapter: {}", description.description);
-
-    std::unique_ptr<VideoDevice> device;
-    std::unique_ptr<VideoContext> context;
-    uint32_t featureLevel = 0;
-    result = capture.createDevice(*adapter, device, context, featureLevel);
-    if (failed(result) || !device || !context) {
-        if (!failed(result)) result = hresult::fail;
-        log.error("Failed to create D3D11 device. HRESULT: 0x{:X}", static_cast<uint32_t>(result));
-        reportPlatformReason(settings, TrackEventCode::openFailed);
-        return result;
+    // The same adapter in the list: by its LUID when the order was the high-performance one.
+    for (const DisplayEntry& entry : displays) {
+        const bool sameAdapter = byPreference ? entry.adapterLuid == description.luid : entry.adapterIndex == adapterIndex;
+        if (sameAdapter && entry.outputIndex == 0) {
+            display = entry;
+            break;
+        }
     }
-    // A new device replaces the previous recording's objects, which were made on the old one.
-    screenDuplication.reset();
-    lGDIImage.reset();
-    lDestImage.reset();
-    screenContext = std::move(context);
-    screenDevice = std::move(device);
-    log.info("D3D11 device created successfully. Feature Level: 0x{:X}", featureLevel);
-    return result;
+    const std::optional<DisplayEntry> primary = primaryDisplay(displays);
+    const bool onPrimary = display && primary && display->index == primary->index;
+    OutputDescription firstOutput;
+    if (primary && !onPrimary && failed(adapter->describeOutput(0, firstOutput))) {
+        // The discrete GPU of a hybrid laptop drives no display: record the primary one, on the
+        // adapter that drives it.
+        std::unique_ptr<VideoAdapter> primaryAdapter;
+        if (!failed(factory->enumAdapters(primary->adapterIndex, primaryAdapter)) && primaryAdapter) {
+            log.info("Selected Adapter: {}", description.description);
+            reportTrackEvent(log, TrackEventKind::warning, "screen", TrackEventCode::deviceChanged,
+                             fmt::format("screenRecorder: {} drives no display; recording the primary display {} on {} instead",
+                                         description.description, primary->output.deviceName, primary->adapterName));
+            display = primary;
+            outputIndex = primary->outputIndex;
+            return createDeviceOn(*primaryAdapter, settings);
+        }
+    }
+    if (primary && !onPrimary) movedTo = primary;
+    return createDeviceOn(*adapter, settings);
+}
+
+bool ScreenRecorder::setUpCapture(const RecordingSettings& settings) {
+    spdlog::logger& log = screenLog(settings);
+    if (failed(createDevice(settings))) {
+        reportTrackEvent(log, TrackEventKind::failure, "screen", TrackEventCode::openFailed, "screenRecorder: createDevice failed");
+        return false;
+    }
+    const std::optional<DisplayEntry> primary = movedTo;
+    if (prepare(settings, primary.has_value())) {
+        publishDisplay();
+        return true;
+    }
+    if (primary && lastFailedStep == DuplicationStep::duplicateOutput && refusedOnThisDevice(lastDuplication)) {
+        reportTrackEvent(log, TrackEventKind::warning, "screen", TrackEventCode::deviceChanged,
+                         fmt::format("screenRecorder: the chosen adapter cannot duplicate {} (0x{:X}); recording the primary display {} on {} instead",
+                                     display ? display->output.deviceName : std::string("output 0"),
+                                     static_cast<uint32_t>(lastDuplication), primary->output.deviceName, primary->adapterName));
+        std::unique_ptr<VideoFactory> factory;
+        std::unique_ptr<VideoAdapter> adapter;
+        if (failed(capture.createFactory(factory)) || !factory || failed(factory->enumAdapters(primary->adapterIndex, adapter)) ||
+            !adapter) {
+            log.error("No suitable adapter found.");
+            reportTrackEvent(log, TrackEventKind::failure, "screen", TrackEventCode::openFailed, "screenRecorder: createDevice failed");
+            return false;
+        }
+        movedTo.reset();
+        display = primary;
+        outputIndex = primary->outputIndex;
+        if (failed(createDeviceOn(*adapter, settings))) {
+            reportTrackEvent(log, TrackEventKind::failure, "screen", TrackEventCode::openFailed, "screenRecorder: createDevice failed");
+            return false;
+        }
+        if (prepare(settings)) {
+            publishDisplay();
+            return true;
+        }
+    } else if (primary) {
+        sayDuplicationFailure(settings);
+    }
+    reportTrackEvent(log, TrackEventKind::failure, "screen", TrackEventCode::openFailed, "screenRecorder: prepare failed");
+    return false;
+}
+
+void ScreenRecorder::publishDisplay() {
+    RecordedDisplay recorded;
+    recorded.rotation = duplicationDesc.rotation;
+    if (display) {
+        recorded.index = static_cast<int32_t>(display->index);
+        recorded.name = display->output.deviceName;
+        recorded.left = display->output.left;
+        recorded.top = display->output.top;
+        recorded.right = display->output.right;
+        recorded.bottom = display->output.bottom;
+    } else {
+        recorded.name = "output 0";
+        recorded.right = static_cast<int32_t>(duplicationDesc.width);
+        recorded.bottom = static_cast<int32_t>(duplicationDesc.height);
+    }
+    setScreenDisplay(recorded);
 }
 
 void ScreenRecorder::reportPlatformReason(const RecordingSettings& settings, TrackEventCode code) {

@@ -8,6 +8,8 @@
 #include "run_flags.h"
 #include "platform/thread_dpi.h"
 #include "screen/screen_log.h"
+#include "screen/upright_image.h"
+#include "track_events.h"
 #include "screen_figures.h"
 #include "track_events.h"
 
@@ -59,12 +61,14 @@ void ScreenRecorder::publishRateFigures(const RecordingSettings& settings) {
 
 void ScreenRecorder::run(RecordingSettings settings) {
     spdlog::logger& log = screenLog(settings);
+    settingsLogger = settings.logger;
+    formatWarned = false;
     // meta.json must not describe an earlier recording when this one gets less far.
     VIDEO_WIDTH = 0;
     VIDEO_HEIGHT = 0;
     recordedArea = CaptureArea{};
     recordingStartTime = 0;
-    setTrackDevice("screen", "output 0");
+    setTrackDevice("screen", settings.display >= 0 ? "display " + std::to_string(settings.display) : std::string("output 0"));
     publishRateFigures(settings);
     std::string unavailable;
     if (!media.librariesAvailable(unavailable)) {
@@ -73,14 +77,7 @@ void ScreenRecorder::run(RecordingSettings settings) {
     }
     logAdapters(settings);
 
-    if (failed(createDevice(settings))) {
-        reportTrackEvent(log, TrackEventKind::failure, "screen", TrackEventCode::openFailed, "screenRecorder: createDevice failed");
-        return;
-    }
-    if (!prepare(settings)) {
-        reportTrackEvent(log, TrackEventKind::failure, "screen", TrackEventCode::openFailed, "screenRecorder: prepare failed");
-        return;
-    }
+    if (!setUpCapture(settings)) return;
     for (const CaptureNote& note : capture.captureNotes()) {
         if (note.partial) {
             reportTrackEvent(log, TrackEventKind::warning, "screen", TrackEventCode::partialCapture, "screenRecorder: " + note.text);
@@ -140,7 +137,24 @@ void ScreenRecorder::run(RecordingSettings settings) {
     media.uninitializeThread();
 }
 
-bool ScreenRecorder::prepare(const RecordingSettings& settings) {
+void ScreenRecorder::sayDuplicationFailure(const RecordingSettings& settings) {
+    spdlog::logger& log = screenLog(settings);
+    // The platform's own words first: they are what the track's status shows.
+    reportPlatformReason(settings, TrackEventCode::openFailed);
+    switch (lastFailedStep) {
+        case DuplicationStep::deviceQuery: reportTrackEvent(log, TrackEventKind::failure, "screen", TrackEventCode::openFailed, "screenRecorder: prepare failed"); break;
+        case DuplicationStep::adapterParent: break;
+        case DuplicationStep::enumOutputs: reportTrackEvent(log, TrackEventKind::failure, "screen", TrackEventCode::openFailed, "screenRecorder: EnumOutputs failed"); break;
+        case DuplicationStep::output1Query: reportTrackEvent(log, TrackEventKind::failure, "screen", TrackEventCode::openFailed, "screenRecorder: lDxgiOutput1 is null"); break;
+        case DuplicationStep::duplicateOutput:
+            reportTrackEvent(log, TrackEventKind::failure, "screen", TrackEventCode::openFailed, "screenRecorder: DuplicateOutput failed");
+            log.error("screenRecorder: Operation failed. HRESULT: 0x{:X}, Message: {}", static_cast<uint32_t>(lastDuplication),
+                      capture.messageText(lastDuplication));
+            break;
+    }
+}
+
+bool ScreenRecorder::prepare(const RecordingSettings& settings, bool quietRefusal) {
     spdlog::logger& log = screenLog(settings);
     if (!screenDevice) {
         reportTrackEvent(log, TrackEventKind::failure, "screen", TrackEventCode::openFailed, "screenRecorder: prepare failed");
@@ -152,22 +166,11 @@ bool ScreenRecorder::prepare(const RecordingSettings& settings) {
     lGDIImage.reset();
     screenDuplication.reset();
     std::unique_ptr<DesktopDuplication> duplication;
-    DuplicationStep failedStep = DuplicationStep::deviceQuery;
-    const HResult duplicated = screenDevice->duplicateOutput0(duplication, failedStep);
-    if (failed(duplicated) || !duplication) {
-        // The platform's own words first: they are what the track's status shows.
-        reportPlatformReason(settings, TrackEventCode::openFailed);
-        switch (failedStep) {
-            case DuplicationStep::deviceQuery: reportTrackEvent(log, TrackEventKind::failure, "screen", TrackEventCode::openFailed, "screenRecorder: prepare failed"); break;
-            case DuplicationStep::adapterParent: break;
-            case DuplicationStep::enumOutputs: reportTrackEvent(log, TrackEventKind::failure, "screen", TrackEventCode::openFailed, "screenRecorder: EnumOutputs failed"); break;
-            case DuplicationStep::output1Query: reportTrackEvent(log, TrackEventKind::failure, "screen", TrackEventCode::openFailed, "screenRecorder: lDxgiOutput1 is null"); break;
-            case DuplicationStep::duplicateOutput:
-                reportTrackEvent(log, TrackEventKind::failure, "screen", TrackEventCode::openFailed, "screenRecorder: DuplicateOutput failed");
-                log.error("screenRecorder: Operation failed. HRESULT: 0x{:X}, Message: {}", static_cast<uint32_t>(duplicated),
-                          capture.messageText(duplicated));
-                break;
-        }
+    lastFailedStep = DuplicationStep::deviceQuery;
+    lastDuplication = screenDevice->duplicateOutput(outputIndex, duplication, lastFailedStep);
+    if (failed(lastDuplication) || !duplication) {
+        if (!failed(lastDuplication)) lastDuplication = hresult::fail;
+        if (!quietRefusal) sayDuplicationFailure(settings);
         return false;
     }
     screenDuplication = std::move(duplication);
@@ -179,28 +182,25 @@ bool ScreenRecorder::prepare(const RecordingSettings& settings) {
         if (frameImage.use_count() > 1) frameImage = std::make_shared<std::vector<uint8_t>>(*frameImage);
     }
 
-    struct TextureStep {
-        TextureKind kind;
-        std::unique_ptr<VideoTexture>* owner;
-        const char* nullLine;
-    };
-    const TextureStep steps[] = {
-        {TextureKind::gdiRenderTarget, &lGDIImage, "screenRecorder: lGDIImage is null"},
-        {TextureKind::staging, &lDestImage, "screenRecorder: lDestImage is null"},
-    };
-    for (const TextureStep& step : steps) {
-        std::unique_ptr<VideoTexture> texture;
-        if (failed(screenDevice->createTexture(step.kind, duplicationDesc, texture))) {
-            reportPlatformReason(settings, TrackEventCode::openFailed);
-            reportTrackEvent(log, TrackEventKind::failure, "screen", TrackEventCode::openFailed, "screenRecorder: CreateTexture2D failed");
-            return false;
-        }
-        if (!texture) {
-            reportTrackEvent(log, TrackEventKind::failure, "screen", TrackEventCode::openFailed, step.nullLine);
-            return false;
-        }
-        *step.owner = std::move(texture);
+    // Frames keep the display's unrotated orientation and arrive as B8G8R8A8 whatever the mode's
+    // format (an HDR mode is R16G16B16A16_FLOAT); the first frame remakes the texture if its own
+    // description says otherwise.
+    DuplicationMode staging = duplicationDesc;
+    if (staging.rotation == 90 || staging.rotation == 270) std::swap(staging.width, staging.height);
+    staging.format = pixelFormatB8G8R8A8;
+    staging.rotation = 0;
+    std::unique_ptr<VideoTexture> texture;
+    if (failed(screenDevice->createTexture(TextureKind::staging, staging, texture))) {
+        reportPlatformReason(settings, TrackEventCode::openFailed);
+        reportTrackEvent(log, TrackEventKind::failure, "screen", TrackEventCode::openFailed, "screenRecorder: CreateTexture2D failed");
+        return false;
     }
+    if (!texture) {
+        reportTrackEvent(log, TrackEventKind::failure, "screen", TrackEventCode::openFailed, "screenRecorder: lDestImage is null");
+        return false;
+    }
+    lDestImage = std::move(texture);
+    stagingDesc = staging;
     return true;
 }
 
@@ -369,21 +369,59 @@ ScreenRecorder::LoopEnd ScreenRecorder::constantRateLoop(SinkWriter& writer, uin
     return LoopEnd::stopped;
 }
 
+bool ScreenRecorder::stagingFor(const DuplicationMode& frame) {
+    if (lDestImage && frame.width == stagingDesc.width && frame.height == stagingDesc.height && frame.format == stagingDesc.format) {
+        return true;
+    }
+    lDestImage.reset();
+    DuplicationMode wanted = frame;
+    wanted.rotation = 0;
+    std::unique_ptr<VideoTexture> texture;
+    if (!screenDevice || failed(screenDevice->createTexture(TextureKind::staging, wanted, texture)) || !texture) return false;
+    lDestImage = std::move(texture);
+    stagingDesc = wanted;
+    wholeCopyNeeded = true;  // the new texture holds nothing yet
+    return true;
+}
+
 bool ScreenRecorder::captureFrame(DesktopResource* resource, bool useChanges) {
-    if (resource == nullptr || !screenContext || !lDestImage) return false;
+    if (resource == nullptr || !screenContext || !screenDevice) return false;
     std::unique_ptr<VideoTexture> texture = resource->queryTexture();
     if (!texture) return false;
-    ImageChanges changes(duplicationDesc.width, duplicationDesc.height);
+    // The frame's own description rules: a mode's format says nothing of the frames' (an HDR mode
+    // is R16G16B16A16_FLOAT while its frames are B8G8R8A8).
+    DuplicationMode frame = stagingDesc;
+    DuplicationMode told;
+    if (texture->describe(told) && told.width > 0 && told.height > 0) frame = told;
+    if (!isConvertibleFormat(frame.format) || !stagingFor(frame)) {
+        if (!formatWarned && settingsLogger) {
+            reportTrackEvent(*settingsLogger, TrackEventKind::warning, "screen", TrackEventCode::unsupportedFormat,
+                             fmt::format("screenRecorder: frames of {}x{} in pixel format {} cannot be read; the video keeps "
+                                         "the last image",
+                                         frame.width, frame.height, frame.format));
+        }
+        formatWarned = true;
+        return false;
+    }
+    const uint32_t rotation = duplicationDesc.rotation;
+    uint32_t desktopWidth = 0;
+    uint32_t desktopHeight = 0;
+    uprightSize(frame.width, frame.height, rotation, desktopWidth, desktopHeight);
+    const bool reshaped = rotation != 0 || !isBgra8Format(frame.format);
+
+    // What changed, in the frame's own pixels (for the copies on the device) and on the upright
+    // desktop (for the image and the writer).
+    ImageChanges frameChanges(frame.width, frame.height);
     std::vector<ImageRect> rects;
     if (useChanges && !wholeCopyNeeded && screenDuplication->changedRects(rects)) {
-        changes.clear();
-        for (const ImageRect& rect : rects) changes.add(rect);
+        frameChanges.clear();
+        for (const ImageRect& rect : rects) frameChanges.add(rect);
     }
-    if (changes.none()) return true;  // only the pointer moved, or nothing of this output changed
-    if (changes.whole()) {
+    if (frameChanges.none()) return true;  // only the pointer moved, or nothing of this output changed
+    if (frameChanges.whole()) {
         screenContext->copyResource(*lDestImage, *texture);
     } else {
-        for (const ImageRect& rect : changes.rects()) screenContext->copyRegion(*lDestImage, *texture, rect);
+        for (const ImageRect& rect : frameChanges.rects()) screenContext->copyRegion(*lDestImage, *texture, rect);
     }
     MappedImage image;
     if (failed(screenContext->map(*lDestImage, image))) {
@@ -391,21 +429,45 @@ bool ScreenRecorder::captureFrame(DesktopResource* resource, bool useChanges) {
         return false;
     }
     wholeCopyNeeded = false;
+    ImageChanges changes(desktopWidth, desktopHeight);
+    if (!frameChanges.whole()) {
+        changes.clear();
+        for (const ImageRect& rect : frameChanges.rects()) changes.add(uprightRect(rect, frame.width, frame.height, rotation));
+    }
+    const uint8_t* pixels = image.data;
+    uint32_t rowPitch = image.rowPitch;
+    if (reshaped) {
+        // The upright image mirrors the desktop between frames, so only what changed is redone.
+        const size_t uprightBytes = static_cast<size_t>(desktopWidth) * desktopHeight * 4;
+        const bool fresh = upright.size() != uprightBytes;
+        upright.resize(uprightBytes);
+        if (fresh || frameChanges.whole()) {
+            const ImageRect all{0, 0, static_cast<int32_t>(frame.width), static_cast<int32_t>(frame.height)};
+            storeUpright(upright, image.data, image.rowPitch, frame.width, frame.height, frame.format, rotation, all);
+            changes.addWhole();
+        } else {
+            for (const ImageRect& rect : frameChanges.rects()) {
+                storeUpright(upright, image.data, image.rowPitch, frame.width, frame.height, frame.format, rotation, rect);
+            }
+        }
+        pixels = upright.data();
+        rowPitch = desktopWidth * 4;
+    }
     // After a desktop size change the whole-output video keeps its size: the new desktop is
     // cropped or padded at its top-left corner.
     std::optional<CaptureArea> region = area;
-    if (!region && (duplicationDesc.width != videoSize.width || duplicationDesc.height != videoSize.height)) {
+    if (!region && (desktopWidth != videoSize.width || desktopHeight != videoSize.height)) {
         region = CaptureArea{0, 0, static_cast<int32_t>(videoSize.width), static_cast<int32_t>(videoSize.height)};
     }
-    ImageChanges missed(duplicationDesc.width, duplicationDesc.height);
+    ImageChanges missed(desktopWidth, desktopHeight);
     std::vector<uint8_t>& target = writableFrameImage(missed);
     missed.add(changes);
     bool stored = true;
     if (missed.whole()) {
-        stored = storeFrameImage(target, image.data, image.rowPitch, duplicationDesc.width, duplicationDesc.height, region);
+        stored = storeFrameImage(target, pixels, rowPitch, desktopWidth, desktopHeight, region);
     } else {
         for (const ImageRect& rect : missed.rects()) {
-            storeFrameRegion(target, image.data, image.rowPitch, duplicationDesc.width, duplicationDesc.height, region, rect);
+            storeFrameRegion(target, pixels, rowPitch, desktopWidth, desktopHeight, region, rect);
         }
     }
     screenContext->unmap(*lDestImage);

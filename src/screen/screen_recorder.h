@@ -9,6 +9,7 @@
 #include "platform/video_writer.h"
 #include "recording_settings.h"
 #include "screen/capture_outage.h"
+#include "screen/display_list.h"
 #include "screen/frame_image.h"
 #include "screen/image_changes.h"
 #include "screen/screen_clock.h"
@@ -16,7 +17,7 @@
 
 inline constexpr char screenFileName[] = "output.mp4";
 
-// Thread function of the screen track: captures output 0 into output.mp4 until screenRunning falls.
+// Thread function of the screen track: captures one display into output.mp4 until screenRunning falls.
 void runScreenRecorder(RecordingSettings settings);
 
 // The screen track written against the video platform layer, so that any platform (or a test's
@@ -32,8 +33,14 @@ public:
 
     // The set-up steps, in the order run() takes them.
     HResult logAdapters(const RecordingSettings& settings);
+    // Chooses the display and its adapter and makes the device there.
     HResult createDevice(const RecordingSettings& settings);
-    bool prepare(const RecordingSettings& settings);
+    // Duplicates the chosen display and makes the copy texture. With quietRefusal a refused
+    // duplication (the device cannot duplicate that output) is left for the caller to say.
+    bool prepare(const RecordingSettings& settings, bool quietRefusal = false);
+    // createDevice and prepare; where the default choice cannot be duplicated, the primary
+    // display on its own adapter instead. False once the failure's lines are logged.
+    bool setUpCapture(const RecordingSettings& settings);
 
     // Samples written to the current writer.
     uint64_t writtenSamples() const { return samplesWritten; }
@@ -43,6 +50,12 @@ private:
     // What asking for the next desktop image gave: one, none new, or the end of the loop.
     enum class Acquired { frame, none, stopped, failed };
 
+    // Makes the device on the adapter (without the video-support flag when it is refused).
+    HResult createDeviceOn(VideoAdapter& adapter, const RecordingSettings& settings);
+    void sayDuplicationFailure(const RecordingSettings& settings);
+    void publishDisplay();
+    // The staging texture for a frame of this description (made anew when it changes).
+    bool stagingFor(const DuplicationMode& frame);
     LoopEnd captureLoop(SinkWriter& writer, uint32_t streamIndex, const RecordingSettings& settings);
     // constantFrameRate: exactly fps samples a second on a 1/fps grid, each the newest image.
     LoopEnd constantRateLoop(SinkWriter& writer, uint32_t streamIndex, const RecordingSettings& settings);
@@ -84,8 +97,20 @@ private:
     std::unique_ptr<VideoContext> screenContext;
     std::unique_ptr<DesktopDuplication> screenDuplication;
     DuplicationMode duplicationDesc;
-    std::unique_ptr<VideoTexture> lGDIImage;
+    std::unique_ptr<VideoTexture> lGDIImage;  // no longer made: nothing reads it
     std::unique_ptr<VideoTexture> lDestImage;
+    DuplicationMode stagingDesc;  // the size and format lDestImage was made with
+
+    // The display being recorded: output outputIndex of the device's adapter.
+    uint32_t outputIndex = 0;
+    std::optional<DisplayEntry> display;
+    std::optional<DisplayEntry> movedTo;  // the primary display, when the default choice may move there
+    DuplicationStep lastFailedStep = DuplicationStep::deviceQuery;
+    HResult lastDuplication = hresult::ok;
+    // Frames whose format or rotation needs work before they are stored: the upright BGRA image.
+    std::vector<uint8_t> upright;
+    bool formatWarned = false;
+    std::shared_ptr<spdlog::logger> settingsLogger;  // the recording's, for lines of the capture passes
     // The latest image. Samples share it with the writer, so a new image never overwrites one a
     // sample still holds: it goes into a spare buffer, and repeated images cost no copy.
     // A spare remembers what of the desktop changed since it was the latest image, so that it can

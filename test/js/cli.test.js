@@ -38,6 +38,7 @@ test('usage', async (t) => {
       [['record', '--mic', '99'], /no microphone has index 99/],
       [['record', '--webcam', 'front'], /--webcam takes a camera index/],
       [['record', '--constant-rate', '--every-pass'], /--constant-rate and --every-pass exclude each other/],
+      [['record', '--display', 'left'], /--display takes a display index/],
       [['inspect'], /inspect takes exactly one recording folder/],
       [['inspect', '/nonexistent-folder'], /is not a folder/],
       [['film'], /unknown command "film"/],
@@ -50,13 +51,15 @@ test('usage', async (t) => {
     }
   });
 
-  await t.test('devices lists the microphones with their indexes, and says whether cameras can be listed', () => {
+  await t.test('devices lists the microphones and displays with their indexes, and says whether cameras can be listed', () => {
     const result = run(['devices']);
     assert.equal(result.status, 0, result.stderr);
     assert.match(result.stdout, /Microphones \(--mic\):\n(?: +\d+ {2}.+\n)*? +\d+ {2}VirtualMic\n/);
     assert.match(result.stdout, /Cameras \(--webcam\):\n {2}\S/);
+    assert.match(result.stdout, /Displays \(--display\):\n +0 {2}\S+ {2}\d+x\d+ at 0,0 {2}scale 1 {2}primary\n/);
     const json = JSON.parse(run(['devices', '--json']).stdout);
     assert.ok(json.mics.some((m) => m.name === 'VirtualMic'));
+    assert.equal(json.displays.filter((d) => d.primary).length, 1);
   });
 });
 

@@ -20,10 +20,10 @@ const endLines = (dir) => logMessages(dir).filter((m) => ['end', 'write end'].in
 test('module surface: the exports, exactly three methods on the add-on\'s class, no call without new or on a foreign this', () => {
   const addon = require(path.join(repoRoot, 'build', 'Release', 'desktracks.node'));
   assert.deepEqual(Object.keys(addon),
-    ['Recorder', 'stopRecording', 'pauseRecording', 'resumeRecording', 'getStatus', 'readVideoFrames', 'listCameras', 'listMicDetails',
-      'recoverProject']);
+    ['Recorder', 'stopRecording', 'pauseRecording', 'resumeRecording', 'getStatus', 'readVideoFrames', 'listCameras', 'listDisplays',
+      'listMicDetails', 'recoverProject']);
   assert.deepEqual(Object.keys(require('../..')),
-    ['Recorder', 'getStatus', 'listCameras', 'listMicDetails', 'recover', 'record', 'inspect', 'writeOverview', 'listMics', 'listDevices']);
+    ['Recorder', 'getStatus', 'listCameras', 'listDisplays', 'listMicDetails', 'recover', 'record', 'inspect', 'writeOverview', 'listMics', 'listDevices']);
   assert.deepEqual(Object.getOwnPropertyNames(addon.Recorder.prototype).sort(), ['constructor', 'end', 'getMics', 'start']);
   assert.deepEqual(Object.getOwnPropertyNames(Recorder.prototype).sort(), ['constructor', 'pause', 'resume', 'stop']);
   assert.ok(new Recorder() instanceof require('events').EventEmitter);

@@ -62,6 +62,10 @@ test('a full recording: every track on the wall clock, figures that match its fi
       ['systemAudio', 'output.wav', 'recorded', ''], ['input', 'positions.json', 'recorded', '']]);
     assert.deepEqual([kinds.microphone.device, kinds.systemAudio.device], ['VirtualMic', 'Monitor of Speaker']);
     assert.equal(Object.keys(meta).length, 11);
+    // Without a display chosen: output 0, whose place on the desktop is said for positions.json.
+    assert.equal(kinds.screen.device, 'output 0');
+    assert.deepEqual([kinds.screen.display.index, kinds.screen.display.left, kinds.screen.display.top,
+      kinds.screen.display.right - kinds.screen.display.left], [0, 0, 0, meta.width]);
   });
 
   await t.test('counts and durations are those of the files', () => {

@@ -3,11 +3,15 @@
 import {
   Recorder, MicInfo, StartOptions, RecordingStatus, getStatus, CameraInfo, listCameras, TracksFile, TrackEvent, TrackEventCode,
   MetaFile, InputRecord, CursorInfoFile, record, inspect, writeOverview, recover, listMics, listDevices, Inspection, RecoveredFile,
+  DisplayInfo, listDisplays,
 } from '../../lib';
 
 const recorder = new Recorder();
 const mics: MicInfo[] | null = recorder.getMics();
 const cameras: CameraInfo[] = listCameras();
+const displays: DisplayInfo[] = listDisplays();
+const onDisplay: StartOptions = { display: displays.find((d) => d.primary)?.index ?? -1, area: [0, 0, 640, 480] };
+void onDisplay;
 const cameraName: string | undefined = cameras[0]?.name;
 void cameraName;
 const options: StartOptions = {

@@ -29,6 +29,8 @@ for (const host of ['node.exe', 'renamed']) {
       report('notAnObject', [[], [null], [42], ['dir']].map((args) => outcome(() => recorder.start(...args))));
       report('badArea', ['0,0,10,10', [1, 2, 3], [10, 20, 'x', 40]].map((area) => outcome(() => recorder.start({ area }))));
       report('getMics', outcome(() => Array.isArray(recorder.getMics())));
+      report('displays', outcome(() => require(process.env.DESKTRACKS_ADDON_PATH).listDisplays()));
+      report('badDisplay', ['0', 1.5, -2].map((display) => outcome(() => recorder.start({ display }))));
       report('unopenableLog', outcome(() => recorder.start({ projectDir: ${JSON.stringify(winPath(path.join(blocker, 'sub')))}, area: [0, 0, 0, 0] })));
       const projectDir = ${JSON.stringify(winPath(project))};
       report('first', outcome(() => recorder.start({ projectDir, area: [10.9, -3.7, 800, 600], micIndex: -1, systemAudioIndex: -1 })));
@@ -48,9 +50,9 @@ for (const host of ['node.exe', 'renamed']) {
     const r = run.results;
     assert.equal(run.status, 0, run.stderr);
 
-    await t.test('it loads and exports Recorder (start, end, getMics), getStatus, listCameras, readVideoFrames and recoverProject', () => {
-      assert.deepEqual(r.exports.sort(), ['Recorder', 'getStatus', 'listCameras', 'listMicDetails', 'pauseRecording', 'readVideoFrames',
-        'recoverProject', 'resumeRecording', 'stopRecording']);
+    await t.test('it loads and exports Recorder (start, end, getMics), getStatus, listCameras, listDisplays, listMicDetails, readVideoFrames and recoverProject', () => {
+      assert.deepEqual(r.exports.sort(), ['Recorder', 'getStatus', 'listCameras', 'listDisplays', 'listMicDetails', 'pauseRecording',
+        'readVideoFrames', 'recoverProject', 'resumeRecording', 'stopRecording']);
       assert.deepEqual(r.prototype, ['constructor', 'end', 'getMics', 'start']);
       assert.deepEqual(r.packagePrototype, ['constructor', 'pause', 'resume', 'stop']);
       assert.equal(r.host, host === 'renamed' ? 'desktracks-host.exe' : 'node.exe');
@@ -70,6 +72,19 @@ for (const host of ['node.exe', 'renamed']) {
         typeError('Area array should contain only numbers'),
       ]);
       assert.deepEqual(r.getMics, { value: true });
+      assert.deepEqual(r.badDisplay, Array(3).fill(typeError('display must be an index from listDisplays(), or -1')));
+    });
+
+    await t.test('listDisplays lists the DXGI outputs with the primary one at 0, 0', () => {
+      const displays = r.displays.value;
+      assert.ok(Array.isArray(displays) && displays.length >= 1, JSON.stringify(r.displays));
+      assert.deepEqual(displays.map((d) => d.index), displays.map((_, i) => i));
+      const primary = displays.filter((d) => d.primary);
+      assert.equal(primary.length, 1, JSON.stringify(displays));
+      assert.deepEqual([primary[0].left, primary[0].top], [0, 0]);
+      for (const d of displays) {
+        assert.ok(d.right > d.left && d.bottom > d.top && d.scale > 0 && /DISPLAY/.test(d.name), JSON.stringify(d));
+      }
     });
 
     await t.test('a log that cannot be opened is an Error naming it, and the next start works', () => {

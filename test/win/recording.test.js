@@ -103,3 +103,26 @@ test('without Media Foundation the add-on loads, records audio and input, and th
   assert.ok(micSamples(project).length > 8000);
   for (const file of ['positions.json', 'clicks.json', 'cursor_info.json', 'meta.json']) assert.ok(fs.existsSync(path.join(project, file)), file);
 });
+
+test('the display option picks a DXGI output, and one that does not exist is said so', async () => {
+  const chosen = fs.mkdtempSync(path.join(os.tmpdir(), 'desktracks-win-'));
+  const missing = fs.mkdtempSync(path.join(os.tmpdir(), 'desktracks-win-'));
+  const run = await runWindowsNode(`
+    const recorder = new Recorder();
+    recorder.start({ projectDir: ${JSON.stringify(winPath(chosen))}, display: 0, micIndex: -1, systemAudioIndex: -1 });
+    sleep(800);
+    recorder.end();
+    recorder.start({ projectDir: ${JSON.stringify(winPath(missing))}, display: 9, micIndex: -1, systemAudioIndex: -1 });
+    sleep(800);
+    recorder.end();
+  `);
+  assert.equal(run.status, 0, run.stderr);
+  const first = logLines(chosen);
+  // Wine duplicates nothing: the chosen output gets as far as DuplicateOutput.
+  assert.ok(first.some((line) => line.startsWith('info Selected Adapter: ')), first.join('\n'));
+  assert.ok(first.includes('error screenRecorder: Operation failed. HRESULT: 0x80004001, Message: Not implemented.'), first.join('\n'));
+  assert.equal(readJson(chosen, 'tracks.json').tracks.find((e) => e.kind === 'screen').device, 'display 0');
+  const second = logLines(missing);
+  assert.ok(/^error screenRecorder: display 9 does not exist; listDisplays\(\) lists \d+$/.test(second.find((l) => l.includes('display 9')) ?? ''),
+    second.join('\n'));
+});

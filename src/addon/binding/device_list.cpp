@@ -3,6 +3,8 @@
 #include "audio/audio_backend.h"
 #include "audio/capture_device_list.h"
 #include "platform/camera.h"
+#include "platform/video_capture.h"
+#include "screen/display_list.h"
 #include "webcam/webcam_recorder.h"
 
 Napi::Array indexedNames(Napi::Env env, const std::vector<std::string>& names) {
@@ -25,6 +27,32 @@ Napi::Value ListCameras(const Napi::CallbackInfo& info) {
         return env.Null();
     }
     return indexedNames(env, cameras.names);
+}
+
+Napi::Value ListDisplays(const Napi::CallbackInfo& info) {
+    Napi::Env env = info.Env();
+    const std::unique_ptr<VideoCapturePlatform> platform = createVideoCapturePlatform();
+    std::unique_ptr<VideoFactory> factory;
+    if (failed(platform->createFactory(factory)) || !factory) {
+        Napi::Error::New(env, "Failed to list displays").ThrowAsJavaScriptException();
+        return env.Null();
+    }
+    const std::vector<DisplayEntry> displays = listDisplays(*factory);
+    Napi::Array list = Napi::Array::New(env, displays.size());
+    for (uint32_t i = 0; i < displays.size(); ++i) {
+        const DisplayEntry& d = displays[i];
+        Napi::Object entry = Napi::Object::New(env);
+        entry.Set("index", Napi::Number::New(env, d.index));
+        entry.Set("name", Napi::String::New(env, d.output.deviceName));
+        entry.Set("left", Napi::Number::New(env, d.output.left));
+        entry.Set("top", Napi::Number::New(env, d.output.top));
+        entry.Set("right", Napi::Number::New(env, d.output.right));
+        entry.Set("bottom", Napi::Number::New(env, d.output.bottom));
+        entry.Set("primary", Napi::Boolean::New(env, d.output.primary));
+        entry.Set("scale", Napi::Number::New(env, d.output.scale));
+        list.Set(i, entry);
+    }
+    return list;
 }
 
 Napi::Value ListMicDetails(const Napi::CallbackInfo& info) {

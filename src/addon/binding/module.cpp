@@ -18,6 +18,7 @@ static Napi::Object Init(Napi::Env env, Napi::Object exports) {
     exports.Set("getStatus", Napi::Function::New<GetStatus>(env, "getStatus"));
     exports.Set("readVideoFrames", Napi::Function::New<ReadVideoFrames>(env, "readVideoFrames"));
     exports.Set("listCameras", Napi::Function::New(env, ListCameras, "listCameras"));
+    exports.Set("listDisplays", Napi::Function::New(env, ListDisplays, "listDisplays"));
     exports.Set("listMicDetails", Napi::Function::New(env, ListMicDetails, "listMicDetails"));
     exports.Set("recoverProject", Napi::Function::New<RecoverProject>(env, "recoverProject"));
     return exports;

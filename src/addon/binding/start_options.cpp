@@ -105,6 +105,16 @@ bool readStartOptions(const Napi::Object& options, RecordingSettings& settings) 
         !readWebcamFormat(options.Env(), options.Get("webcamFormat"), settings.webcamFormat)) {
         return false;
     }
+    if (options.Has("display") && !options.Get("display").IsUndefined()) {
+        // A display is chosen on purpose: anything but an index would record another one.
+        const Napi::Value value = options.Get("display");
+        const double index = value.IsNumber() ? value.As<Napi::Number>().DoubleValue() : -2;
+        if (!(index >= -1 && index <= 255 && std::floor(index) == index)) {
+            Napi::TypeError::New(options.Env(), "display must be an index from listDisplays(), or -1").ThrowAsJavaScriptException();
+            return false;
+        }
+        settings.display = static_cast<int32_t>(index);
+    }
     // A grid of samples and samples only at changes contradict each other: refused, keeping the
     // values the instance held.
     bool constantFrameRate = settings.constantFrameRate;

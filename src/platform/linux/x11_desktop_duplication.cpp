@@ -259,8 +259,10 @@ HResult X11DesktopDuplication::acquireNextFrame(uint32_t timeoutMillis, std::uni
         // change of this output ends the duplication.
         screenChanged = false;
         const std::vector<X11Output> outputs = activeOutputs(connection->display(), screen);
-        const X11Rect& now = outputs.front().rect;
-        reconfigured = reconfigured || now.x != output.x || now.y != output.y || now.width != output.width || now.height != output.height;
+        const bool stillThere = std::any_of(outputs.begin(), outputs.end(), [this](const X11Output& o) {
+            return o.rect.x == output.x && o.rect.y == output.y && o.rect.width == output.width && o.rect.height == output.height;
+        });
+        reconfigured = reconfigured || !stillThere;
     }
     if (connection->lost() || reconfigured) return hresult::accessLost;
     if (!damaged) return hresult::waitTimeout;

@@ -51,6 +51,8 @@ public:
         description.right = output.rect.x + static_cast<int32_t>(output.rect.width);
         description.bottom = output.rect.y + static_cast<int32_t>(output.rect.height);
         description.attachedToDesktop = true;
+        description.primary = output.primary;
+        description.scale = 1.0;  // X reports no per-monitor scale; toolkits scale on their own
         return hresult::ok;
     }
 
@@ -100,6 +102,10 @@ public:
         : connection(std::move(connection)), screen(screen), report(std::move(report)) {}
 
     HResult duplicateOutput0(std::unique_ptr<DesktopDuplication>& duplication, DuplicationStep& failedStep) override {
+        return duplicateOutput(0, duplication, failedStep);
+    }
+
+    HResult duplicateOutput(uint32_t index, std::unique_ptr<DesktopDuplication>& duplication, DuplicationStep& failedStep) override {
         duplication.reset();
         Display* dpy = connection->display();
         report->failure.clear();
@@ -109,7 +115,7 @@ public:
             return hresult::accessLost;
         }
         const std::vector<X11Output> outputs = activeOutputs(dpy, screen);
-        if (outputs.empty()) {
+        if (index >= outputs.size()) {
             failedStep = DuplicationStep::enumOutputs;
             report->failure = "the X screen has no active output";
             return hresult::notFound;
@@ -119,7 +125,7 @@ public:
             report->failure = visualReason(dpy, screen);
             return hresult::notImplemented;
         }
-        const HResult created = X11DesktopDuplication::create(connection, screen, outputs.front().rect, duplication);
+        const HResult created = X11DesktopDuplication::create(connection, screen, outputs[index].rect, duplication);
         if (failed(created)) {
             report->failure = std::string("the X server \"") + DisplayString(dpy) + "\" refused to watch the root window";
         } else if (!report->noticed) {

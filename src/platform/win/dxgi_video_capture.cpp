@@ -30,8 +30,61 @@ std::string toUtf8(const WCHAR* text) {
 class D3dTexture : public VideoTexture {
 public:
     explicit D3dTexture(ComPtr<ID3D11Texture2D> texture) : texture(std::move(texture)) {}
+    bool describe(DuplicationMode& description) override {
+        D3D11_TEXTURE2D_DESC desc{};
+        texture->GetDesc(&desc);
+        description = {desc.Width, desc.Height, static_cast<uint32_t>(desc.Format), 0};
+        return true;
+    }
     ComPtr<ID3D11Texture2D> texture;
 };
+
+uint32_t rotationDegrees(DXGI_MODE_ROTATION rotation) {
+    switch (rotation) {
+        case DXGI_MODE_ROTATION_ROTATE90: return 90;
+        case DXGI_MODE_ROTATION_ROTATE180: return 180;
+        case DXGI_MODE_ROTATION_ROTATE270: return 270;
+        default: return 0;
+    }
+}
+
+// Reports physical pixels for the scope, whatever the thread's own DPI awareness:
+// IDXGIOutput::GetDesc and GetDpiForMonitor answer in the caller's awareness.
+class PerMonitorDpiScope {
+public:
+    PerMonitorDpiScope() {
+        using SetContext = DPI_AWARENESS_CONTEXT(WINAPI*)(DPI_AWARENESS_CONTEXT);
+        // Windows 10 1607 and later; older systems keep the thread's awareness.
+        if (HMODULE user32 = GetModuleHandleW(L"user32.dll")) {
+            set = reinterpret_cast<SetContext>(reinterpret_cast<void*>(GetProcAddress(user32, "SetThreadDpiAwarenessContext")));
+        }
+        if (set != nullptr) previous = set(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+    }
+    ~PerMonitorDpiScope() {
+        if (set != nullptr && previous != nullptr) set(previous);
+    }
+    PerMonitorDpiScope(const PerMonitorDpiScope&) = delete;
+    PerMonitorDpiScope& operator=(const PerMonitorDpiScope&) = delete;
+
+private:
+    DPI_AWARENESS_CONTEXT(WINAPI* set)(DPI_AWARENESS_CONTEXT) = nullptr;
+    DPI_AWARENESS_CONTEXT previous = nullptr;
+};
+
+// The monitor's effective scale (GetDpiForMonitor, Windows 8.1 and later). shcore.dll comes from
+// System32 only and stays loaded: loading it for every output made listing the displays slow.
+double monitorScale(HMONITOR monitor) {
+    using GetDpi = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
+    static const GetDpi getDpi = []() -> GetDpi {
+        HMODULE shcore = LoadLibraryExW(L"shcore.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+        return shcore != nullptr ? reinterpret_cast<GetDpi>(reinterpret_cast<void*>(GetProcAddress(shcore, "GetDpiForMonitor"))) : nullptr;
+    }();
+    UINT dpiX = 0;
+    UINT dpiY = 0;
+    constexpr int effectiveDpi = 0;  // MDT_EFFECTIVE_DPI
+    if (getDpi == nullptr || FAILED(getDpi(monitor, effectiveDpi, &dpiX, &dpiY)) || dpiX == 0) return 1.0;
+    return dpiX / 96.0;
+}
 
 class DxgiDesktopResource : public DesktopResource {
 public:
@@ -51,8 +104,11 @@ public:
     explicit DxgiDuplication(ComPtr<IDXGIOutputDuplication> duplication) : duplication(std::move(duplication)) {
         this->duplication->GetDesc(&description);
     }
+    // The mode is the desktop's as the user sees it (768x1024 for a portrait display), while
+    // the frames stay unrotated (1024x768).
     DuplicationMode mode() override {
-        return {description.ModeDesc.Width, description.ModeDesc.Height, static_cast<uint32_t>(description.ModeDesc.Format)};
+        return {description.ModeDesc.Width, description.ModeDesc.Height, static_cast<uint32_t>(description.ModeDesc.Format),
+                rotationDegrees(description.Rotation)};
     }
     HResult acquireNextFrame(uint32_t timeoutMillis, std::unique_ptr<DesktopResource>& resource) override {
         resource.reset();
@@ -64,13 +120,13 @@ public:
     }
     HResult releaseFrame() override { return duplication->ReleaseFrame(); }
 
-    // The move and dirty rectangles of the frame. A move's destination counts as changed like a
-    // dirty rectangle: its pixels are copied from the frame's image, which already shows the move.
+    // The move and dirty rectangles of the frame, in the frame's unrotated pixels (the recorder
+    // turns them with the image). A move's destination counts as changed like a dirty rectangle:
+    // its pixels are copied from the frame's image, which already shows the move.
     bool changedRects(std::vector<ImageRect>& rects) override {
         rects.clear();
         if (frameInfo.LastPresentTime.QuadPart == 0) return true;  // only the pointer changed
-        const bool rotated = description.Rotation != DXGI_MODE_ROTATION_IDENTITY && description.Rotation != DXGI_MODE_ROTATION_UNSPECIFIED;
-        if (frameInfo.TotalMetadataBufferSize == 0 || rotated) return false;
+        if (frameInfo.TotalMetadataBufferSize == 0) return false;
         metadata.resize(frameInfo.TotalMetadataBufferSize);
         UINT movesSize = 0;
         if (FAILED(duplication->GetFrameMoveRects(static_cast<UINT>(metadata.size()), reinterpret_cast<DXGI_OUTDUPL_MOVE_RECT*>(metadata.data()),
@@ -111,9 +167,11 @@ public:
         description.dedicatedVideoMemory = desc.DedicatedVideoMemory;
         description.dedicatedSystemMemory = desc.DedicatedSystemMemory;
         description.sharedSystemMemory = desc.SharedSystemMemory;
+        description.luid = (static_cast<uint64_t>(static_cast<uint32_t>(desc.AdapterLuid.HighPart)) << 32) | desc.AdapterLuid.LowPart;
         return result;
     }
     HResult describeOutput(uint32_t index, OutputDescription& description) override {
+        const PerMonitorDpiScope physicalPixels;
         ComPtr<IDXGIOutput> output;
         HRESULT result = adapter->EnumOutputs(index, &output);
         if (FAILED(result)) return result;
@@ -126,6 +184,9 @@ public:
         description.right = desc.DesktopCoordinates.right;
         description.bottom = desc.DesktopCoordinates.bottom;
         description.attachedToDesktop = desc.AttachedToDesktop != 0;
+        // The primary display is the one at the desktop's origin.
+        description.primary = desc.Monitor != nullptr && desc.Monitor == MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
+        description.scale = desc.Monitor != nullptr ? monitorScale(desc.Monitor) : 1.0;
         return result;
     }
     ComPtr<IDXGIAdapter1> adapter;
@@ -161,6 +222,10 @@ public:
     explicit D3dDevice(ComPtr<ID3D11Device> device) : device(std::move(device)) {}
 
     HResult duplicateOutput0(std::unique_ptr<DesktopDuplication>& duplication, DuplicationStep& failedStep) override {
+        return duplicateOutput(0, duplication, failedStep);
+    }
+
+    HResult duplicateOutput(uint32_t index, std::unique_ptr<DesktopDuplication>& duplication, DuplicationStep& failedStep) override {
         duplication.reset();
         const auto stopAt = [&failedStep](DuplicationStep step, HRESULT result) {
             failedStep = step;
@@ -173,7 +238,7 @@ public:
         result = dxgiDevice->GetParent(IID_PPV_ARGS(&adapter));
         if (FAILED(result)) return stopAt(DuplicationStep::adapterParent, result);
         ComPtr<IDXGIOutput> output;
-        result = adapter->EnumOutputs(0, &output);
+        result = adapter->EnumOutputs(index, &output);
         if (FAILED(result)) return stopAt(DuplicationStep::enumOutputs, result);
         ComPtr<IDXGIOutput1> output1;
         result = output.As(&output1);
@@ -245,6 +310,22 @@ private:
 };
 
 class DxgiVideoCapturePlatform : public VideoCapturePlatform {
+    static HResult create(VideoAdapter& adapter, UINT flags, std::unique_ptr<VideoDevice>& device, std::unique_ptr<VideoContext>& context,
+                          uint32_t& featureLevel) {
+        const D3D_FEATURE_LEVEL levels[] = {D3D_FEATURE_LEVEL_11_1, D3D_FEATURE_LEVEL_11_0, D3D_FEATURE_LEVEL_10_1, D3D_FEATURE_LEVEL_10_0};
+        ComPtr<ID3D11Device> createdDevice;
+        ComPtr<ID3D11DeviceContext> createdContext;
+        D3D_FEATURE_LEVEL obtained{};
+        // With an adapter the driver type must be UNKNOWN.
+        const HRESULT result = D3D11CreateDevice(static_cast<DxgiAdapter&>(adapter).adapter.Get(), D3D_DRIVER_TYPE_UNKNOWN, nullptr, flags,
+                                                 levels, 4, D3D11_SDK_VERSION, &createdDevice, &obtained, &createdContext);
+        if (FAILED(result)) return result;
+        device = std::make_unique<D3dDevice>(std::move(createdDevice));
+        context = std::make_unique<D3dContext>(std::move(createdContext));
+        featureLevel = static_cast<uint32_t>(obtained);
+        return result;
+    }
+
 public:
     HResult createFactory(std::unique_ptr<VideoFactory>& factory) override {
         factory.reset();
@@ -256,18 +337,12 @@ public:
 
     HResult createDevice(VideoAdapter& adapter, std::unique_ptr<VideoDevice>& device, std::unique_ptr<VideoContext>& context,
                          uint32_t& featureLevel) override {
-        const D3D_FEATURE_LEVEL levels[] = {D3D_FEATURE_LEVEL_11_1, D3D_FEATURE_LEVEL_11_0, D3D_FEATURE_LEVEL_10_1, D3D_FEATURE_LEVEL_10_0};
-        ComPtr<ID3D11Device> createdDevice;
-        ComPtr<ID3D11DeviceContext> createdContext;
-        D3D_FEATURE_LEVEL obtained{};
-        const HRESULT result = D3D11CreateDevice(static_cast<DxgiAdapter&>(adapter).adapter.Get(), D3D_DRIVER_TYPE_UNKNOWN, nullptr,
-                                                 D3D11_CREATE_DEVICE_VIDEO_SUPPORT, levels, 4, D3D11_SDK_VERSION, &createdDevice,
-                                                 &obtained, &createdContext);
-        if (FAILED(result)) return result;
-        device = std::make_unique<D3dDevice>(std::move(createdDevice));
-        context = std::make_unique<D3dContext>(std::move(createdContext));
-        featureLevel = static_cast<uint32_t>(obtained);
-        return result;
+        return create(adapter, D3D11_CREATE_DEVICE_VIDEO_SUPPORT, device, context, featureLevel);
+    }
+
+    HResult createPlainDevice(VideoAdapter& adapter, std::unique_ptr<VideoDevice>& device, std::unique_ptr<VideoContext>& context,
+                              uint32_t& featureLevel) override {
+        return create(adapter, 0, device, context, featureLevel);
     }
 
     std::string messageText(HResult result) override {

@@ -36,7 +36,7 @@ struct Script {
     HResult createDevice = hresult::ok;
     std::deque<std::pair<HResult, DuplicationStep>> duplications;  // successive duplicateOutput0 results, then success
     HResult textureResults[2] = {hresult::ok, hresult::ok};        // by TextureKind
-    std::deque<HResult> gdiTextures;  // successive results for the GDI texture, then textureResults[0]
+    std::deque<HResult> stagingTextures;  // successive results for the copy texture, then textureResults[1]
     bool textureNull[2] = {false, false};
     std::deque<HResult> acquires;  // successive acquire results; the last one lowers screenRunning
     int failWriteAt = -1;          // 1-based sample number whose write fails
@@ -83,7 +83,7 @@ struct Device : VideoDevice {
     }
     HResult createTexture(TextureKind kind, const DuplicationMode&, std::unique_ptr<VideoTexture>& texture) override {
         const int k = kind == TextureKind::gdiRenderTarget ? 0 : 1;
-        const HResult result = k == 0 ? next(s.gdiTextures, s.textureResults[0]) : s.textureResults[1];
+        const HResult result = k == 1 ? next(s.stagingTextures, s.textureResults[1]) : s.textureResults[0];
         if (!failed(result) && !s.textureNull[k]) texture = std::make_unique<Texture>();
         return result;
     }
@@ -308,8 +308,6 @@ TEST_F(ScreenRecorderRun, SetUpFailuresEndTheThreadBeforeAnyWriter) {
          {"D3D11 device created successfully. Feature Level: 0xB100", "screenRecorder: prepare failed"}},
         {duplication(hresult::notFound, Step::enumOutputs), {"screenRecorder: EnumOutputs failed", "screenRecorder: prepare failed"}},
         {duplication(hresult::noInterface, Step::output1Query), {"screenRecorder: lDxgiOutput1 is null", "screenRecorder: prepare failed"}},
-        {[] { s.textureResults[0] = hresult::outOfMemory; }, {"screenRecorder: CreateTexture2D failed", "screenRecorder: prepare failed"}},
-        {[] { s.textureNull[0] = true; }, {"screenRecorder: lGDIImage is null", "screenRecorder: prepare failed"}},
         {[] { s.textureResults[1] = hresult::outOfMemory; }, {"screenRecorder: CreateTexture2D failed", "screenRecorder: prepare failed"}},
         {[] { s.textureNull[1] = true; }, {"screenRecorder: lDestImage is null", "screenRecorder: prepare failed"}},
     };
