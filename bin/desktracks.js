@@ -179,8 +179,8 @@ async function recordCommand(values, positionals) {
   let signals = 0;
   const handle = record({
     dir: positionals[0], seconds: values.seconds, area: values.area, mic: values['no-mic'] ? false : values.mic,
-    'no-system-audio': { type: 'boolean' }, webcam: { type: 'string' }, display: { type: 'string' }, fps: { type: 'string' }, bitrate: { type: 'string' },
-    'constant-rate': { type: 'boolean' }, 'every-pass': { type: 'boolean' }, 'webcam-format': { type: 'string' },
+    systemAudio: !values['no-system-audio'], webcam: values.webcam, webcamFormat: values['webcam-format'], display: values.display,
+    fps: values.fps, bitrate: values.bitrate, constantRate: values['constant-rate'], everyPass: values['every-pass'],
   }, {
     statusEveryMs: live ? 250 : 500,
     onStatus: (status) => {
