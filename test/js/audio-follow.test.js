@@ -9,7 +9,7 @@ const { execFileSync, spawn } = require('child_process');
 const { Recorder, getStatus } = require('../..');
 const { tempDir, readLog } = require('./helpers/project');
 const { useTestServices } = require('./helpers/services');
-const { tone } = require('./helpers/sound');
+const { tone, dominantFrequency } = require('./helpers/sound');
 
 useTestServices({ fresh: true });
 
@@ -20,19 +20,6 @@ function readTrack(file) {
   const b = fs.readFileSync(file);
   assert.equal(b.toString('latin1', 36, 40), 'data', file);
   return new Int16Array(b.buffer.slice(b.byteOffset + 44, b.byteOffset + b.length));
-}
-
-/** The strongest frequency (10 Hz steps, 100-2000 Hz) of `samples`, by Goertzel. */
-function dominantFrequency(samples) {
-  let best = { hz: 0, power: -1 };
-  for (let hz = 100; hz <= 2000; hz += 10) {
-    const k = 2 * Math.cos((2 * Math.PI * hz) / 16000);
-    let [s1, s2] = [0, 0];
-    for (const x of samples) [s1, s2] = [x + k * s1 - s2, s1];
-    const power = s1 * s1 + s2 * s2 - k * s1 * s2;
-    if (power > best.power) best = { hz, power };
-  }
-  return best.hz;
 }
 
 /** A minute of a tone on `sink`; returns the player. */

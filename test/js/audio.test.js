@@ -11,7 +11,7 @@ const { execFileSync } = require('child_process');
 const { Recorder, getStatus } = require('../..');
 const { tempDir, readLog, runNode, repoRoot } = require('./helpers/project');
 const { useTestServices } = require('./helpers/services');
-const { playTone, beep, onsetError } = require('./helpers/sound');
+const { playTone, beep, onsetError, dominantFrequency } = require('./helpers/sound');
 
 useTestServices({ fresh: true });
 
@@ -24,19 +24,6 @@ function readTrack(file) {
   header.push(b.readUInt16LE(22), b.readUInt32LE(24), b.readUInt16LE(34), b.toString('latin1', 36, 40), b.readUInt32LE(40));
   assert.deepEqual(header, ['RIFF', b.length - 8, 'WAVEfmt ', 1, 1, 16000, 16, 'data', b.length - 44], file);
   return new Int16Array(b.buffer.slice(b.byteOffset + 44, b.byteOffset + b.length));
-}
-
-/** The strongest frequency (10 Hz steps, 100-4000 Hz) of `samples`, by Goertzel. */
-function dominantFrequency(samples) {
-  let best = { hz: 0, power: -1 };
-  for (let hz = 100; hz <= 4000; hz += 10) {
-    const k = 2 * Math.cos((2 * Math.PI * hz) / 16000);
-    let [s1, s2] = [0, 0];
-    for (const x of samples) [s1, s2] = [x + k * s1 - s2, s1];
-    const power = s1 * s1 + s2 * s2 - k * s1 * s2;
-    if (power > best.power) best = { hz, power };
-  }
-  return best.hz;
 }
 
 /** The log's mic:, playbackRecorder: and silent: lines as { time, level, message }. */

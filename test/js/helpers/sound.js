@@ -66,4 +66,17 @@ function onsetError(track, samples, moment) {
   return onset < 0 ? NaN : track.start + onset / 16 - moment;
 }
 
-module.exports = { tone, playTone, beep, beepTool, onsetError };
+/** The strongest frequency (10 Hz steps, 100-4000 Hz) of 16 kHz `samples`, by Goertzel. */
+function dominantFrequency(samples) {
+  let best = { hz: 0, power: -1 };
+  for (let hz = 100; hz <= 4000; hz += 10) {
+    const k = 2 * Math.cos((2 * Math.PI * hz) / 16000);
+    let [s1, s2] = [0, 0];
+    for (const x of samples) [s1, s2] = [x + k * s1 - s2, s1];
+    const power = s1 * s1 + s2 * s2 - k * s1 * s2;
+    if (power > best.power) best = { hz, power };
+  }
+  return best.hz;
+}
+
+module.exports = { tone, playTone, beep, beepTool, onsetError, dominantFrequency };
