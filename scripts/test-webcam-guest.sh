@@ -83,6 +83,8 @@ timeout "${GUEST_TIMEOUT:-2000}" qemu-system-x86_64 -accel "$accel" -cpu max -sm
   -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
   -virtfs "local,path=$run,mount_tag=results,security_model=none" || true
 cat "$run/output" 2>/dev/null || true
+# Files a bench's guest half left in the share's keep/ folder, for the host to read.
+if [ -n "${GUEST_KEEP:-}" ] && [ -d "$run/keep" ]; then cp -r "$run/keep/." "$GUEST_KEEP/"; fi
 status=$(cat "$run/status" 2>/dev/null || echo 1)
 echo "[guest] finished with status $status after $(( $(date +%s) - started )) s"
 if [ ! -f "$run/status" ]; then

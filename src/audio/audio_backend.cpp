@@ -1,5 +1,6 @@
 #include "audio/audio_backend.h"
 
+#include <cctype>
 #include <cstring>
 #include <string>
 
@@ -20,6 +21,9 @@ bool isPlaceholderDevice(ma_backend backend, const ma_device_id& id) {
     if (backend == ma_backend_null) return true;
     if (backend != ma_backend_alsa) return false;
     const std::string name(id.alsa, strnlen(id.alsa, sizeof id.alsa));
-    // A sound card's devices carry it: "hw:CARD=PCH,DEV=0", "sysdefault:CARD=PCH", "hw:0,0".
-    return name.find("CARD=") == std::string::npos && name.rfind("hw:", 0) != 0 && name.rfind("plughw:", 0) != 0;
+    // A sound card's devices carry it: "hw:CARD=PCH,DEV=0", "sysdefault:CARD=PCH", "hw:0,0", and
+    // miniaudio's own ":0,0" (card and device, opened through dsnoop or hw).
+    const bool cardAndDevice = name.size() > 1 && name[0] == ':' && std::isdigit(static_cast<unsigned char>(name[1]));
+    return name.find("CARD=") == std::string::npos && name.rfind("hw:", 0) != 0 && name.rfind("plughw:", 0) != 0 &&
+           !cardAndDevice;
 }

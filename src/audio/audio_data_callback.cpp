@@ -26,7 +26,7 @@ void audioDataCallback(ma_device* device, void* output, const void* input, ma_ui
     }
     // Frames the device never delivered: silence in their place keeps the track on the clock; the
     // frames themselves come resampled by the device's measured rate.
-    const AudioFill fill = countAudioFrames(encoder, input, frameCount, captureAgeTicks(*device));
+    const AudioFill fill = countAudioFrames(encoder, input, frameCount, captureAgeTicks(*device, frameCount));
     writeSilence(encoder, fill.before);
     if (fill.count != 0) ma_encoder_write_pcm_frames(encoder, fill.samples, fill.count, nullptr);
     writeSilence(encoder, fill.after);

@@ -12,9 +12,9 @@
 // needed there.
 bool audioStreamBroken(const ma_device& device);
 
-// Called from a capture device's data callback: how long ago (100 ns) the first frame of the
-// frames it is handed was captured, by the sound server's own latency report. Negative when it is
-// still to come: a sink's monitor hands over what the sink has rendered before it plays it.
-// Nothing where the backend does not say (WASAPI through miniaudio, which keeps the capture
-// position to itself).
-std::optional<int64_t> captureAgeTicks(ma_device& device);
+// Called from a capture device's data callback with the `frameCount` frames it is handed: how long
+// ago (100 ns) the first of them was captured, by the sound server's own latency report or the
+// sound card's capture position. Negative when it is still to come: a sink's monitor hands over
+// what the sink has rendered before it plays it. Nothing where the backend does not say (WASAPI
+// through miniaudio, which keeps the capture position to itself).
+std::optional<int64_t> captureAgeTicks(ma_device& device, uint32_t frameCount);

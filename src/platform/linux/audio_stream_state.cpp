@@ -35,6 +35,22 @@ int64_t microsecondsSince(const timeval& then) {
     return (static_cast<int64_t>(now.tv_sec) - then.tv_sec) * 1000000 + (static_cast<int64_t>(now.tv_usec) - then.tv_usec);
 }
 
+// Straight from the sound card: miniaudio hands each read to the callback at once, so the frames
+// captured after them are those waiting in the card's buffer (snd_pcm_avail brings the card's
+// position up to date first). Without this the newest frame would be taken as captured when the
+// callback ran, which a card that delivers a period at a time (or a device thread woken late)
+// puts tens of milliseconds late.
+std::optional<int64_t> alsaCaptureAge(ma_device& device, uint32_t frameCount) {
+    using Avail = long (*)(void*);  // snd_pcm_sframes_t snd_pcm_avail(snd_pcm_t*)
+    const auto avail = reinterpret_cast<Avail>(device.pContext->alsa.snd_pcm_avail);
+    void* pcm = device.alsa.pPCMCapture;
+    const uint32_t cardRate = device.capture.internalSampleRate;
+    if (avail == nullptr || pcm == nullptr || cardRate == 0 || device.sampleRate == 0) return std::nullopt;
+    const long waiting = avail(pcm);
+    if (waiting < 0) return std::nullopt;  // an overrun the next read recovers from
+    return static_cast<int64_t>(waiting) * 10000000 / cardRate + static_cast<int64_t>(frameCount) * 10000000 / device.sampleRate;
+}
+
 }  // namespace
 
 bool audioStreamBroken(const ma_device& device) {
@@ -55,8 +71,10 @@ bool audioStreamBroken(const ma_device& device) {
     return false;
 }
 
-std::optional<int64_t> captureAgeTicks(ma_device& device) {
-    if (device.pContext == nullptr || device.pContext->backend != ma_backend_pulseaudio) return std::nullopt;
+std::optional<int64_t> captureAgeTicks(ma_device& device, uint32_t frameCount) {
+    if (device.pContext == nullptr) return std::nullopt;
+    if (device.pContext->backend == ma_backend_alsa) return alsaCaptureAge(device, frameCount);
+    if (device.pContext->backend != ma_backend_pulseaudio) return std::nullopt;
     auto* stream = static_cast<pa_stream*>(device.pulse.pStreamCapture);
     static const LatencyCalls calls;
     if (stream == nullptr || !calls.usable()) return std::nullopt;

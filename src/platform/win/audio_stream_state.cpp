@@ -4,4 +4,4 @@
 // the recorders see in the device's state.
 bool audioStreamBroken(const ma_device&) { return false; }
 
-std::optional<int64_t> captureAgeTicks(ma_device&) { return std::nullopt; }
+std::optional<int64_t> captureAgeTicks(ma_device&, uint32_t) { return std::nullopt; }

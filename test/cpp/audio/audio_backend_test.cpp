@@ -20,10 +20,10 @@ TEST(AudioBackend, ServersAreServersAndTheRawLayersAreNot) {
 }
 
 TEST(AudioBackend, OnlyAlsaDevicesNamingASoundCardAreMicrophones) {
-    for (const char* placeholder : {"null", "default", "pulse", "jack", "lavrate", "speex", "dsnoop", "upmix"}) {
+    for (const char* placeholder : {"null", "default", "pulse", "jack", "lavrate", "speex", "dsnoop", "upmix", ":"}) {
         EXPECT_TRUE(isPlaceholderDevice(ma_backend_alsa, alsaId(placeholder))) << placeholder;
     }
-    for (const char* card : {"hw:CARD=PCH,DEV=0", "sysdefault:CARD=PCH", "hw:0,0", "plughw:1,0", "dsnoop:CARD=USB,DEV=0"}) {
+    for (const char* card : {"hw:CARD=PCH,DEV=0", "sysdefault:CARD=PCH", "hw:0,0", "plughw:1,0", "dsnoop:CARD=USB,DEV=0", ":1,0"}) {
         EXPECT_FALSE(isPlaceholderDevice(ma_backend_alsa, alsaId(card))) << card;
     }
     ma_device_id pulse{};
