@@ -40,7 +40,6 @@ enum class TrackEventCode {
     captureFailed,      // the screen or camera stopped delivering images for good
     formatChanged,      // the device changed its format mid-stream
     sizeLimit,          // the file outgrew what its format can count (a WAV past 4 GB)
-    framesMissing,      // frames of a running device never arrived (it overran while its reader was held up)
 };
 
 // The code's name as programs see it ("deviceLost", ...).

@@ -166,15 +166,12 @@ export type TrackEventKind = 'failure' | 'lost' | 'back' | 'outage' | 'warning';
  * - `partialCapture`: only part of the screen can be seen;
  * - `queueFull`: records were lost because a queue was full;
  * - `captureFailed`: the screen or camera stopped delivering images for good;
- * - `framesMissing`: frames of a running audio device never arrived (it overran while the
- *   recorder was held up); the file has silence in their place;
  * - `other`: anything else (the message says what).
  */
 export type TrackEventCode =
   | 'openFailed' | 'deviceLost' | 'deviceBack' | 'writeFailed' | 'diskFull' | 'unsupportedFormat'
   | 'deviceBusy' | 'accessDenied' | 'noSoundServer' | 'noDisplay' | 'captureOutage' | 'deviceChanged'
-  | 'clockDrift' | 'runawayDevice' | 'partialCapture' | 'queueFull' | 'other' | 'captureFailed'
-  | 'framesMissing';
+  | 'clockDrift' | 'runawayDevice' | 'partialCapture' | 'queueFull' | 'other' | 'captureFailed';
 
 /** A track's name in events, the live status and tracks.json ("keepAlive": the system-audio keep-alive). */
 export type TrackName = 'screen' | 'webcam' | 'microphone' | 'systemAudio' | 'keepAlive' | 'input';

@@ -52,7 +52,6 @@ const char* trackEventCodeName(TrackEventCode code) {
     case TrackEventCode::captureFailed: return "captureFailed";
     case TrackEventCode::formatChanged: return "formatChanged";
     case TrackEventCode::sizeLimit: return "sizeLimit";
-    case TrackEventCode::framesMissing: return "framesMissing";
     }
     return "other";
 }

