@@ -48,6 +48,10 @@ std::optional<int64_t> alsaCaptureAge(ma_device& device, uint32_t frameCount) {
     if (avail == nullptr || pcm == nullptr || cardRate == 0 || device.sampleRate == 0) return std::nullopt;
     const long waiting = avail(pcm);
     if (waiting < 0) return std::nullopt;  // an overrun the next read recovers from
+    // A full buffer says nothing about when its frames came: a card about to overrun, or a device
+    // with no clock of its own (ALSA's null device is always full).
+    const long buffer = static_cast<long>(device.capture.internalPeriodSizeInFrames) * device.capture.internalPeriods;
+    if (waiting >= buffer) return std::nullopt;
     return static_cast<int64_t>(waiting) * 10000000 / cardRate + static_cast<int64_t>(frameCount) * 10000000 / device.sampleRate;
 }
 
