@@ -47,8 +47,10 @@ struct FollowRun {
 };
 
 // Records 1.5 s from the null backend; `during` runs on another thread meanwhile.
+// `movedWhileOpening`: the user picks another output while the first device opens, after the
+// recorder's watch began.
 template <typename During>
-void record(FollowRun& run, ScriptedWatch* watch, During during, bool newOutputOpens = true) {
+void record(FollowRun& run, ScriptedWatch* watch, During during, bool newOutputOpens = true, bool movedWhileOpening = false) {
     const std::filesystem::path file = std::filesystem::temp_directory_path() / "desktracks-follow-test.wav";
     WavTrackFile wav;
     ASSERT_EQ(wav.open(file), MA_SUCCESS);
@@ -57,7 +59,8 @@ void record(FollowRun& run, ScriptedWatch* watch, During during, bool newOutputO
     recordingStatus.systemAudio.reset();
     recordingStatus.systemAudio.source.store(wav.encoder());
     const auto open = [&](AudioDevice& device) {
-        if (++run.opens > 1 && !newOutputOpens) return false;
+        if (++run.opens == 1 && movedWhileOpening) watch->moveTo("headphones");
+        if (run.opens > 1 && !newOutputOpens) return false;
         return device.initOnBackend(ma_backend_null, trackCaptureConfig(ma_device_type_capture, nullptr, wav)) == MA_SUCCESS;
     };
     AudioDevice device;
@@ -65,6 +68,7 @@ void record(FollowRun& run, ScriptedWatch* watch, During during, bool newOutputO
     CaptureTrack track{"playbackRecorder:", "systemAudio", "playbackRecorder: Failed to start device.", "Null Capture Device",
                        open, nullptr};
     if (watch != nullptr) {
+        if (movedWhileOpening) track.defaultAtOpen = "speakers";
         track.watchDefaultOutput = [watch] {
             // The recorder owns the watch it is given; this one outlives it.
             struct Borrowed : DefaultOutputWatch {
@@ -111,6 +115,15 @@ TEST(DefaultOutputFollow, ANewDefaultMovesTheTrackWithOneLineAndNoLoss) {
     EXPECT_EQ(moved, 1);
     // The file lasts as long as the recording, the switch filled with silence.
     EXPECT_NEAR(static_cast<double>(run.frames) / 16000, run.seconds, 0.4);  // a reopening after a loss would cost a second
+}
+
+TEST(DefaultOutputFollow, ANewDefaultWhileTheDeviceOpensIsFollowedAtOnce) {
+    ScriptedWatch watch;
+    FollowRun run;
+    record(run, &watch, [] {}, true, true);
+    EXPECT_EQ(run.opens, 2) << "opened again, on the output chosen meanwhile";
+    EXPECT_TRUE(run.log.errors().empty()) << run.log.errors().front();
+    EXPECT_NEAR(static_cast<double>(run.frames) / 16000, run.seconds, 0.4);
 }
 
 TEST(DefaultOutputFollow, RolesReportedAgainForTheSameOutputMoveNothing) {
