@@ -97,6 +97,8 @@ public:
         rects.clear();
         return false;
     }
+    // The output this duplicates, as it is now; false when the platform cannot tell.
+    virtual bool describeOutput(OutputDescription&) { return false; }
 };
 
 // Which step of duplicating an output failed; each has its own log line.

@@ -82,9 +82,21 @@ private:
 
 class DxgiDuplication : public DesktopDuplication {
 public:
-    DxgiDuplication(ComPtr<IDXGIOutputDuplication> duplication, const RECT& desktop) : duplication(std::move(duplication)) {
+    DxgiDuplication(ComPtr<IDXGIOutputDuplication> duplication, const DXGI_OUTPUT_DESC& output)
+        : duplication(std::move(duplication)), output(output) {
         this->duplication->GetDesc(&description);
+        const RECT& desktop = output.DesktopCoordinates;
         if (desktop.right > desktop.left && desktop.bottom > desktop.top) desktopIsPortrait = desktop.bottom - desktop.top > desktop.right - desktop.left;
+    }
+    bool describeOutput(OutputDescription& described) override {
+        if (output.DeviceName[0] == 0) return false;
+        described.deviceName = toUtf8(output.DeviceName);
+        described.left = output.DesktopCoordinates.left;
+        described.top = output.DesktopCoordinates.top;
+        described.right = output.DesktopCoordinates.right;
+        described.bottom = output.DesktopCoordinates.bottom;
+        described.attachedToDesktop = output.AttachedToDesktop != 0;
+        return true;
     }
     // The mode as the user sees the desktop, while the frames stay unrotated.
     DuplicationMode mode() override {
@@ -136,6 +148,7 @@ public:
 private:
     ComPtr<IDXGIOutputDuplication> duplication;
     DXGI_OUTDUPL_DESC description{};
+    DXGI_OUTPUT_DESC output{};              // empty when it could not be read
     std::optional<bool> desktopIsPortrait;  // none when the output's rectangle could not be read
     DXGI_OUTDUPL_FRAME_INFO frameInfo{};
     std::vector<uint8_t> metadata;
@@ -234,9 +247,9 @@ public:
         DXGI_OUTPUT_DESC desc{};
         {
             const PhysicalPixelsOnThisThread physicalPixels;
-            if (FAILED(output->GetDesc(&desc))) desc.DesktopCoordinates = RECT{};
+            if (FAILED(output->GetDesc(&desc))) desc = DXGI_OUTPUT_DESC{};
         }
-        duplication = std::make_unique<DxgiDuplication>(std::move(created), desc.DesktopCoordinates);
+        duplication = std::make_unique<DxgiDuplication>(std::move(created), desc);
         return result;
     }
 

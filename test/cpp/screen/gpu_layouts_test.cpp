@@ -374,6 +374,14 @@ TEST(GpuLayouts, HybridLaptopRecordsThePanelOnTheIntegratedGpu) {
     EXPECT_EQ(seen.devicesOn, (std::vector<uint64_t>{2, 1, 1}));
     ASSERT_FALSE(seen.samples.empty());
     EXPECT_EQ(videoPixel(1, 2), (Pixel{1, 2, 110}));
+
+    // The discrete GPU's listing of the panel chosen by the display option: the same panel on
+    // the integrated GPU is recorded.
+    Machine chosen = refused;
+    chosen.display = 1;
+    r = record(chosen);
+    EXPECT_EQ(seen.devicesOn, (std::vector<uint64_t>{2, 1}));
+    EXPECT_EQ(videoPixel(1, 2), (Pixel{1, 2, 110}));
 }
 
 // A desktop with the primary display on one GPU and a second display on the high-performance
@@ -421,6 +429,12 @@ TEST(GpuLayouts, PrimaryDisplayOnTheSecondGpu) {
                                           "is tried again successfully",
                                           static_cast<uint32_t>(passing))),
                   1);
+        // Not one picture in the whole recording: the track failed, though its file is whole.
+        EXPECT_EQ(r.log.count(fmt::format("screenRecorder: \\\\.\\DISPLAY2 could not be captured during the whole recording (0x{:08X}); "
+                                          "the video is black",
+                                          static_cast<uint32_t>(passing))),
+                  1);
+        EXPECT_EQ(r.log.errors().size(), 2u);  // the outage and the failure
     }
 }
 
