@@ -36,11 +36,11 @@ HResult ScreenRecorder::logAdapters(const RecordingSettings& settings) {
 
 namespace {
 
-// DuplicateOutput's answers when this device cannot duplicate this output: another adapter's
-// output (a hybrid laptop's panel seen from the discrete GPU), or none of its business.
-bool refusedOnThisDevice(HResult result) {
-    return result == hresult::unsupported || result == hresult::invalidArgument || result == hresult::notCurrentlyAvailable;
-}
+// DuplicateOutput's answers when this device cannot duplicate this output: UNSUPPORTED from a
+// hybrid laptop's discrete GPU, INVALIDARG for a device not made on the output's adapter (no
+// duplication of ours is alive at start). NOT_CURRENTLY_AVAILABLE is not among them: it means
+// the session's limit of duplicating processes is reached, which another adapter cannot change.
+bool refusedOnThisDevice(HResult result) { return result == hresult::unsupported || result == hresult::invalidArgument; }
 
 }  // namespace
 

@@ -4,8 +4,10 @@
 #include <wrl/client.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "platform/thread_dpi.h"
 #include "platform/video_capture.h"
 
 // Desktop duplication on Direct3D 11 and DXGI.
@@ -48,29 +50,6 @@ uint32_t rotationDegrees(DXGI_MODE_ROTATION rotation) {
     }
 }
 
-// Reports physical pixels for the scope, whatever the thread's own DPI awareness:
-// IDXGIOutput::GetDesc and GetDpiForMonitor answer in the caller's awareness.
-class PerMonitorDpiScope {
-public:
-    PerMonitorDpiScope() {
-        using SetContext = DPI_AWARENESS_CONTEXT(WINAPI*)(DPI_AWARENESS_CONTEXT);
-        // Windows 10 1607 and later; older systems keep the thread's awareness.
-        if (HMODULE user32 = GetModuleHandleW(L"user32.dll")) {
-            set = reinterpret_cast<SetContext>(reinterpret_cast<void*>(GetProcAddress(user32, "SetThreadDpiAwarenessContext")));
-        }
-        if (set != nullptr) previous = set(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
-    }
-    ~PerMonitorDpiScope() {
-        if (set != nullptr && previous != nullptr) set(previous);
-    }
-    PerMonitorDpiScope(const PerMonitorDpiScope&) = delete;
-    PerMonitorDpiScope& operator=(const PerMonitorDpiScope&) = delete;
-
-private:
-    DPI_AWARENESS_CONTEXT(WINAPI* set)(DPI_AWARENESS_CONTEXT) = nullptr;
-    DPI_AWARENESS_CONTEXT previous = nullptr;
-};
-
 // The monitor's effective scale (GetDpiForMonitor, Windows 8.1 and later). shcore.dll comes from
 // System32 only and stays loaded: loading it for every output made listing the displays slow.
 double monitorScale(HMONITOR monitor) {
@@ -101,14 +80,20 @@ private:
 
 class DxgiDuplication : public DesktopDuplication {
 public:
-    explicit DxgiDuplication(ComPtr<IDXGIOutputDuplication> duplication) : duplication(std::move(duplication)) {
+    DxgiDuplication(ComPtr<IDXGIOutputDuplication> duplication, const RECT& desktop) : duplication(std::move(duplication)) {
         this->duplication->GetDesc(&description);
+        portraitDesktop = desktop.bottom - desktop.top > desktop.right - desktop.left;
+        knownDesktop = desktop.right > desktop.left && desktop.bottom > desktop.top;
     }
-    // The mode is the desktop's as the user sees it (768x1024 for a portrait display), while
-    // the frames stay unrotated (1024x768).
+    // The mode as the user sees the desktop (768x1024 for a portrait display), while the frames
+    // stay unrotated (1024x768). Which way round ModeDesc gives a rotated mode is not documented,
+    // so the output's desktop rectangle decides the orientation; only its aspect is used, which
+    // scaling for a DPI-unaware host leaves alone.
     DuplicationMode mode() override {
-        return {description.ModeDesc.Width, description.ModeDesc.Height, static_cast<uint32_t>(description.ModeDesc.Format),
-                rotationDegrees(description.Rotation)};
+        uint32_t width = description.ModeDesc.Width;
+        uint32_t height = description.ModeDesc.Height;
+        if (knownDesktop && width != height && (height > width) != portraitDesktop) std::swap(width, height);
+        return {width, height, static_cast<uint32_t>(description.ModeDesc.Format), rotationDegrees(description.Rotation)};
     }
     HResult acquireNextFrame(uint32_t timeoutMillis, std::unique_ptr<DesktopResource>& resource) override {
         resource.reset();
@@ -152,6 +137,8 @@ public:
 private:
     ComPtr<IDXGIOutputDuplication> duplication;
     DXGI_OUTDUPL_DESC description{};
+    bool portraitDesktop = false;
+    bool knownDesktop = false;
     DXGI_OUTDUPL_FRAME_INFO frameInfo{};
     std::vector<uint8_t> metadata;
 };
@@ -171,7 +158,7 @@ public:
         return result;
     }
     HResult describeOutput(uint32_t index, OutputDescription& description) override {
-        const PerMonitorDpiScope physicalPixels;
+        const PhysicalPixelsOnThisThread physicalPixels;  // GetDesc answers in the thread's awareness
         ComPtr<IDXGIOutput> output;
         HRESULT result = adapter->EnumOutputs(index, &output);
         if (FAILED(result)) return result;
@@ -246,7 +233,12 @@ public:
         ComPtr<IDXGIOutputDuplication> created;
         result = output1->DuplicateOutput(device.Get(), &created);
         if (FAILED(result)) return stopAt(DuplicationStep::duplicateOutput, result);
-        duplication = std::make_unique<DxgiDuplication>(std::move(created));
+        DXGI_OUTPUT_DESC desc{};
+        {
+            const PhysicalPixelsOnThisThread physicalPixels;
+            if (FAILED(output->GetDesc(&desc))) desc.DesktopCoordinates = RECT{};
+        }
+        duplication = std::make_unique<DxgiDuplication>(std::move(created), desc.DesktopCoordinates);
         return result;
     }
 

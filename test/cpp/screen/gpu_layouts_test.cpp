@@ -360,8 +360,9 @@ TEST(GpuLayouts, HybridLaptopRecordsThePanelOnTheIntegratedGpu) {
 
 // A desktop with the primary display on one GPU and a second display on the high-performance
 // one [d8, d10, m]: the high-performance adapter's output 0 yields a video, so it stays the
-// choice; when its duplication is refused (E_INVALIDARG, NOT_CURRENTLY_AVAILABLE [d1]) the
-// primary display is recorded instead.
+// choice; when its duplication is refused (E_INVALIDARG [d1]) the primary display is recorded
+// instead. NOT_CURRENTLY_AVAILABLE is the session's limit of duplicating processes [d1]: moving to
+// another adapter cannot help, so it is said as it is.
 TEST(GpuLayouts, PrimaryDisplayOnTheSecondGpu) {
     const FakeOutput side{"\\\\.\\DISPLAY2", 8, 0, 12, 4};
     const Machine kept{"primary on GPU A, high-performance GPU B drives a side display", "d8, d10, m screen_capture_lite#47",
@@ -375,15 +376,21 @@ TEST(GpuLayouts, PrimaryDisplayOnTheSecondGpu) {
     EXPECT_EQ(r.display->index, 1);
     EXPECT_EQ(r.display->left, 8);
 
-    for (const HResult refusal : {hresult::invalidArgument, hresult::notCurrentlyAvailable}) {
-        const Machine moved{"the same, B refuses", "d1 DuplicateOutput", {{"A", 1, {panel}}, {"B", 2, {side}, refusal, true}}, {1, 0}};
-        r = record(moved);
-        EXPECT_EQ(r.warnings().size(), 1u);
-        EXPECT_EQ(seen.devicesOn, (std::vector<uint64_t>{2, 1}));
-        EXPECT_EQ(seen.videoWidth, 8u);
-        ASSERT_TRUE(r.display);
-        EXPECT_EQ(r.display->index, 0);
-    }
+    const Machine moved{"the same, B refuses", "d1 DuplicateOutput", {{"A", 1, {panel}}, {"B", 2, {side}, hresult::invalidArgument, true}}, {1, 0}};
+    r = record(moved);
+    EXPECT_EQ(r.warnings().size(), 1u);
+    EXPECT_EQ(seen.devicesOn, (std::vector<uint64_t>{2, 1}));
+    EXPECT_EQ(seen.videoWidth, 8u);
+    ASSERT_TRUE(r.display);
+    EXPECT_EQ(r.display->index, 0);
+
+    const Machine limit{"the same, the session's duplication limit reached", "d1 DuplicateOutput",
+                        {{"A", 1, {panel}}, {"B", 2, {side}, hresult::notCurrentlyAvailable, true}}, {1, 0}};
+    r = record(limit);
+    EXPECT_TRUE(r.warnings().empty());
+    EXPECT_EQ(seen.devicesOn, std::vector<uint64_t>{2});
+    EXPECT_TRUE(seen.samples.empty());
+    EXPECT_EQ(r.log.count("screenRecorder: DuplicateOutput failed"), 1);
 }
 
 // Two monitors, one left of the primary at negative x [v, d1]: each can be chosen, the area is
