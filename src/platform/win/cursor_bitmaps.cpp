@@ -62,11 +62,12 @@ public:
     FrameCanvas(const FrameCanvas&) = delete;
     FrameCanvas& operator=(const FrameCanvas&) = delete;
 
-    // The frame `step` drawn on black; empty when it cannot be drawn.
+    // The frame `step` drawn on grey, where black, white, inverted and transparent pixels all
+    // differ; empty when it cannot be drawn.
     std::vector<uint8_t> draw(HCURSOR cursor, int32_t width, int32_t height, UINT step) {
         if (previous == nullptr || bits == nullptr) return {};
         auto* pixels = static_cast<uint8_t*>(bits);
-        std::fill(pixels, pixels + size, uint8_t{0});
+        std::fill(pixels, pixels + size, uint8_t{0x5a});
         // DrawIconEx draws the frame asked for of an animated cursor and ignores the index for
         // any other.
         if (!DrawIconEx(dc, 0, 0, cursor, width, height, step, nullptr, DI_NORMAL)) return {};

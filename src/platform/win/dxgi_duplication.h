@@ -7,5 +7,5 @@
 
 #include "platform/video_capture.h"
 
-// The platform layer's duplication around a system one.
+// The platform layer's duplication around a system one, the desktop's orientation unknown.
 std::unique_ptr<DesktopDuplication> wrapOutputDuplication(Microsoft::WRL::ComPtr<IDXGIOutputDuplication> duplication);
