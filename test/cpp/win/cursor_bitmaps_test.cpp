@@ -163,11 +163,9 @@ std::string chunk(const char* id, const std::string& body) {
 
 TEST(CursorBitmaps, AnAnimatedCursorIsToldFromAStillOne) {
     // Two frames: the square at the top-left, then at the bottom-right.
-    std::array<uint32_t, 9> header{36, 2, 2, 0, 0, 0, 0, 10, 1};  // frames, steps, ..., 10 jiffies, icon frames
-    const std::string frames = std::string("fram") + chunk("icon", curFile(0, 0)) + chunk("icon", curFile(20, 20));
-    const std::string ani = chunk("RIFF", std::string("ACON") +
-                                              chunk("anih", std::string(reinterpret_cast<const char*>(header.data()), 36)) +
-                                              chunk("LIST", frames));
+    const std::array<uint32_t, 9> header{36, 2, 2, 0, 0, 0, 0, 10, 1};  // 2 frames, 2 steps, 10 jiffies, icon frames
+    const std::string ani = chunk("RIFF", std::string("ACON") + chunk("anih", std::string(reinterpret_cast<const char*>(header.data()), 36)) +
+                                              chunk("LIST", std::string("fram") + chunk("icon", curFile(0, 0)) + chunk("icon", curFile(20, 20))));
     const std::filesystem::path path = std::filesystem::temp_directory_path() / "desktracks-test-busy.ani";
     std::ofstream(path, std::ios::binary) << ani;
     const OwnedCursor animated(LoadCursorFromFileW(path.c_str()));
@@ -175,15 +173,7 @@ TEST(CursorBitmaps, AnAnimatedCursorIsToldFromAStillOne) {
     ASSERT_NE(animated.get(), nullptr);
     CursorImage first;
     ASSERT_TRUE(readCursorImage(animated.get(), first));
-    EXPECT_TRUE(cursorIsAnimated(animated.get(), first.width, first.height));
-
-    std::array<uint8_t, maskStride * side> andPlane;
-    std::array<uint8_t, maskStride * side> xorPlane{};
-    andPlane.fill(0xff);
-    setBit(andPlane, 3, 3, false);
-    const OwnedCursor still(CreateCursor(GetModuleHandleW(nullptr), 0, 0, side, side, andPlane.data(), xorPlane.data()));
-    ASSERT_NE(still.get(), nullptr);
-    EXPECT_FALSE(cursorIsAnimated(still.get(), side, side));
+    EXPECT_TRUE(cursorIsAnimated(animated.get(), first.width, first.height)) << "its black square moved";
     EXPECT_FALSE(cursorIsAnimated(LoadCursorW(nullptr, IDC_ARROW), side, side));
 }
 
