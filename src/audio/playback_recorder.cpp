@@ -37,6 +37,9 @@ void runPlaybackRecorder(RecordingSettings settings) {
         config.wasapi.noAutoStreamRouting = MA_TRUE;
         return device.initOnBackend(source->backend, config) == MA_SUCCESS;
     };
+    // Watched from before the device opens, so that a change of output meanwhile is followed.
+    std::unique_ptr<DefaultOutputWatch> earlyWatch = watchDefaultOutput();
+    const std::string defaultAtOpen = earlyWatch->currentDefault();
     AudioDevice device;
     if (!open(device)) {
         // The plain reason first: it is what the track's status shows.
@@ -51,7 +54,9 @@ void runPlaybackRecorder(RecordingSettings settings) {
     }
     const std::string name = device.device()->capture.name;
     setTrackDevice("systemAudio", name);
+    // The early watch first; a new one when the recorder needs another (its sound server restarted).
+    const auto watch = [&earlyWatch] { return earlyWatch ? std::move(earlyWatch) : watchDefaultOutput(); };
     const CaptureTrack track{"playbackRecorder:", "systemAudio", "playbackRecorder: Failed to start device.", name, open,
-                             watchDefaultOutput};
+                             watch, defaultAtOpen};
     recordUntilLowered(device, file, playbackRunning, log, track);
 }

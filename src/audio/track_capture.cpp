@@ -48,6 +48,11 @@ public:
     DeviceWatch(AudioDevice& device, WavTrackFile& file, spdlog::logger& log, const CaptureTrack& track)
         : device(device), file(file), log(log), track(track), status(audioTrackOf(file.encoder())) {
         startWatchingDefault();
+        if (defaultWatch && !track.defaultAtOpen.empty()) {
+            // Every change the watch saw since it began, against the output the device opened on.
+            seenChanges = 0;
+            openedOn = track.defaultAtOpen;
+        }
     }
 
     void check() {

@@ -28,6 +28,9 @@ struct CaptureTrack {
     // it changes, the device is opened again on the new one (by `reopen`). Empty for a track
     // bound to one device.
     std::function<std::unique_ptr<DefaultOutputWatch>()> watchDefaultOutput;
+    // The default output as a watch made before the device was opened saw it: a change while the
+    // device was opening is then followed at once. Empty: the default when recording starts.
+    std::string defaultAtOpen;
 };
 
 // Starts the opened `device`, records into `file` until `running` falls, then stops the device

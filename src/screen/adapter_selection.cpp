@@ -78,10 +78,37 @@ HResult ScreenRecorder::createDeviceOn(VideoAdapter& adapter, const RecordingSet
     return result;
 }
 
+HResult ScreenRecorder::recreateDevice(const RecordingSettings& settings) {
+    if (!display) return createDevice(settings);
+    std::unique_ptr<VideoFactory> factory;
+    const HResult created = capture.createFactory(factory);
+    if (failed(created) || !factory) return failed(created) ? created : hresult::fail;
+    // The same adapter and output if they are still there; after a driver update the adapter is
+    // a new one (another LUID) with the same output.
+    const std::vector<DisplayEntry> displays = listDisplays(*factory);
+    const DisplayEntry* found = nullptr;
+    for (const DisplayEntry& entry : displays) {
+        if (entry.output.deviceName != display->output.deviceName) continue;
+        if (entry.adapterLuid == display->adapterLuid) {
+            found = &entry;
+            break;
+        }
+        if (found == nullptr) found = &entry;
+    }
+    if (found == nullptr) return hresult::notFound;
+    std::unique_ptr<VideoAdapter> adapter;
+    if (failed(factory->enumAdapters(found->adapterIndex, adapter)) || !adapter) return hresult::notFound;
+    display = *found;
+    outputIndex = found->outputIndex;
+    return createDeviceOn(*adapter, settings);
+}
+
 HResult ScreenRecorder::createDevice(const RecordingSettings& settings) {
     spdlog::logger& log = screenLog(settings);
     display.reset();
     movedTo.reset();
+    displayOnTwoAdapters = false;
+    unavailableAtStart.reset();
     outputIndex = 0;
     std::unique_ptr<VideoFactory> factory;
     HResult result = capture.createFactory(factory);
@@ -139,6 +166,11 @@ HResult ScreenRecorder::createDevice(const RecordingSettings& settings) {
             break;
         }
     }
+    if (display) {
+        for (const DisplayEntry& entry : displays) {
+            if (entry.output.deviceName == display->output.deviceName && entry.adapterLuid != display->adapterLuid) displayOnTwoAdapters = true;
+        }
+    }
     const std::optional<DisplayEntry> primary = primaryDisplay(displays);
     const bool onPrimary = display && primary && display->index == primary->index;
     OutputDescription firstOutput;
@@ -167,11 +199,15 @@ bool ScreenRecorder::setUpCapture(const RecordingSettings& settings) {
         return false;
     }
     const std::optional<DisplayEntry> primary = movedTo;
-    if (prepare(settings, primary.has_value())) {
+    if (prepare(settings, true)) {
         publishDisplay();
         return true;
     }
-    if (primary && lastFailedStep == DuplicationStep::duplicateOutput && refusedOnThisDevice(lastDuplication)) {
+    // UNSUPPORTED also means a desktop mode that cannot be duplicated for now: only a display
+    // that another adapter lists too (a hybrid laptop's panel) moves for it.
+    const bool refused = lastFailedStep == DuplicationStep::duplicateOutput && refusedOnThisDevice(lastDuplication) &&
+                         (lastDuplication != hresult::unsupported || displayOnTwoAdapters);
+    if (primary && refused) {
         reportTrackEvent(log, TrackEventKind::warning, "screen", TrackEventCode::deviceChanged,
                          fmt::format("screenRecorder: the chosen adapter cannot duplicate {} (0x{:X}); recording the primary display {} on {} instead",
                                      display ? display->output.deviceName : std::string("output 0"),
@@ -191,15 +227,31 @@ bool ScreenRecorder::setUpCapture(const RecordingSettings& settings) {
             reportTrackEvent(log, TrackEventKind::failure, "screen", TrackEventCode::openFailed, "screenRecorder: createDevice failed");
             return false;
         }
-        if (prepare(settings)) {
+        if (prepare(settings, true)) {
             publishDisplay();
             return true;
         }
-    } else if (primary) {
-        sayDuplicationFailure(settings);
     }
+    if (failed(lastDuplication) && lastFailedStep == DuplicationStep::duplicateOutput && isCaptureOutage(lastDuplication) &&
+        startUnavailable(settings)) {
+        return true;
+    }
+    if (failed(lastDuplication)) sayDuplicationFailure(settings);
     reportTrackEvent(log, TrackEventKind::failure, "screen", TrackEventCode::openFailed, "screenRecorder: prepare failed");
     return false;
+}
+
+bool ScreenRecorder::startUnavailable(const RecordingSettings& settings) {
+    if (!display) return false;
+    const int64_t width = static_cast<int64_t>(display->output.right) - display->output.left;
+    const int64_t height = static_cast<int64_t>(display->output.bottom) - display->output.top;
+    if (width <= 0 || height <= 0 || width > 16384 || height > 16384) return false;
+    screenLog(settings).info("screenRecorder: {} cannot be duplicated now (0x{:08X}); the recording starts without its picture",
+                             display->output.deviceName, static_cast<uint32_t>(lastDuplication));
+    duplicationDesc = DuplicationMode{static_cast<uint32_t>(width), static_cast<uint32_t>(height), pixelFormatB8G8R8A8, 0};
+    unavailableAtStart = lastDuplication;
+    publishDisplay();
+    return true;
 }
 
 void ScreenRecorder::publishDisplay() {

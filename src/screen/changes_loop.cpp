@@ -28,7 +28,8 @@ ScreenRecorder::LoopEnd ScreenRecorder::changesLoop(SinkWriter& writer, uint32_t
 
     while (screenRunning.load()) {
         const bool recording = screenRecording.load();
-        const bool firstDue = recording && samplesWritten == 0 && !frameImage->empty();
+        // A recording that starts without a picture (an outage) starts black, as the other loops do.
+        const bool firstDue = recording && samplesWritten == 0 && (!frameImage->empty() || outage.active);
         std::unique_ptr<DesktopResource> resource;
         const Acquired got = acquireFrame(resource, settings, firstDue ? 0 : waitMillis);
         if (got == Acquired::stopped) break;
@@ -41,7 +42,7 @@ ScreenRecorder::LoopEnd ScreenRecorder::changesLoop(SinkWriter& writer, uint32_t
 
         // Only a change inside the video counts: the pointer alone, or a part of the desktop
         // outside the area, is no new picture.
-        const bool due = samplesWritten == 0 ? !frameImage->empty() : !unwritten.none();
+        const bool due = samplesWritten == 0 ? !frameImage->empty() || outage.active : !unwritten.none();
         if (!recording || !due) {
             if (frameAcquired) screenDuplication->releaseFrame();
             if (samplesWritten > 0) markTrackEnd(recordingStatus.screenTiming, capturedSteady - firstSteady);

@@ -41,6 +41,23 @@ ScreenRecorder::Acquired ScreenRecorder::beginOutage(HResult cause, const Record
     return screenRunning.load() ? Acquired::none : Acquired::stopped;
 }
 
+void ScreenRecorder::beginOutageAtStart(const RecordingSettings& settings) {
+    const HResult cause = *unavailableAtStart;
+    unavailableAtStart.reset();
+    outage = Outage{};
+    outage.active = true;
+    outage.cause = cause;
+    outage.newDevice = needsNewDevice(cause);
+    outage.wallStart = clock.wallTicks();
+    outage.backoff.start(clock.steadyTicks());
+    outage.said = true;
+    beginTrackOutage("screen", outage.wallStart);
+    reportTrackEvent(screenLog(settings), TrackEventKind::outage, "screen", TrackEventCode::captureOutage,
+                     fmt::format("screenRecorder: screen capture interrupted (0x{:08X}); the video is black until the capture is "
+                                 "tried again successfully",
+                                 static_cast<uint32_t>(cause)));
+}
+
 ScreenRecorder::Acquired ScreenRecorder::waitInOutage(const RecordingSettings& settings, uint32_t timeoutMillis) {
     // As long as an acquire would have waited, or a frame's interval when the loop asks without
     // waiting, so that the held image is written at the video's rate and not as fast as possible.
@@ -63,16 +80,20 @@ bool ScreenRecorder::retryCapture(const RecordingSettings& settings, bool loud) 
     if (!outage.newDevice && screenDevice && failed(screenDevice->removedReason())) outage.newDevice = true;
     bool ready = true;
     if (outage.newDevice) {
-        ready = succeeded(createDevice(use));
+        ready = succeeded(recreateDevice(use));
         if (ready) outage.newDevice = false;
     }
     if (ready) ready = prepare(use);
     if (ready) {
+        publishDisplay();  // the display may have moved on the desktop meanwhile
         endOutage(settings, false);
         return true;
     }
-    // A device lost while the desktop was away shows only now.
-    if (screenDevice && failed(screenDevice->removedReason())) outage.newDevice = true;
+    // A device lost while the desktop was away shows only now; an output that is gone from the
+    // adapter, or a device the output no longer accepts, means the displays were rearranged.
+    const bool rearranged = lastFailedStep == DuplicationStep::enumOutputs ||
+                            (lastFailedStep == DuplicationStep::duplicateOutput && lastDuplication == hresult::invalidArgument);
+    if ((screenDevice && failed(screenDevice->removedReason())) || rearranged) outage.newDevice = true;
     outage.backoff.attemptFailed(clock.steadyTicks());
     return false;
 }

@@ -117,6 +117,7 @@ void ScreenRecorder::run(RecordingSettings settings) {
 
     writeFailureSaid = false;
     outage = Outage{};
+    if (unavailableAtStart) beginOutageAtStart(settings);
     const LoopEnd end = captureLoop(*writer, streamIndex, settings);
     if (outage.active) endOutage(settings, true);
     if (end == LoopEnd::stopped) {

@@ -52,6 +52,13 @@ private:
 
     // Makes the device on the adapter (without the video-support flag when it is refused).
     HResult createDeviceOn(VideoAdapter& adapter, const RecordingSettings& settings);
+    // A new device for the display being recorded, found again by its adapter and name (indexes
+    // move when displays come and go). notFound while it is not there.
+    HResult recreateDevice(const RecordingSettings& settings);
+    // The chosen display exists but cannot be duplicated now (a locked desktop, the session's
+    // limit of duplicating processes): the recording starts in an outage, at the display's size.
+    bool startUnavailable(const RecordingSettings& settings);
+    void beginOutageAtStart(const RecordingSettings& settings);
     void sayDuplicationFailure(const RecordingSettings& settings);
     void publishDisplay();
     // The staging texture for a frame of this description (made anew when it changes).
@@ -105,6 +112,8 @@ private:
     uint32_t outputIndex = 0;
     std::optional<DisplayEntry> display;
     std::optional<DisplayEntry> movedTo;  // the primary display, when the default choice may move there
+    bool displayOnTwoAdapters = false;    // a hybrid laptop's panel, listed by both of its GPUs
+    std::optional<HResult> unavailableAtStart;
     DuplicationStep lastFailedStep = DuplicationStep::deviceQuery;
     HResult lastDuplication = hresult::ok;
     // Frames whose format or rotation needs work before they are stored: the upright BGRA image.

@@ -3,10 +3,12 @@
 #include <dxgi1_6.h>
 #include <wrl/client.h>
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "platform/mode_orientation.h"
 #include "platform/thread_dpi.h"
 #include "platform/video_capture.h"
 #include "platform/win/dxgi_duplication.h"
@@ -84,18 +86,15 @@ class DxgiDuplication : public DesktopDuplication {
 public:
     DxgiDuplication(ComPtr<IDXGIOutputDuplication> duplication, const RECT& desktop) : duplication(std::move(duplication)) {
         this->duplication->GetDesc(&description);
-        portraitDesktop = desktop.bottom - desktop.top > desktop.right - desktop.left;
-        knownDesktop = desktop.right > desktop.left && desktop.bottom > desktop.top;
+        if (desktop.right > desktop.left && desktop.bottom > desktop.top) desktopIsPortrait = desktop.bottom - desktop.top > desktop.right - desktop.left;
     }
-    // The mode as the user sees the desktop (768x1024 for a portrait display), while the frames
-    // stay unrotated (1024x768). Which way round ModeDesc gives a rotated mode is not documented,
-    // so the output's desktop rectangle decides the orientation; only its aspect is used, which
-    // scaling for a DPI-unaware host leaves alone.
+    // The mode as the user sees the desktop, while the frames stay unrotated.
     DuplicationMode mode() override {
         uint32_t width = description.ModeDesc.Width;
         uint32_t height = description.ModeDesc.Height;
-        if (knownDesktop && width != height && (height > width) != portraitDesktop) std::swap(width, height);
-        return {width, height, static_cast<uint32_t>(description.ModeDesc.Format), rotationDegrees(description.Rotation)};
+        const uint32_t rotation = rotationDegrees(description.Rotation);
+        orientModeSize(width, height, rotation, desktopIsPortrait);
+        return {width, height, static_cast<uint32_t>(description.ModeDesc.Format), rotation};
     }
     HResult acquireNextFrame(uint32_t timeoutMillis, std::unique_ptr<DesktopResource>& resource) override {
         resource.reset();
@@ -141,8 +140,7 @@ public:
 private:
     ComPtr<IDXGIOutputDuplication> duplication;
     DXGI_OUTDUPL_DESC description{};
-    bool portraitDesktop = false;
-    bool knownDesktop = false;
+    std::optional<bool> desktopIsPortrait;  // none when the output's rectangle could not be read
     DXGI_OUTDUPL_FRAME_INFO frameInfo{};
     std::vector<uint8_t> metadata;
 };

@@ -3,7 +3,6 @@
 #include <mferror.h>
 #include <mfidl.h>
 #include <mfreadwrite.h>
-#include <wmcodecdsp.h>
 #include <wrl/client.h>
 
 #include <chrono>
@@ -13,6 +12,8 @@
 #include <mutex>
 
 #include "platform/camera.h"
+#include "platform/win/colour_converter_registration.h"
+#include "platform/win/com_adopt.h"
 #include "platform/win/com_apartment.h"
 #include "platform/win/media_foundation_libraries.h"
 #include "platform/win/mf_sink_writer.h"
@@ -268,8 +269,7 @@ public:
     void uninitializeThread() override { apartment.leave(); }
     HResult startup() override { return MFStartup(MF_VERSION, MFSTARTUP_FULL); }
     HResult shutdown() override {
-        if (converterRegistered) MFTUnregisterLocalByCLSID(__uuidof(CColorConvertDMO));
-        converterRegistered = false;
+        converter.release();
         return MFShutdown();
     }
 
@@ -301,9 +301,7 @@ public:
         if (FAILED(result)) return result;
         // Each element is owned from here on; the array itself is the caller's to free.
         for (UINT32 i = 0; i < count; ++i) {
-            ComPtr<IMFActivate> activation;
-            activation.Attach(array[i]);
-            devices.push_back(std::make_unique<MfCameraDevice>(std::move(activation)));
+            devices.push_back(std::make_unique<MfCameraDevice>(adoptReference(array[i])));
         }
         CoTaskMemFree(array);
         return result;
@@ -313,8 +311,7 @@ public:
         reader.reset();
         auto* media = dynamic_cast<MfCameraSource*>(&source);
         if (media == nullptr) return E_INVALIDARG;
-        ComPtr<ReaderCallback> callback;
-        callback.Attach(new (std::nothrow) ReaderCallback());
+        ComPtr<ReaderCallback> callback = adoptReference(new (std::nothrow) ReaderCallback());
         if (!callback) return E_OUTOFMEMORY;
         ComPtr<IMFAttributes> attributes;
         HRESULT result = MFCreateAttributes(&attributes, 2);
@@ -361,14 +358,10 @@ public:
         // From here a failure drops the wrapper, which removes the file it wrote nothing to.
         std::unique_ptr<SinkWriter> wrapped = wrapMfSinkWriter(sinkWriter, path);
 
-        // Once per thread's Media Foundation session; unregistered before it shuts down.
+        // Held until this thread's Media Foundation session shuts down.
         failedStep = WebcamWriterStep::registerColourConverter;
-        if (!converterRegistered) {
-            result = MFTRegisterLocalByCLSID(__uuidof(CColorConvertDMO), MFT_CATEGORY_VIDEO_PROCESSOR, L"", MFT_ENUM_FLAG_SYNCMFT,
-                                             0, nullptr, 0, nullptr);
-            if (FAILED(result)) return result;
-            converterRegistered = true;
-        }
+        result = converter.acquire();
+        if (FAILED(result)) return result;
 
         ComPtr<IMFMediaType> output;
         failedStep = WebcamWriterStep::createOutputType;
@@ -407,7 +400,7 @@ public:
     }
 
 private:
-    bool converterRegistered = false;
+    ColourConverterRegistration converter;
     ComApartment apartment;
 };
 

@@ -1,18 +1,23 @@
-#include <windows.h>
+#include "platform/win/mm_default_output_watch.h"
 
-#include <mmdeviceapi.h>
 #include <wrl/client.h>
 
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <new>
+#include <string>
 #include <thread>
 
-#include "platform/default_output_watch.h"
+#include "platform/win/com_adopt.h"
 
 // The default render endpoint (console role), followed through IMMNotificationClient on a thread
 // of the watch's own: the notifications arrive on a system thread whatever the caller's apartment,
 // and the watch must not change the apartment of the recorder thread that creates it.
+//
+// The notification only wakes that thread, which then asks the enumerator for the default: a
+// callback must not block or call back into the enumerator, and the endpoint read after the
+// last wake-up is the newest whatever order the system's threads ran in.
 namespace {
 
 using Microsoft::WRL::ComPtr;
@@ -27,6 +32,20 @@ std::string toUtf8(const wchar_t* text) {
     return result;
 }
 
+class EventHandle {
+public:
+    explicit EventHandle(bool manualReset) : handle(CreateEventW(nullptr, manualReset, FALSE, nullptr)) {}
+    ~EventHandle() {
+        if (handle != nullptr) CloseHandle(handle);
+    }
+    EventHandle(const EventHandle&) = delete;
+    EventHandle& operator=(const EventHandle&) = delete;
+    HANDLE get() const { return handle; }
+
+private:
+    HANDLE handle;
+};
+
 class NoWatch final : public DefaultOutputWatch {
 public:
     uint64_t changes() const override { return 0; }
@@ -34,24 +53,12 @@ public:
     bool alive() const override { return false; }
 };
 
-// What the notification thread hands over: the current default and how often it changed.
-struct DefaultState {
-    mutable std::mutex mutex;
-    std::string endpoint;  // under mutex
-    std::atomic<uint64_t> changes{0};
-
-    void set(std::string id, bool isChange) {
-        std::lock_guard<std::mutex> lock(mutex);
-        // The system calls once per role (console, multimedia, communications): only the console
-        // role's call for the render flow is taken, and only when the endpoint really differs.
-        if (isChange && id != endpoint) changes.fetch_add(1);
-        endpoint = std::move(id);
-    }
-};
-
+// Counted like any COM object: some Windows versions keep a reference of their own until
+// UnregisterEndpointNotificationCallback returns or later, so a call that comes late must still
+// find the object, and the object touches nothing but its own event.
 class NotificationClient final : public IMMNotificationClient {
 public:
-    explicit NotificationClient(DefaultState& state) : state(state) {}
+    HANDLE changed() const { return event.get(); }
 
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
         if (object == nullptr) return E_POINTER;
@@ -63,12 +70,16 @@ public:
         *object = nullptr;
         return E_NOINTERFACE;
     }
-    // Owned by the watch's thread, which unregisters it before it goes.
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++references; }
+    STDMETHODIMP_(ULONG) Release() override {
+        const ULONG left = --references;
+        if (left == 0) delete this;
+        return left;
+    }
 
-    STDMETHODIMP OnDefaultDeviceChanged(EDataFlow flow, ERole role, LPCWSTR id) override {
-        if (flow == eRender && role == eConsole) state.set(toUtf8(id), true);  // null id: no output left
+    // The system calls once per role (console, multimedia, communications) and flow.
+    STDMETHODIMP OnDefaultDeviceChanged(EDataFlow flow, ERole role, LPCWSTR) override {
+        if (flow == eRender && role == eConsole) SetEvent(event.get());
         return S_OK;
     }
     STDMETHODIMP OnDeviceStateChanged(LPCWSTR, DWORD) override { return S_OK; }
@@ -77,19 +88,20 @@ public:
     STDMETHODIMP OnPropertyValueChanged(LPCWSTR, const PROPERTYKEY) override { return S_OK; }
 
 private:
-    DefaultState& state;
+    ~NotificationClient() = default;
+
+    std::atomic<ULONG> references{1};
+    EventHandle event{false};
 };
 
 class MmDefaultOutputWatch final : public DefaultOutputWatch {
 public:
-    MmDefaultOutputWatch() { thread = std::thread([this] { run(); }); }
+    explicit MmDefaultOutputWatch(EndpointEnumeratorFactory create) : create(std::move(create)) {
+        thread = std::thread([this] { run(); });
+    }
 
     ~MmDefaultOutputWatch() override {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            stopping = true;
-        }
-        wake.notify_all();
+        SetEvent(stop.get());
         thread.join();
     }
     MmDefaultOutputWatch(const MmDefaultOutputWatch&) = delete;
@@ -102,10 +114,10 @@ public:
         return phase == Phase::registered;
     }
 
-    uint64_t changes() const override { return state.changes.load(); }
+    uint64_t changes() const override { return changeCount.load(); }
     std::string currentDefault() const override {
-        std::lock_guard<std::mutex> lock(state.mutex);
-        return state.endpoint;
+        std::lock_guard<std::mutex> lock(mutex);
+        return endpoint;
     }
     bool alive() const override { return true; }
 
@@ -115,42 +127,68 @@ private:
     void run() {
         const bool comStarted = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
         {
+            const ComPtr<NotificationClient> client = adoptReference(new (std::nothrow) NotificationClient());
             ComPtr<IMMDeviceEnumerator> enumerator;
-            NotificationClient client(state);
-            HRESULT result = CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_INPROC_SERVER,
-                                              IID_PPV_ARGS(&enumerator));
-            if (SUCCEEDED(result)) {
-                ComPtr<IMMDevice> endpoint;
-                LPWSTR id = nullptr;
-                if (SUCCEEDED(enumerator->GetDefaultAudioEndpoint(eRender, eConsole, &endpoint)) &&
-                    SUCCEEDED(endpoint->GetId(&id))) {
-                    state.set(toUtf8(id), false);
-                    CoTaskMemFree(id);
-                }
-                result = enumerator->RegisterEndpointNotificationCallback(&client);
+            HRESULT result = client && client->changed() != nullptr && stop.get() != nullptr ? create(&enumerator) : E_OUTOFMEMORY;
+            if (SUCCEEDED(result) && !enumerator) result = E_POINTER;
+            // Registered before the first read, so that a change in between wakes the loop below
+            // instead of going unseen.
+            if (SUCCEEDED(result)) result = enumerator->RegisterEndpointNotificationCallback(client.Get());
+            if (SUCCEEDED(result)) readDefault(*enumerator.Get(), false);
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                phase = SUCCEEDED(result) ? Phase::registered : Phase::failed;
             }
-            std::unique_lock<std::mutex> lock(mutex);
-            phase = SUCCEEDED(result) ? Phase::registered : Phase::failed;
             wake.notify_all();
-            wake.wait(lock, [this] { return stopping; });
-            lock.unlock();
-            if (SUCCEEDED(result)) enumerator->UnregisterEndpointNotificationCallback(&client);
-        }
+            if (SUCCEEDED(result)) {
+                const HANDLE events[] = {stop.get(), client->changed()};
+                while (WaitForMultipleObjects(2, events, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) readDefault(*enumerator.Get(), true);
+                enumerator->UnregisterEndpointNotificationCallback(client.Get());
+            }
+        }  // the enumerator and our reference to the client go before COM does
         if (comStarted) CoUninitialize();
     }
 
-    DefaultState state;
-    std::mutex mutex;
+    // The default as the enumerator has it now; "" when there is no output at all. A read that
+    // fails otherwise leaves the last one.
+    void readDefault(IMMDeviceEnumerator& enumerator, bool isChange) {
+        ComPtr<IMMDevice> device;
+        std::string now;
+        const HRESULT result = enumerator.GetDefaultAudioEndpoint(eRender, eConsole, &device);
+        if (SUCCEEDED(result)) {
+            LPWSTR id = nullptr;
+            if (FAILED(device->GetId(&id))) return;
+            now = toUtf8(id);
+            CoTaskMemFree(id);
+        } else if (result != E_NOTFOUND) {
+            return;
+        }
+        std::lock_guard<std::mutex> lock(mutex);
+        if (isChange && now != endpoint) changeCount.fetch_add(1);
+        endpoint = std::move(now);
+    }
+
+    const EndpointEnumeratorFactory create;
+    EventHandle stop{true};
+    mutable std::mutex mutex;
     std::condition_variable wake;
     Phase phase = Phase::starting;  // under mutex
-    bool stopping = false;          // under mutex
+    std::string endpoint;           // under mutex
+    std::atomic<uint64_t> changeCount{0};
     std::thread thread;
 };
 
 }  // namespace
 
-std::unique_ptr<DefaultOutputWatch> watchDefaultOutput() {
-    auto watch = std::make_unique<MmDefaultOutputWatch>();
+std::unique_ptr<DefaultOutputWatch> watchDefaultOutputWith(EndpointEnumeratorFactory create) {
+    auto watch = std::make_unique<MmDefaultOutputWatch>(std::move(create));
     if (!watch->ready()) return std::make_unique<NoWatch>();
     return watch;
+}
+
+std::unique_ptr<DefaultOutputWatch> watchDefaultOutput() {
+    return watchDefaultOutputWith([](IMMDeviceEnumerator** enumerator) {
+        return CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_INPROC_SERVER, __uuidof(IMMDeviceEnumerator),
+                                reinterpret_cast<void**>(enumerator));
+    });
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/captured_log.h"
+#include "platform/mode_orientation.h"
 #include "platform/video_capture.h"
 #include "platform/video_writer.h"
 #include "addon/live_status.h"
@@ -43,6 +44,7 @@ struct FakeAdapter {
     HResult foreignDuplication = unsupported;
     bool refusesOwn = false;
     bool refusesVideoSupport = false;  // D3D11CreateDevice fails with the video-support flag
+    int refusalsBeforeAccepting = 1 << 30;  // a lock that ends: refuses this many times, then duplicates
 };
 
 struct Machine {
@@ -62,7 +64,11 @@ struct Seen {
     std::vector<uint32_t> stagingFormats;
     std::vector<std::shared_ptr<const std::vector<uint8_t>>> samples;
     uint32_t videoWidth = 0, videoHeight = 0;
+    int refusals = 0;
 };
+
+// A duplication that loses its device (a driver update, a GPU reset) on its first frame.
+bool removeDeviceOnce = false;
 
 const Machine* machine = nullptr;
 Seen seen;
@@ -118,6 +124,7 @@ struct Duplication : DesktopDuplication {
         return {uint32_t(output.right - output.left), uint32_t(output.bottom - output.top), machine->modeFormat, output.rotation};
     }
     HResult acquireNextFrame(uint32_t, std::unique_ptr<DesktopResource>& resource) override {
+        if (removeDeviceOnce) return removeDeviceOnce = false, hresult::deviceRemoved;
         const int frames = secondFrameChange ? 2 : 1;
         if (given + 1 >= frames) screenRunning.exchange(false);
         if (given == frames) return hresult::waitTimeout;
@@ -145,7 +152,10 @@ struct Device : VideoDevice {
     // panel with DXGI_ERROR_UNSUPPORTED [h1].
     HResult duplicateOutput(uint32_t index, std::unique_ptr<DesktopDuplication>& d, DuplicationStep& step) override {
         if (index >= adapter.outputs.size()) return step = DuplicationStep::enumOutputs, hresult::notFound;
-        if (adapter.refusesOwn) return step = DuplicationStep::duplicateOutput, adapter.foreignDuplication;
+        if (adapter.refusesOwn && seen.refusals < adapter.refusalsBeforeAccepting) {
+            if (++seen.refusals == 20) screenRunning.exchange(false);  // a refusal for the whole recording
+            return step = DuplicationStep::duplicateOutput, adapter.foreignDuplication;
+        }
         auto created = std::make_unique<Duplication>();
         created->output = adapter.outputs[index];
         created->id = outputId(adapter.luid, index);
@@ -291,8 +301,9 @@ struct Result {
     }
 };
 
-Result record(const Machine& m, CaptureArea area = {}, std::optional<ImageRect> change = std::nullopt) {
+Result record(const Machine& m, CaptureArea area = {}, std::optional<ImageRect> change = std::nullopt, bool removeDevice = false) {
     machine = &m;
+    removeDeviceOnce = removeDevice;
     secondFrameChange = change;
     seen = Seen{};
     Result result;
@@ -356,6 +367,13 @@ TEST(GpuLayouts, HybridLaptopRecordsThePanelOnTheIntegratedGpu) {
     ASSERT_FALSE(seen.samples.empty());
     EXPECT_EQ(videoPixel(1, 2), (Pixel{1, 2, 110}));
     EXPECT_TRUE(r.log.errors().empty());
+
+    // A new device after the GPU was reset is made where the panel was recorded, not where the
+    // default choice would go again [d1].
+    r = record(refused, {}, std::nullopt, true);
+    EXPECT_EQ(seen.devicesOn, (std::vector<uint64_t>{2, 1, 1}));
+    ASSERT_FALSE(seen.samples.empty());
+    EXPECT_EQ(videoPixel(1, 2), (Pixel{1, 2, 110}));
 }
 
 // A desktop with the primary display on one GPU and a second display on the high-performance
@@ -365,7 +383,7 @@ TEST(GpuLayouts, HybridLaptopRecordsThePanelOnTheIntegratedGpu) {
 // another adapter cannot help, so it is said as it is.
 TEST(GpuLayouts, PrimaryDisplayOnTheSecondGpu) {
     const FakeOutput side{"\\\\.\\DISPLAY2", 8, 0, 12, 4};
-    const Machine kept{"primary on GPU A, high-performance GPU B drives a side display", "d8, d10, m screen_capture_lite#47",
+    const Machine kept{"primary on GPU A, high-performance GPU B drives a side display", "d8 EnumAdapters1, d10 EnumAdapterByGpuPreference",
                        {{"A", 1, {panel}}, {"B", 2, {side}}}, {1, 0}};
     Result r = record(kept);
     EXPECT_TRUE(r.warnings().empty());
@@ -384,13 +402,58 @@ TEST(GpuLayouts, PrimaryDisplayOnTheSecondGpu) {
     ASSERT_TRUE(r.display);
     EXPECT_EQ(r.display->index, 0);
 
-    const Machine limit{"the same, the session's duplication limit reached", "d1 DuplicateOutput",
-                        {{"A", 1, {panel}}, {"B", 2, {side}, hresult::notCurrentlyAvailable, true}}, {1, 0}};
-    r = record(limit);
-    EXPECT_TRUE(r.warnings().empty());
-    EXPECT_EQ(seen.devicesOn, std::vector<uint64_t>{2});
-    EXPECT_TRUE(seen.samples.empty());
-    EXPECT_EQ(r.log.count("screenRecorder: DuplicateOutput failed"), 1);
+    // The session's limit of duplicating processes, or a desktop mode that cannot be duplicated
+    // for now, passes [d1]: no other adapter, a recording that starts black and waits for it.
+    for (const HResult passing : {hresult::notCurrentlyAvailable, hresult::unsupported}) {
+        const Machine limit{"the same, B cannot duplicate for now", "d1 DuplicateOutput",
+                            {{"A", 1, {panel}}, {"B", 2, {side}, passing, true}}, {1, 0}};
+        r = record(limit);
+        EXPECT_TRUE(r.warnings().empty());
+        EXPECT_EQ(seen.devicesOn, std::vector<uint64_t>{2});
+        EXPECT_EQ(seen.refusals, 20);
+        EXPECT_EQ(seen.videoWidth, 4u);
+        ASSERT_FALSE(seen.samples.empty());
+        EXPECT_EQ(videoPixel(3, 1), (Pixel{0, 0, 0}));
+        ASSERT_TRUE(r.display);
+        EXPECT_EQ(r.display->left, 8);
+        EXPECT_EQ(r.log.count("screenRecorder: DuplicateOutput failed"), 0);
+        EXPECT_EQ(r.log.count(fmt::format("screenRecorder: screen capture interrupted (0x{:08X}); the video is black until the capture "
+                                          "is tried again successfully",
+                                          static_cast<uint32_t>(passing))),
+                  1);
+    }
+}
+
+// Started on the lock screen: E_ACCESSDENIED on the secure desktop [d1], then the user's desktop.
+TEST(GpuLayouts, StartedWhileLocked) {
+    FakeAdapter gpu{"GPU", 1, {panel}, hresult::accessDenied, true};
+    gpu.refusalsBeforeAccepting = 3;
+    const Machine m{"single GPU, locked at start", "d1 DuplicateOutput, d5 desktop-dup-api", {gpu}, {0}};
+    Result r = record(m);
+    EXPECT_EQ(seen.refusals, 3);
+    ASSERT_GE(seen.samples.size(), 2u);
+    EXPECT_EQ((*seen.samples.front())[4 * 8 * 6 - 2], 0);  // black until the desktop comes
+    EXPECT_EQ(videoPixel(5, 3), (Pixel{5, 3, 110}));
+    EXPECT_EQ(r.log.errors(), std::vector<std::string>{"screenRecorder: screen capture interrupted (0x80070005); the video is black "
+                                                        "until the capture is tried again successfully"});
+    EXPECT_EQ(r.log.count("screenRecorder: screen capture is back after 0.6 s"), 1);
+}
+
+// Which way round a rotated mode comes is not stated; the desktop rectangle's aspect decides,
+// and without it the mode is the unrotated surface's [d5 "Rotating the desktop image", d6].
+TEST(GpuLayouts, RotatedModeSize) {
+    struct Row {
+        uint32_t w, h, rotation;
+        std::optional<bool> portraitDesktop;
+        uint32_t wantW, wantH;
+    };
+    const Row rows[] = {{1024, 768, 90, true, 768, 1024},         {768, 1024, 90, true, 768, 1024}, {1024, 768, 270, std::nullopt, 768, 1024},
+                        {1024, 768, 0, std::nullopt, 1024, 768}, {1024, 768, 180, false, 1024, 768}, {800, 800, 90, true, 800, 800}};
+    for (const Row& row : rows) {
+        uint32_t w = row.w, h = row.h;
+        orientModeSize(w, h, row.rotation, row.portraitDesktop);
+        EXPECT_EQ(std::make_pair(w, h), std::make_pair(row.wantW, row.wantH)) << row.w << "x" << row.h << " at " << row.rotation;
+    }
 }
 
 // Two monitors, one left of the primary at negative x [v, d1]: each can be chosen, the area is

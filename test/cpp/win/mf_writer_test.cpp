@@ -8,6 +8,7 @@
 #include <mferror.h>
 #include <mfidl.h>
 #include <mfreadwrite.h>
+#include <wmcodecdsp.h>
 #include <wrl/client.h>
 
 #include <atomic>
@@ -17,6 +18,7 @@
 #include <string>
 
 #include "platform/video_writer.h"
+#include "platform/win/colour_converter_registration.h"
 #include "platform/win/media_foundation_libraries.h"
 #include "platform/win/mf_sink_writer.h"
 
@@ -188,6 +190,44 @@ TEST_F(MfWriterFailures, TheKeyFrameSpacingReachesTheEncoder) {
     ASSERT_TRUE(SUCCEEDED(writer->setInputMediaType(index, type)));
     EXPECT_EQ(scripted.keyFrameSpacing, 30u);
     EXPECT_TRUE(scripted.codecAsked);
+}
+
+// The colour converter is registered for the whole process: every camera and every recording
+// shares that one registration, and it lasts until the last of them lets it go.
+TEST_F(MfWriterFailures, TheColourConverterStaysRegisteredUntilItsLastHolderGoes) {
+    // How many video processors of that class this process can find: the system's and its own.
+    const auto converters = [] {
+        IMFActivate** found = nullptr;
+        UINT32 count = 0;
+        if (FAILED(MFTEnumEx(MFT_CATEGORY_VIDEO_PROCESSOR, MFT_ENUM_FLAG_SYNCMFT | MFT_ENUM_FLAG_LOCALMFT, nullptr, nullptr,
+                             &found, &count))) {
+            return -1;
+        }
+        int converters = 0;
+        for (UINT32 i = 0; i < count; ++i) {
+            GUID clsid{};
+            if (SUCCEEDED(found[i]->GetGUID(MFT_TRANSFORM_CLSID_Attribute, &clsid)) && clsid == __uuidof(CColorConvertDMO)) {
+                ++converters;
+            }
+            found[i]->Release();
+        }
+        CoTaskMemFree(found);
+        return converters;
+    };
+    const int system = converters();
+    ASSERT_GE(system, 0);
+    {
+        ColourConverterRegistration firstCamera;
+        ColourConverterRegistration secondCamera;
+        ASSERT_TRUE(SUCCEEDED(firstCamera.acquire()));
+        ASSERT_TRUE(SUCCEEDED(firstCamera.acquire()));  // a reopened camera's writer
+        ASSERT_TRUE(SUCCEEDED(secondCamera.acquire()));
+        EXPECT_EQ(converters(), system + 1) << "one registration for the process";
+        firstCamera.release();
+        EXPECT_EQ(converters(), system + 1) << "the second camera still has it";
+    }
+    EXPECT_EQ(converters(), system);
+    EXPECT_EQ(MFTUnregisterLocalByCLSID(__uuidof(CColorConvertDMO)), HRESULT_FROM_WIN32(ERROR_NOT_FOUND)) << "nothing left registered";
 }
 
 }  // namespace
