@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/image_rect.h"
+#include "platform/pointer_shape.h"
 #include "platform/video_result.h"
 
 // Desktop duplication: graphics adapters and their outputs, a device on one adapter, the
@@ -99,6 +100,12 @@ public:
     }
     // The output this duplicates, as it is now; false when the platform cannot tell.
     virtual bool describeOutput(OutputDescription&) { return false; }
+    // The pointer's new shape, when the acquired frame brought one; false, at no cost, when it
+    // did not. Asked before the frame is released.
+    virtual bool newPointerShape(PointerShape& shape) {
+        static_cast<void>(shape);
+        return false;
+    }
 };
 
 // Which step of duplicating an output failed; each has its own log line.

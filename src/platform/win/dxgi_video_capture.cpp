@@ -11,6 +11,8 @@
 #include "platform/mode_orientation.h"
 #include "platform/thread_dpi.h"
 #include "platform/video_capture.h"
+#include "platform/win/dxgi_duplication.h"
+#include "platform/win/dxgi_pointer_shape.h"
 
 // Desktop duplication on Direct3D 11 and DXGI.
 namespace {
@@ -144,6 +146,8 @@ public:
         for (UINT i = 0; i < dirtySize / sizeof(RECT); ++i) rects.push_back({dirty[i].left, dirty[i].top, dirty[i].right, dirty[i].bottom});
         return true;
     }
+
+    bool newPointerShape(PointerShape& shape) override { return readPointerShape(*duplication.Get(), frameInfo, shape); }
 
 private:
     ComPtr<IDXGIOutputDuplication> duplication;
@@ -362,3 +366,7 @@ public:
 }  // namespace
 
 std::unique_ptr<VideoCapturePlatform> createVideoCapturePlatform() { return std::make_unique<DxgiVideoCapturePlatform>(); }
+
+std::unique_ptr<DesktopDuplication> wrapOutputDuplication(ComPtr<IDXGIOutputDuplication> duplication) {
+    return std::make_unique<DxgiDuplication>(std::move(duplication), RECT{});
+}

@@ -9,6 +9,7 @@
 #include "common/captured_log.h"
 #include "common/scripted.h"
 #include "fake_screen_platform.h"
+#include "pointer_shape_feed.h"
 #include "run_flags.h"
 #include "screen/screen_clock.h"
 #include "screen/screen_recorder.h"
@@ -34,6 +35,8 @@ struct Script {
     bool textureNull[2] = {false, false};
     std::deque<HResult> acquires;  // successive acquire results; the last one lowers screenRunning
     int failWriteAt = -1;          // 1-based sample number whose write fails
+    std::deque<int64_t> shapeTimes;  // per acquired frame: the time of its new pointer shape, 0 for none
+    int shapeAsks = 0, shapeAsksUnheld = 0;
 
     int factoryCalls = 0;
     int liveDuplications = 0;  // as on Windows, an output duplicated twice at once is refused
@@ -59,10 +62,17 @@ struct Duplication : DesktopDuplication {
         ++s.acquireCalls;
         const HResult result = next(s.acquires, hresult::waitTimeout);
         if (s.acquires.empty()) screenRunning.exchange(false);
-        if (result == hresult::ok) resource = std::make_unique<Texture>(), ++s.framesHeld;
+        if (result == hresult::ok) resource = std::make_unique<Texture>(), ++s.framesHeld, shapeTime = next(s.shapeTimes, int64_t{0});
         return result;
     }
     HResult releaseFrame() override { return --s.framesHeld < 0 ? hresult::fail : hresult::ok; }
+    bool newPointerShape(PointerShape& shape) override {
+        ++s.shapeAsks;
+        if (s.framesHeld <= 0) ++s.shapeAsksUnheld;
+        shape.time = shapeTime;
+        return shapeTime != 0;
+    }
+    int64_t shapeTime = 0;
 };
 
 struct Device : VideoDevice {
@@ -240,6 +250,26 @@ TEST_F(ScreenRecorderRun, TheFiguresDescribeOnlyThisRunsScreenTrack) {
         run();
         EXPECT_EQ(figures(), c.expected) << c.what;
     }
+}
+
+// The cursor images take an animated cursor's frames from the duplication's pointer shapes.
+TEST_F(ScreenRecorderRun, NewPointerShapesAreHandedOnWhileTheirFrameIsHeld) {
+    s.acquires = {hresult::ok, hresult::ok, hresult::waitTimeout, hresult::ok, hresult::ok};
+    s.shapeTimes = {5, 0, 7};
+    settings.pointerShapes = std::make_shared<PointerShapeFeed>();
+    run();
+    std::vector<int64_t> handed;
+    for (const PointerShape& shape : settings.pointerShapes->take()) handed.push_back(shape.time);
+    EXPECT_EQ(handed, (std::vector<int64_t>{5, 7}));
+    EXPECT_EQ(s.shapeAsks, 4);
+    EXPECT_EQ(s.shapeAsksUnheld, 0);
+
+    // A recording that keeps no cursor images never asks.
+    reset();
+    s.acquires = {hresult::ok, hresult::ok};
+    s.shapeTimes = {5, 6};
+    run();
+    EXPECT_EQ(s.shapeAsks, 0);
 }
 
 TEST_F(ScreenRecorderRun, LoopIsSkippedWhenTheFlagIsAlreadyDown) {
