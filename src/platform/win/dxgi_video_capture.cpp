@@ -368,5 +368,5 @@ public:
 std::unique_ptr<VideoCapturePlatform> createVideoCapturePlatform() { return std::make_unique<DxgiVideoCapturePlatform>(); }
 
 std::unique_ptr<DesktopDuplication> wrapOutputDuplication(ComPtr<IDXGIOutputDuplication> duplication) {
-    return std::make_unique<DxgiDuplication>(std::move(duplication), RECT{});
+    return std::make_unique<DxgiDuplication>(std::move(duplication), DXGI_OUTPUT_DESC{});
 }
