@@ -17,15 +17,19 @@ double secondsOf(int64_t ticks) { return static_cast<double>(ticks) / 1e7; }
 
 }  // namespace
 
-ScreenRecorder::Acquired ScreenRecorder::beginOutage(HResult cause, const RecordingSettings& settings) {
-    // The system refuses a second duplication of an output while one is held.
-    screenDuplication.reset();
+void ScreenRecorder::openOutage(HResult cause) {
     outage = Outage{};
     outage.active = true;
     outage.cause = cause;
     outage.newDevice = needsNewDevice(cause);
     outage.wallStart = clock.wallTicks();
     outage.backoff.start(clock.steadyTicks());
+}
+
+ScreenRecorder::Acquired ScreenRecorder::beginOutage(HResult cause, const RecordingSettings& settings) {
+    // The system refuses a second duplication of an output while one is held.
+    screenDuplication.reset();
+    openOutage(cause);
     if (outage.newDevice) {
         screenLog(settings).info("screenRecorder: the graphics device was removed (0x{:08X}); making a new one", static_cast<uint32_t>(cause));
     }
@@ -44,12 +48,7 @@ ScreenRecorder::Acquired ScreenRecorder::beginOutage(HResult cause, const Record
 void ScreenRecorder::beginOutageAtStart(const RecordingSettings& settings) {
     const HResult cause = *unavailableAtStart;
     unavailableAtStart.reset();
-    outage = Outage{};
-    outage.active = true;
-    outage.cause = cause;
-    outage.newDevice = needsNewDevice(cause);
-    outage.wallStart = clock.wallTicks();
-    outage.backoff.start(clock.steadyTicks());
+    openOutage(cause);
     outage.said = true;
     outage.fromStart = true;
     beginTrackOutage("screen", outage.wallStart);

@@ -79,6 +79,7 @@ private:
     // it again is made at once and the others with back-off, each time the loop asks for a frame;
     // meanwhile the loop writes the last image as it does for an unchanged desktop.
     Acquired beginOutage(HResult cause, const RecordingSettings& settings);
+    void openOutage(HResult cause);
     Acquired waitInOutage(const RecordingSettings& settings, uint32_t timeoutMillis);
     bool retryCapture(const RecordingSettings& settings, bool loud);
     // The duplication made again is of the display being recorded (another one can take its

@@ -69,6 +69,15 @@ double monitorScale(HMONITOR monitor) {
     return dpiX / 96.0;
 }
 
+void copyOutputDescription(const DXGI_OUTPUT_DESC& desc, OutputDescription& description) {
+    description.deviceName = toUtf8(desc.DeviceName);
+    description.left = desc.DesktopCoordinates.left;
+    description.top = desc.DesktopCoordinates.top;
+    description.right = desc.DesktopCoordinates.right;
+    description.bottom = desc.DesktopCoordinates.bottom;
+    description.attachedToDesktop = desc.AttachedToDesktop != 0;
+}
+
 class DxgiDesktopResource : public DesktopResource {
 public:
     explicit DxgiDesktopResource(ComPtr<IDXGIResource> resource) : resource(std::move(resource)) {}
@@ -92,12 +101,7 @@ public:
     }
     bool describeOutput(OutputDescription& described) override {
         if (output.DeviceName[0] == 0) return false;
-        described.deviceName = toUtf8(output.DeviceName);
-        described.left = output.DesktopCoordinates.left;
-        described.top = output.DesktopCoordinates.top;
-        described.right = output.DesktopCoordinates.right;
-        described.bottom = output.DesktopCoordinates.bottom;
-        described.attachedToDesktop = output.AttachedToDesktop != 0;
+        copyOutputDescription(output, described);
         return true;
     }
     // The mode as the user sees the desktop, while the frames stay unrotated.
@@ -180,12 +184,7 @@ public:
         DXGI_OUTPUT_DESC desc{};
         result = output->GetDesc(&desc);
         if (FAILED(result)) return result;
-        description.deviceName = toUtf8(desc.DeviceName);
-        description.left = desc.DesktopCoordinates.left;
-        description.top = desc.DesktopCoordinates.top;
-        description.right = desc.DesktopCoordinates.right;
-        description.bottom = desc.DesktopCoordinates.bottom;
-        description.attachedToDesktop = desc.AttachedToDesktop != 0;
+        copyOutputDescription(desc, description);
         // The primary display is the one at the desktop's origin.
         description.primary = desc.Monitor != nullptr && desc.Monitor == MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
         description.scale = desc.Monitor != nullptr ? monitorScale(desc.Monitor) : 1.0;
