@@ -78,6 +78,12 @@ void CursorImageRecorder::capture() {
     CursorImage image;
     bool hidden = false;
     if (!source->read(image, hidden)) return;
+    if (animated) {
+        // The cursor going out keeps the frames drawn while it was in force, or its first frame
+        // when none came, before the new one is recorded.
+        useShapes(now);
+        if (!animated->recorded) record(animated->seenAt, &animated->firstFrame);
+    }
     animated.reset();
     if (hidden) {
         record(now, nullptr);
@@ -92,7 +98,7 @@ void CursorImageRecorder::capture() {
     }
 }
 
-void CursorImageRecorder::useShapes() {
+void CursorImageRecorder::useShapes(int64_t before) {
     if (settings.pointerShapes) {
         for (PointerShape& shape : settings.pointerShapes->take()) recentShapes.push_back(std::move(shape));
     }
@@ -103,7 +109,12 @@ void CursorImageRecorder::useShapes() {
         return;
     }
     const CursorImage& first = animated->firstFrame;
-    for (const PointerShape& shape : recentShapes) {
+    std::deque<PointerShape> later;
+    for (PointerShape& shape : recentShapes) {
+        if (shape.time >= before) {
+            later.push_back(std::move(shape));
+            continue;
+        }
         if (shape.time < animated->framesFrom) continue;
         CursorImage frame = cursorFromPointerShape(shape);
         if (frame.width <= 0) continue;
@@ -115,7 +126,7 @@ void CursorImageRecorder::useShapes() {
         animated->recorded = true;
         record(shape.time, &frame);
     }
-    recentShapes.clear();
+    recentShapes = std::move(later);
 }
 
 void CursorImageRecorder::record(int64_t time, const CursorImage* image) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <optional>
@@ -52,7 +53,9 @@ private:
     void run();
     void capture();
     // Takes the duplication's new shapes; frames of the animated cursor in force are recorded.
-    void useShapes();
+    // Records the queued shapes dated before `before` as frames of the animated cursor in force;
+    // later ones wait for the next cursor.
+    void useShapes(int64_t before = INT64_MAX);
     void record(int64_t time, const CursorImage* image);
     void keepImage(const CursorImage& image, const std::string& id);
     void warnOnce(const std::string& what);

@@ -363,6 +363,15 @@ TEST(CursorImageRecorder, ShapesGoOnlyToAnimatedCursorsWhichKeepTheirFirstFrameW
     ASSERT_EQ(times.size(), 2u);
     EXPECT_LT(times[1] - start, CursorImageRecorder::frameWaitMillis) << "dated when it was seen, not when the wait ended";
     std::filesystem::remove_all(settings.projectDir);
+
+    // Replaced before a frame came or the wait ended: its first frame keeps its place.
+    settings.projectDir = freshProject("desktracks-cursor-replaced");
+    {
+        CursorImageRecorder recorder(settings, std::make_unique<ScriptedCursorSource>(std::vector<CursorImage>{animated, still}));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_EQ(timelineOf(settings.projectDir), (std::vector<nlohmann::json>{cursorImageId(animated), cursorImageId(still)}));
+    std::filesystem::remove_all(settings.projectDir);
 }
 
 #ifdef _WIN32
