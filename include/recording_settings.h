@@ -8,6 +8,7 @@ namespace spdlog {
 class logger;
 }
 class RecordingJournal;
+class PointerShapeFeed;
 
 // Capture rectangle in pixels of the recorded display (0, 0 is its top-left pixel); right and
 // bottom are exclusive.
@@ -55,4 +56,7 @@ struct RecordingSettings {
     int32_t display = -1;
     // Every distinct cursor image shown is kept in cursors/, with a timeline of when each was in force.
     bool cursorImages = true;
+    // The screen track's pointer shapes for the cursor images (the frames of animated cursors);
+    // made by the session for each recording that keeps cursor images.
+    std::shared_ptr<PointerShapeFeed> pointerShapes;
 };

@@ -16,7 +16,7 @@ if [ -z "${DISPLAY:-}" ]; then
   own_services=$DESKTRACKS_SERVICES_DIR
 fi
 cc -O2 "$root/bench/input/inject_moves.c" $(pkg-config --libs x11 xtst) -o "$work/inject_moves"
-cc -O2 "$root/test/js/input-helpers/argb_cursor_windows.c" -lXcursor -lX11 -o "$work/cursor_windows"
+cc -O2 "$root/test/js/input-helpers/cursor_windows.c" -lXcursor -lX11 -o "$work/cursor_windows"
 
 # inject_moves walks y = 100 from x = 100 on: 20-pixel windows along it, their cursors cycling.
 patterns=(red half offcentre)

@@ -15,6 +15,7 @@
 #include "audio/silent_player.h"
 #include "input/input_recorder.h"
 #include "input/text_file.h"
+#include "pointer_shape_feed.h"
 #include "recording_journal.h"
 #include "run_flags.h"
 #include "screen/screen_recorder.h"
@@ -72,6 +73,7 @@ void RecordingSession::begin() {
     // Every line reaches the file at once: lines are few, and a killed process keeps them all.
     settings.logger->flush_on(spdlog::level::trace);
     settings.journal = RecordingJournal::create(settings.projectDir);
+    settings.pointerShapes = settings.cursorImages ? std::make_shared<PointerShapeFeed>() : nullptr;
     if (!settings.journal) settings.logger->error("{} cannot be created; a killed recording cannot be recovered", journalFileName);
     MetaFigures known;
     known.fps = static_cast<uint32_t>(settings.fps > 0 ? settings.fps : 30);
@@ -113,6 +115,7 @@ void RecordingSession::begin() {
             spdlog::drop(loggerName);
             settings.logger.reset();
             settings.journal.reset();
+            settings.pointerShapes.reset();
             endLiveStatus();
             recording = false;
             processRecording.exchange(false);
@@ -173,6 +176,7 @@ void RecordingSession::finish(std::FILE* out) noexcept {
                               std::filesystem::exists(dir / "clicks.json") &&
                               std::filesystem::exists(dir / "cursor_info.json");
         settings.journal.reset();
+        settings.pointerShapes.reset();
         std::error_code ignored;
         if (complete) std::filesystem::remove(dir / journalFileName, ignored);
     } catch (const std::exception& e) {

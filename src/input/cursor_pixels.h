@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/pointer_shape.h"
+
 // A cursor image as an editor redraws it: straight (not premultiplied) RGBA, row by row from the
 // top, with the hotspot in image pixels.
 struct CursorImage {
@@ -15,6 +17,7 @@ struct CursorImage {
     double scale = 1;           // the display's scale when it was captured (1 = 96 dpi)
     bool outlined = false;      // pixels that invert the screen were drawn as a black and white outline
     std::string standardName;   // the standard cursor it is, or empty
+    bool animated = false;      // an animated cursor: this is one frame, and it changes while in force
 
     bool operator==(const CursorImage& other) const;
 };
@@ -35,6 +38,13 @@ bool fullyTransparent(const std::vector<uint8_t>& rgba);
 // one-pixel white outline, and `outlined` is set. A colour bitmap without any alpha takes its
 // transparency from the AND mask; with alpha, its alpha is used as it stands.
 CursorImage cursorFromWindowsBitmaps(int32_t width, int32_t height, const uint8_t* colour, const uint8_t* mask);
+
+// A shape from desktop duplication, by the same rules: a monochrome shape as above; a colour
+// shape keeps its alpha; in a masked colour shape a pixel whose fourth byte is 0 is shown as it
+// is, one whose fourth byte is 0xFF is XORed with the screen: transparent when its colour is
+// black, otherwise drawn like an inverting pixel. Hotspot included; scale and name are left to
+// the caller.
+CursorImage cursorFromPointerShape(const PointerShape& shape);
 
 // A name for an image that stays the same wherever and however often it is shown: a hash of its
 // size, hotspot and pixels, as 16 hex digits.

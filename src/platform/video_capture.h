@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/image_rect.h"
+#include "platform/pointer_shape.h"
 #include "platform/video_result.h"
 
 // Desktop duplication: graphics adapters and their outputs, a device on one adapter, the
@@ -95,6 +96,14 @@ public:
     // tell: then any part may have changed. Asked before the frame is released.
     virtual bool changedRects(std::vector<ImageRect>& rects) {
         rects.clear();
+        return false;
+    }
+    // The output this duplicates, as it is now; false when the platform cannot tell.
+    virtual bool describeOutput(OutputDescription&) { return false; }
+    // The pointer's new shape, when the acquired frame brought one; false, at no cost, when it
+    // did not. Asked before the frame is released.
+    virtual bool newPointerShape(PointerShape& shape) {
+        static_cast<void>(shape);
         return false;
     }
 };

@@ -42,6 +42,14 @@ namespace {
 // the session's limit of duplicating processes is reached, which another adapter cannot change.
 bool refusedOnThisDevice(HResult result) { return result == hresult::unsupported || result == hresult::invalidArgument; }
 
+// The same output as another adapter lists it: a hybrid laptop's panel, seen by both GPUs.
+std::optional<DisplayEntry> otherListingOf(const DisplayEntry& entry, const std::vector<DisplayEntry>& displays) {
+    for (const DisplayEntry& other : displays) {
+        if (other.output.deviceName == entry.output.deviceName && other.adapterLuid != entry.adapterLuid) return other;
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 HResult ScreenRecorder::createDeviceOn(VideoAdapter& adapter, const RecordingSettings& settings) {
@@ -107,7 +115,7 @@ HResult ScreenRecorder::createDevice(const RecordingSettings& settings) {
     spdlog::logger& log = screenLog(settings);
     display.reset();
     movedTo.reset();
-    displayOnTwoAdapters = false;
+    sameOutputElsewhere.reset();
     unavailableAtStart.reset();
     outputIndex = 0;
     std::unique_ptr<VideoFactory> factory;
@@ -135,6 +143,7 @@ HResult ScreenRecorder::createDevice(const RecordingSettings& settings) {
         }
         display = chosen;
         outputIndex = chosen.outputIndex;
+        sameOutputElsewhere = otherListingOf(chosen, displays);
         return createDeviceOn(*adapter, settings);
     }
 
@@ -166,11 +175,7 @@ HResult ScreenRecorder::createDevice(const RecordingSettings& settings) {
             break;
         }
     }
-    if (display) {
-        for (const DisplayEntry& entry : displays) {
-            if (entry.output.deviceName == display->output.deviceName && entry.adapterLuid != display->adapterLuid) displayOnTwoAdapters = true;
-        }
-    }
+    if (display) sameOutputElsewhere = otherListingOf(*display, displays);
     const std::optional<DisplayEntry> primary = primaryDisplay(displays);
     const bool onPrimary = display && primary && display->index == primary->index;
     OutputDescription firstOutput;
@@ -198,16 +203,20 @@ bool ScreenRecorder::setUpCapture(const RecordingSettings& settings) {
         reportTrackEvent(log, TrackEventKind::failure, "screen", TrackEventCode::openFailed, "screenRecorder: createDevice failed");
         return false;
     }
-    const std::optional<DisplayEntry> primary = movedTo;
     if (prepare(settings, true)) {
         publishDisplay();
         return true;
     }
     // UNSUPPORTED also means a desktop mode that cannot be duplicated for now: only a display
-    // that another adapter lists too (a hybrid laptop's panel) moves for it.
-    const bool refused = lastFailedStep == DuplicationStep::duplicateOutput && refusedOnThisDevice(lastDuplication) &&
-                         (lastDuplication != hresult::unsupported || displayOnTwoAdapters);
-    if (primary && refused) {
+    // that another adapter lists too (a hybrid laptop's panel) moves for it, to that adapter.
+    const bool refused = lastFailedStep == DuplicationStep::duplicateOutput && refusedOnThisDevice(lastDuplication);
+    std::optional<DisplayEntry> primary;
+    if (refused && lastDuplication == hresult::unsupported) {
+        primary = sameOutputElsewhere;
+    } else if (refused) {
+        primary = movedTo ? movedTo : sameOutputElsewhere;
+    }
+    if (primary) {
         reportTrackEvent(log, TrackEventKind::warning, "screen", TrackEventCode::deviceChanged,
                          fmt::format("screenRecorder: the chosen adapter cannot duplicate {} (0x{:X}); recording the primary display {} on {} instead",
                                      display ? display->output.deviceName : std::string("output 0"),
@@ -221,6 +230,7 @@ bool ScreenRecorder::setUpCapture(const RecordingSettings& settings) {
             return false;
         }
         movedTo.reset();
+        sameOutputElsewhere.reset();
         display = primary;
         outputIndex = primary->outputIndex;
         if (failed(createDeviceOn(*adapter, settings))) {

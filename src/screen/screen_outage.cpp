@@ -17,15 +17,19 @@ double secondsOf(int64_t ticks) { return static_cast<double>(ticks) / 1e7; }
 
 }  // namespace
 
-ScreenRecorder::Acquired ScreenRecorder::beginOutage(HResult cause, const RecordingSettings& settings) {
-    // The system refuses a second duplication of an output while one is held.
-    screenDuplication.reset();
+void ScreenRecorder::openOutage(HResult cause) {
     outage = Outage{};
     outage.active = true;
     outage.cause = cause;
     outage.newDevice = needsNewDevice(cause);
     outage.wallStart = clock.wallTicks();
     outage.backoff.start(clock.steadyTicks());
+}
+
+ScreenRecorder::Acquired ScreenRecorder::beginOutage(HResult cause, const RecordingSettings& settings) {
+    // The system refuses a second duplication of an output while one is held.
+    screenDuplication.reset();
+    openOutage(cause);
     if (outage.newDevice) {
         screenLog(settings).info("screenRecorder: the graphics device was removed (0x{:08X}); making a new one", static_cast<uint32_t>(cause));
     }
@@ -44,13 +48,9 @@ ScreenRecorder::Acquired ScreenRecorder::beginOutage(HResult cause, const Record
 void ScreenRecorder::beginOutageAtStart(const RecordingSettings& settings) {
     const HResult cause = *unavailableAtStart;
     unavailableAtStart.reset();
-    outage = Outage{};
-    outage.active = true;
-    outage.cause = cause;
-    outage.newDevice = needsNewDevice(cause);
-    outage.wallStart = clock.wallTicks();
-    outage.backoff.start(clock.steadyTicks());
+    openOutage(cause);
     outage.said = true;
+    outage.fromStart = true;
     beginTrackOutage("screen", outage.wallStart);
     reportTrackEvent(screenLog(settings), TrackEventKind::outage, "screen", TrackEventCode::captureOutage,
                      fmt::format("screenRecorder: screen capture interrupted (0x{:08X}); the video is black until the capture is "
@@ -84,6 +84,15 @@ bool ScreenRecorder::retryCapture(const RecordingSettings& settings, bool loud) 
         if (ready) outage.newDevice = false;
     }
     if (ready) ready = prepare(use);
+    if (ready && !sameDisplayAgain()) {
+        // Another display took the output's place: find the recorded one again by its name.
+        screenDuplication.reset();
+        lDestImage.reset();
+        ready = false;
+        outage.newDevice = true;
+        outage.backoff.attemptFailed(clock.steadyTicks());
+        return false;
+    }
     if (ready) {
         publishDisplay();  // the display may have moved on the desktop meanwhile
         endOutage(settings, false);
@@ -98,12 +107,32 @@ bool ScreenRecorder::retryCapture(const RecordingSettings& settings, bool loud) 
     return false;
 }
 
+bool ScreenRecorder::sameDisplayAgain() {
+    OutputDescription now;
+    if (!display || !screenDuplication || !screenDuplication->describeOutput(now)) return true;
+    if (now.deviceName != display->output.deviceName) return false;
+    display->output.left = now.left;
+    display->output.top = now.top;
+    display->output.right = now.right;
+    display->output.bottom = now.bottom;
+    return true;
+}
+
 void ScreenRecorder::endOutage(const RecordingSettings& settings, bool recordingEnded) {
     const bool said = outage.said;
+    const Outage ended = outage;
     const int64_t lasted = outage.backoff.lasted(clock.steadyTicks());
     outage = Outage{};
     if (!said) return;
     endTrackOutage("screen", clock.wallTicks());
+    if (recordingEnded && ended.fromStart) {
+        // Not a single picture: the track failed, whatever the file holds.
+        reportTrackEvent(screenLog(settings), TrackEventKind::failure, "screen", TrackEventCode::captureOutage,
+                         fmt::format("screenRecorder: {} could not be captured during the whole recording (0x{:08X}); the video is black",
+                                     display ? display->output.deviceName : std::string("the display"),
+                                     static_cast<uint32_t>(ended.cause)));
+        return;
+    }
     const std::string message =
         recordingEnded ? fmt::format("screenRecorder: the recording ended {:.1f} s into a screen capture outage; the video holds the last "
                                      "image to its end",

@@ -7,6 +7,7 @@
 #include "recording_journal.h"
 #include "run_flags.h"
 #include "platform/thread_dpi.h"
+#include "pointer_shape_feed.h"
 #include "screen/screen_log.h"
 #include "screen/upright_image.h"
 #include "track_events.h"
@@ -222,6 +223,12 @@ ScreenRecorder::Acquired ScreenRecorder::acquireFrame(std::unique_ptr<DesktopRes
     if (failed(acquired)) {
         reportTrackEvent(log, TrackEventKind::failure, "screen", TrackEventCode::captureFailed, "screenRecorder: AcquireNextFrame failed", TrackEventLine::info);
         return Acquired::failed;
+    }
+    // The cursor images take the pointer's new shape (an animated cursor's frame) from here; it
+    // is only queued, never converted on this thread.
+    if (settings.pointerShapes) {
+        PointerShape shape;
+        if (screenDuplication->newPointerShape(shape)) settings.pointerShapes->put(std::move(shape));
     }
     return Acquired::frame;
 }

@@ -79,8 +79,12 @@ private:
     // it again is made at once and the others with back-off, each time the loop asks for a frame;
     // meanwhile the loop writes the last image as it does for an unchanged desktop.
     Acquired beginOutage(HResult cause, const RecordingSettings& settings);
+    void openOutage(HResult cause);
     Acquired waitInOutage(const RecordingSettings& settings, uint32_t timeoutMillis);
     bool retryCapture(const RecordingSettings& settings, bool loud);
+    // The duplication made again is of the display being recorded (another one can take its
+    // output's place when it is unplugged); its rectangle is brought up to date.
+    bool sameDisplayAgain();
     // The capture is back, or the recording ended during the outage.
     void endOutage(const RecordingSettings& settings, bool recordingEnded);
     void noteFirstSample(int64_t wallTicks, const RecordingSettings& settings);
@@ -112,7 +116,7 @@ private:
     uint32_t outputIndex = 0;
     std::optional<DisplayEntry> display;
     std::optional<DisplayEntry> movedTo;  // the primary display, when the default choice may move there
-    bool displayOnTwoAdapters = false;    // a hybrid laptop's panel, listed by both of its GPUs
+    std::optional<DisplayEntry> sameOutputElsewhere;  // a hybrid laptop's panel, listed by its other GPU too
     std::optional<HResult> unavailableAtStart;
     DuplicationStep lastFailedStep = DuplicationStep::deviceQuery;
     HResult lastDuplication = hresult::ok;
@@ -146,6 +150,7 @@ private:
         bool active = false;
         bool said = false;       // logged and listed for tracks.json
         bool newDevice = false;  // the device has to be made again before the duplication
+        bool fromStart = false;  // no picture yet in this recording
         HResult cause = hresult::ok;
         int64_t wallStart = 0;
         CaptureBackoff backoff;

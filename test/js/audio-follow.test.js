@@ -7,6 +7,7 @@ const fs = require('fs');
 const path = require('path');
 const { execFileSync, spawn } = require('child_process');
 const { Recorder, getStatus } = require('../..');
+const { readWav } = require('../../lib/wav-file');
 const { tempDir, readLog } = require('./helpers/project');
 const { useTestServices } = require('./helpers/services');
 const { tone, dominantFrequency } = require('./helpers/sound');
@@ -16,11 +17,7 @@ useTestServices({ fresh: true });
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 const pactl = (...args) => execFileSync('pactl', args, { encoding: 'utf8' });
 
-function readTrack(file) {
-  const b = fs.readFileSync(file);
-  assert.equal(b.toString('latin1', 36, 40), 'data', file);
-  return new Int16Array(b.buffer.slice(b.byteOffset + 44, b.byteOffset + b.length));
-}
+const readTrack = (file) => readWav(file, { withSamples: true }).samples;
 
 /** A minute of a tone on `sink`; returns the player. */
 function playOn(sink, hz) {

@@ -3,25 +3,16 @@
 // back with ffprobe on a real X server.
 const test = require('node:test');
 const assert = require('node:assert/strict');
-const fs = require('fs');
 const path = require('path');
 const { spawn, spawnSync } = require('child_process');
 const { Recorder } = require('../..');
-const { tempDir } = require('./helpers/project');
+const { tempDir, readJson, videoPackets: packets } = require('./helpers/project');
 const { useTestServices } = require('./helpers/services');
 
 useTestServices();
 
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 const x = (...args) => spawnSync(args[0], args.slice(1), { encoding: 'utf8' });
-
-function packets(file) {
-  const out = spawnSync('ffprobe', ['-v', 'error', '-select_streams', 'v', '-show_entries', 'packet=pts_time,duration_time',
-    '-of', 'csv=p=0', file], { encoding: 'utf8' }).stdout;
-  return out.split('\n').filter((l) => l.trim()).map((l) => l.split(',').map(Number)).sort((a, b) => a[0] - b[0]);
-}
-
-const readJson = (dir, name) => JSON.parse(fs.readFileSync(path.join(dir, name), 'utf8'));
 
 test('start refuses changesOnly with constantFrameRate and keeps what it held', () => {
   const recorder = new Recorder();

@@ -7,7 +7,7 @@ const fs = require('fs');
 const path = require('path');
 const { spawn, spawnSync } = require('child_process');
 const { Recorder } = require('../..');
-const { tempDir } = require('./helpers/project');
+const { tempDir, videoPackets: packets } = require('./helpers/project');
 const { useTestServices } = require('./helpers/services');
 
 useTestServices();
@@ -23,12 +23,6 @@ async function killWindowed(child, group = false) {
   } catch {} // already gone
   await gone;
   if (group) while (spawnSync('pgrep', ['-g', String(child.pid)]).status === 0) await sleep(20);
-}
-
-function packets(file) {
-  const out = spawnSync('ffprobe', ['-v', 'error', '-select_streams', 'v', '-show_entries', 'packet=pts_time,duration_time',
-    '-of', 'csv=p=0', file], { encoding: 'utf8' }).stdout;
-  return out.split('\n').filter((l) => l.trim()).map((l) => l.split(',').map(Number)).sort((a, b) => a[0] - b[0]);
 }
 
 // Distinct pictures among the frames, by a hash of a scaled-down copy of each.

@@ -5,12 +5,13 @@ const test = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('fs');
 const path = require('path');
-const { execFileSync, spawn, spawnSync } = require('child_process');
+const { execFileSync } = require('child_process');
 const { Recorder } = require('../..');
 const { tempDir, readJson } = require('./helpers/project');
 const { inspectRecording } = require('../../lib/inspect');
 const { writeOverview } = require('../../lib/overview');
 const { useTestServices } = require('./helpers/services');
+const { showCursorWindows } = require('./helpers/cursor-windows');
 
 const sleep = (ms) => Atomics.wait(new Int32Array(new SharedArrayBuffer(4)), 0, 0, ms);
 
@@ -43,15 +44,7 @@ const decodeRgba = (file) => execFileSync('ffmpeg', ['-v', 'error', '-i', file, 
 useTestServices();
 
 test('each distinct cursor image is kept once, pixel for pixel, and every position finds the image on screen', async (t) => {
-  const helper = path.join(tempDir('desktracks-argb-cursors-'), 'argb_cursor_windows');
-  const built = spawnSync('cc', ['-o', helper, `${__dirname}/input-helpers/argb_cursor_windows.c`, '-lXcursor', '-lX11']);
-  assert.equal(built.status, 0, `cannot build the cursor window helper: ${built.stderr}`);
-  const windows = spawn(helper, ['100,600,100,100,red', '300,600,100,100,half', '500,600,100,100,offcentre']);
-  t.after(() => windows.kill());
-  await new Promise((resolve, reject) => {
-    windows.stdout.on('data', (data) => String(data).includes('ready') && resolve());
-    windows.on('exit', (code) => reject(new Error(`cursor window helper exited with ${code}`)));
-  });
+  await showCursorWindows(t, ['100,600,100,100,red', '300,600,100,100,half', '500,600,100,100,offcentre']);
   const windowAt = (x) => (x >= 100 && x < 200 ? 'red' : x >= 300 && x < 400 ? 'half' : x >= 500 && x < 600 ? 'offcentre' : null);
 
   execFileSync('xdotool', ['mousemove', 10, 10]);

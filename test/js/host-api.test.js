@@ -15,7 +15,7 @@ const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 const endLines = (dir) => logMessages(dir).filter((m) => ['end', 'write end'].includes(m));
 const trackOf = (dir, kind) => readJson(dir, 'tracks.json').tracks.find((e) => e.kind === kind);
 
-test('a failing track is emitted as it happens, with the code and message of the status and tracks.json', async () => {
+test('a failing track is emitted as it happens, with the code and message of the status and tracks.json; the next start begins from zero', async () => {
   const recorder = new Recorder();
   const heard = [];
   for (const kind of ['failure', 'lost', 'back', 'outage', 'warning']) recorder.on(kind, (e) => heard.push({ kind, ...e }));
@@ -24,7 +24,9 @@ test('a failing track is emitted as it happens, with the code and message of the
   recorder.start({ projectDir, micIndex: 99 });
   for (let i = 0; i < 100 && !heard.length; i++) await sleep(20);
   const during = getStatus();
+  await sleep(500);
   await recorder.stop();
+  const ended = getStatus();
 
   assert.equal(heard.length, 1, JSON.stringify(heard));
   const [event] = heard;
@@ -36,6 +38,12 @@ test('a failing track is emitted as it happens, with the code and message of the
   assert.deepEqual([mic.status, mic.code, mic.reason], ['failed', 'openFailed', event.message]);
   assert.match(readLog(projectDir), new RegExp(`\\[error\\] ${event.message.replace(/[()]/g, '\\$&')}\n`));
   assert.equal(trackOf(projectDir, 'screen').code, null);
+  // The next recording's status begins from zero.
+  recorder.start({ projectDir: tempDir() });
+  const fresh = getStatus();
+  await recorder.stop();
+  assert.deepEqual([fresh.failures, fresh.microphone.frames, fresh.recording], [[], 0, true]);
+  assert.ok(fresh.screen.samples < ended.screen.samples, `${fresh.screen.samples} of ${ended.screen.samples}`);
 });
 
 test('a listener that throws reaches the process like any uncaught error; the recording goes on', () => {

@@ -5,10 +5,11 @@ const test = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('fs');
 const path = require('path');
-const { execFileSync, spawn, spawnSync } = require('child_process');
+const { execFileSync } = require('child_process');
 const { Recorder } = require('../..');
 const { tempDir, readJson, runNode } = require('./helpers/project');
 const { useTestServices } = require('./helpers/services');
+const { showCursorWindows } = require('./helpers/cursor-windows');
 
 const sleep = (ms) => Atomics.wait(new Int32Array(new SharedArrayBuffer(4)), 0, 0, ms);
 
@@ -66,17 +67,9 @@ test('moves, drags, presses and releases; the next recording of the process hold
 }));
 
 test('a window cursor is named by its standard name', async (t) => {
-  const helper = path.join(tempDir('desktracks-cursor-window-'), 'cursor_window');
-  const built = spawnSync('cc', ['-o', helper, `${__dirname}/input-helpers/cursor_window.c`, '-lXcursor', '-lX11']);
-  if (built.status !== 0) return t.skip(`cannot build the cursor window helper: ${built.stderr}`);
   // hand2 is a named theme cursor, watch an animated one (no name, known by its image), pencil a
   // theme cursor that is none of the standard ones.
-  const windows = spawn(helper, ['400,400,100,100,hand2', '600,400,100,100,watch', '800,400,100,100,pencil']);
-  t.after(() => windows.kill());
-  await new Promise((resolve, reject) => {
-    windows.stdout.on('data', (data) => String(data).includes('ready') && resolve());
-    windows.on('exit', (code) => reject(new Error(`cursor window helper exited with ${code}`)));
-  });
+  await showCursorWindows(t, ['400,400,100,100,hand2', '600,400,100,100,watch', '800,400,100,100,pencil']);
   const projectDir = eventually(() => {
     const projectDir = record(() => {
       for (const x of [450, 650, 850]) {

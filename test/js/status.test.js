@@ -1,13 +1,13 @@
 'use strict';
 // getStatus() while a recording runs and after it: counts that grow, a level that follows the
-// microphone, input records, a track that fails, and figures frozen at the end.
+// microphone, input records, and figures frozen at the end. (A track that fails: host-api.test.js.)
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('fs');
 const path = require('path');
 const { execFileSync } = require('child_process');
 const { Recorder, getStatus } = require('../..');
-const { tempDir, logMessages } = require('./helpers/project');
+const { tempDir } = require('./helpers/project');
 const { useTestServices } = require('./helpers/services');
 const { playTone } = require('./helpers/sound');
 
@@ -72,22 +72,4 @@ test('status during and after a recording', async (t) => {
     const header = fs.readFileSync(path.join(projectDir, 'mivox.wav'));
     assert.equal(after.microphone.frames, (header.length - 44) / 2);
   });
-});
-
-test('a track that fails is named with its log line and code, and the next start begins from zero', async () => {
-  const recorder = new Recorder();
-  const projectDir = tempDir();
-  recorder.start({ projectDir, micIndex: 99 });
-  await sleep(500);
-  const status = getStatus();
-  recorder.end();
-  const line = logMessages(projectDir).find((m) => m.startsWith('mic: '));
-  assert.deepEqual(status.failures, [{ track: 'microphone', message: line, code: 'openFailed' }]);
-  assert.match(line, /^mic: No capture device at micIndex 99/);
-
-  recorder.start({ projectDir: tempDir() });
-  const fresh = getStatus();
-  recorder.end();
-  assert.deepEqual([fresh.failures, fresh.microphone.frames, fresh.recording], [[], 0, true]);
-  assert.ok(fresh.screen.samples < status.screen.samples);
 });

@@ -11,9 +11,7 @@ const mics: MicInfo[] | null = recorder.getMics();
 const cameras: CameraInfo[] = listCameras();
 const displays: DisplayInfo[] = listDisplays();
 const onDisplay: StartOptions = { display: displays.find((d) => d.primary)?.index ?? -1, area: [0, 0, 640, 480] };
-void onDisplay;
 const cameraName: string | undefined = cameras[0]?.name;
-void cameraName;
 const options: StartOptions = {
   projectDir: '/tmp/take',
   area: [0, 0, 1280, 720],
@@ -26,12 +24,9 @@ const options: StartOptions = {
 };
 const started: undefined = recorder.start(options);
 const ended: undefined = recorder.end();
-void started;
-void ended;
 
 const tracks: TracksFile = JSON.parse('{"tracks": []}');
 const audioStarts: (number | null)[] = tracks.tracks.filter((t) => t.kind === 'microphone').map((t) => t.start);
-void audioStarts;
 // @ts-expect-error constantFrameRate is a boolean
 recorder.start({ constantFrameRate: 1 });
 recorder.start({ changesOnly: true });
@@ -50,8 +45,6 @@ listCameras(0);
 const status: RecordingStatus = getStatus();
 const level: number = status.microphone.peak + status.systemAudio.peak;
 const failed: string[] = status.failures.map((f) => `${f.track}: ${f.message}`);
-void level;
-void failed;
 // @ts-expect-error the status is read, not written
 getStatus({});
 
@@ -59,63 +52,46 @@ getStatus({});
 recorder.on('lost', (event: TrackEvent) => {
   const code: TrackEventCode = event.code;
   const when: number = event.time;
-  void code;
-  void when;
 }).once('failure', (event) => void event.message.length);
 // @ts-expect-error no such event
 recorder.on('explode', () => {});
 // @ts-expect-error the codes are a closed set
 const notACode: TrackEventCode = 'kaboom';
-void notACode;
 const stopped: Promise<void> = recorder.stop();
-void stopped;
 const paused: boolean = recorder.pause() && recorder.resume();
-void paused;
 const failureCodes: TrackEventCode[] = status.failures.map((f) => f.code);
-void failureCodes;
 const trackCode: TrackEventCode | null = tracks.tracks[0]?.code ?? null;
-void trackCode;
 
 // The files.
 const meta: MetaFile = JSON.parse('{}');
 const metaTime: number = meta.time + meta.rx[2];
-void metaTime;
 const positions: InputRecord[] = JSON.parse('[]');
 const shapes: string[] = positions.filter((r) => r.type === 1).map((r) => r.cursorName);
-void shapes;
 const cursors: CursorInfoFile = JSON.parse('null');
 void (cursors && cursors.Arrow?.isColor);
 
 // The helpers an app builds on.
 const micList: MicInfo[] | null = listMics();
 const devices = listDevices();
-void micList;
 void (devices.cameras ?? devices.cameraError);
 const handle = record({ dir: '/tmp/take', seconds: 2, mic: false }, { onEvent: (kind, event) => void `${kind} ${event.code}` });
 handle.finished.then((result) => {
   const looked: Inspection = inspect(result.dir);
   const picture: string = writeOverview(looked).file;
   const recovered: RecoveredFile[] = recover(result.dir);
-  void picture;
-  void recovered;
 });
 // @ts-expect-error inspect takes a folder
 inspect(42);
 // @ts-expect-error the handle's options are start options
 const wrong: string = handle.options;
-void wrong;
 
 const pausedFor: number = (tracks.pauses ?? []).reduce((sum, p) => sum + p.end - p.start, 0) + status.pausedMs;
-void pausedFor;
 const open: boolean = status.pauses.some((p) => p.end === null) === status.paused;
-void open;
 // Cursor images: the index and the timeline as an editor reads them.
 import type { CursorImageIndex, CursorShown } from '../../lib';
 const cursorIndex: CursorImageIndex = JSON.parse('{"images": []}');
 const hotspots: [number, number][] = cursorIndex.images.map((image) => [image.hotX, image.hotY]);
 const shownIds: (string | null)[] = (JSON.parse('[]') as CursorShown[]).map((entry) => entry.id);
-void hotspots;
-void shownIds;
 recorder.start({ cursorImages: false });
 // @ts-expect-error cursorImages is a boolean
 recorder.start({ cursorImages: 'no' });

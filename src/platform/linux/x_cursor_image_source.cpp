@@ -11,6 +11,7 @@
 
 #include "platform/linux/x11_connection.h"
 #include "platform/linux/x_cursor_names.h"
+#include "platform/linux/x_cursor_theme.h"
 
 namespace {
 
@@ -101,11 +102,28 @@ public:
         std::vector<uint32_t> argb(static_cast<size_t>(shown->width) * shown->height);
         for (size_t i = 0; i < argb.size(); ++i) argb[i] = static_cast<uint32_t>(shown->pixels[i] & 0xffffffffUL);
         image.rgba = straightRgbaFromPremultipliedArgb(argb.data(), argb.size());
-        if (shown->name != nullptr && shown->name[0] != '\0') {
-            if (const char* standard = standardNameForXCursor(shown->name)) image.standardName = standard;
-        }
-        // X has no hidden state: an application hides the pointer with an invisible cursor.
+        const bool named = shown->name != nullptr && shown->name[0] != '\0';
         hidden = fullyTransparent(image.rgba);
+        const char* standard = named ? standardNameForXCursor(shown->name) : nullptr;
+        if (named && hidden) {
+            // An animated cursor shows as a blank image under its name until its second frame;
+            // its first frame is the theme's.
+            const ThemeImagesPtr frames = theme().load(shown->name);
+            if (frames && frames->nimage > 0) {
+                const XcursorImage& first = *frames->images[0];
+                image.width = static_cast<int32_t>(first.width);
+                image.height = static_cast<int32_t>(first.height);
+                image.hotX = static_cast<int32_t>(first.xhot);
+                image.hotY = static_cast<int32_t>(first.yhot);
+                image.rgba = straightRgbaFromPremultipliedArgb(first.pixels, static_cast<size_t>(first.width) * first.height);
+                hidden = fullyTransparent(image.rgba);
+            }
+        } else if (!named && !hidden) {
+            // An animated theme cursor's frames come without a name.
+            standard = theme().standardNameOf(*shown);
+        }
+        if (standard != nullptr) image.standardName = standard;
+        // X has no hidden state otherwise: an application hides the pointer with an invisible cursor.
         return true;
     }
 
@@ -123,6 +141,12 @@ private:
         return changed;
     }
 
+    // Loaded on this thread when first needed, not when the recording starts.
+    const XCursorTheme& theme() {
+        if (!cursorTheme) cursorTheme = std::make_unique<XCursorTheme>(connection->display());
+        return *cursorTheme;
+    }
+
     // Desktops that scale set Xft.dpi; 96 dpi is a scale of 1.
     static double displayScale(Display* display) {
         const char* dpi = XGetDefault(display, "Xft", "dpi");
@@ -134,6 +158,7 @@ private:
     int eventBase = 0;
     bool selected = false;
     double scale = 1;
+    std::unique_ptr<XCursorTheme> cursorTheme;
     WakePipe wakePipe;
 };
 

@@ -1,16 +1,9 @@
 #include "platform/cursor_source.h"
 
-#include <X11/Xcursor/Xcursor.h>
-#include <X11/Xlib.h>
-#include <X11/extensions/Xfixes.h>
-
-#include <array>
 #include <memory>
 
 #include "platform/linux/x_cursor_names.h"
-
-// X.h names a query class CursorShape; that name is ours here.
-#undef CursorShape
+#include "platform/linux/x_cursor_theme.h"
 
 namespace {
 
@@ -24,36 +17,17 @@ struct XFreeDeleter {
 };
 using CursorImagePtr = std::unique_ptr<XFixesCursorImage, XFreeDeleter>;
 
-struct XcursorImagesDeleter {
-    void operator()(XcursorImages* images) const { XcursorImagesDestroy(images); }
-};
-using ThemeImagesPtr = std::unique_ptr<XcursorImages, XcursorImagesDeleter>;
-
-bool sameImage(const XFixesCursorImage& shown, const XcursorImage& themed) {
-    if (shown.width != themed.width || shown.height != themed.height || shown.xhot != themed.xhot ||
-        shown.yhot != themed.yhot) {
-        return false;
-    }
-    const size_t count = static_cast<size_t>(shown.width) * shown.height;
-    for (size_t i = 0; i < count; ++i) {
-        // XFixes hands out 32-bit ARGB in longs.
-        if ((shown.pixels[i] & 0xffffffffUL) != themed.pixels[i]) return false;
-    }
-    return true;
-}
-
 // Names the cursor on screen from XFixes and measures the standard cursors in the active
 // Xcursor theme at the size the display uses. Xcursor-created cursors carry the name the
 // application asked for; animated theme cursors come without one and are known by their image.
 class XCursorSource final : public CursorSource {
 public:
-    XCursorSource() : display(XOpenDisplay(nullptr)) {
+    XCursorSource() : display(XOpenDisplay(nullptr)), theme(display.get()) {
         if (!display) return;
         int eventBase = 0;
         int errorBase = 0;
         hasXFixes = XFixesQueryExtension(display.get(), &eventBase, &errorBase) != 0;
         colorCursors = XcursorSupportsARGB(display.get()) != 0;
-        loadThemeImages();
     }
 
     const char* currentCursorName() override {
@@ -66,7 +40,7 @@ public:
             if (image->name != nullptr && image->name[0] != '\0') {
                 name = standardNameForXCursor(image->name);
             } else {
-                name = matchThemeImage(*image);
+                name = theme.standardNameOf(*image);
             }
             lastSerial = image->cursor_serial;
             lastName = name != nullptr ? name : unknownCursorName;
@@ -77,8 +51,9 @@ public:
     std::vector<NamedCursorShape> measureStandardCursors() override {
         std::vector<NamedCursorShape> shapes;
         for (int i = 0; i < standardCursorCount; ++i) {
-            if (!themeImages[i] || themeImages[i]->nimage < 1) continue;
-            const XcursorImage& first = *themeImages[i]->images[0];
+            const XcursorImages* frames = theme.framesOf(i);
+            if (frames == nullptr || frames->nimage < 1) continue;
+            const XcursorImage& first = *frames->images[0];
             CursorShape shape;
             shape.x = static_cast<int32_t>(first.xhot);
             shape.y = static_cast<int32_t>(first.yhot);
@@ -91,31 +66,10 @@ public:
     }
 
 private:
-    void loadThemeImages() {
-        const char* theme = XcursorGetTheme(display.get());
-        const int size = XcursorGetDefaultSize(display.get());
-        for (int i = 0; i < standardCursorCount; ++i) {
-            for (const char* xName : xCursorNamesOf(standardCursorNames[i])) {
-                themeImages[i].reset(XcursorLibraryLoadImages(xName, theme, size));
-                if (themeImages[i]) break;
-            }
-        }
-    }
-
-    const char* matchThemeImage(const XFixesCursorImage& shown) const {
-        for (int i = 0; i < standardCursorCount; ++i) {
-            if (!themeImages[i]) continue;
-            for (int frame = 0; frame < themeImages[i]->nimage; ++frame) {
-                if (sameImage(shown, *themeImages[i]->images[frame])) return standardCursorNames[i];
-            }
-        }
-        return nullptr;
-    }
-
     DisplayPtr display;
+    XCursorTheme theme;
     bool hasXFixes = false;
     bool colorCursors = false;
-    std::array<ThemeImagesPtr, standardCursorCount> themeImages;
     unsigned long lastSerial = 0;
     const char* lastName = nullptr;
 };

@@ -1,5 +1,6 @@
 #include "platform/win/cursor_bitmaps.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -36,6 +37,50 @@ public:
 
 private:
     HDC dc;
+};
+
+// A memory DC with a 32-bit top-down bitmap of its own selected into it.
+class FrameCanvas {
+public:
+    FrameCanvas(HDC screen, int32_t width, int32_t height) : dc(CreateCompatibleDC(screen)) {
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+        info.bmiHeader.biWidth = width;
+        info.bmiHeader.biHeight = -height;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        info.bmiHeader.biCompression = BI_RGB;
+        bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        if (dc != nullptr && bitmap != nullptr) previous = SelectObject(dc, bitmap);
+        size = static_cast<size_t>(width) * height * 4;
+    }
+    ~FrameCanvas() {
+        if (previous != nullptr) SelectObject(dc, previous);
+        if (bitmap != nullptr) DeleteObject(bitmap);
+        if (dc != nullptr) DeleteDC(dc);
+    }
+    FrameCanvas(const FrameCanvas&) = delete;
+    FrameCanvas& operator=(const FrameCanvas&) = delete;
+
+    // The frame `step` drawn on grey, where black, white, inverted and transparent pixels all
+    // differ; empty when it cannot be drawn.
+    std::vector<uint8_t> draw(HCURSOR cursor, int32_t width, int32_t height, UINT step) {
+        if (previous == nullptr || bits == nullptr) return {};
+        auto* pixels = static_cast<uint8_t*>(bits);
+        std::fill(pixels, pixels + size, uint8_t{0x5a});
+        // DrawIconEx draws the frame asked for of an animated cursor and ignores the index for
+        // any other.
+        if (!DrawIconEx(dc, 0, 0, cursor, width, height, step, nullptr, DI_NORMAL)) return {};
+        GdiFlush();
+        return std::vector<uint8_t>(pixels, pixels + size);
+    }
+
+private:
+    HDC dc;
+    HBITMAP bitmap = nullptr;
+    HGDIOBJ previous = nullptr;
+    void* bits = nullptr;
+    size_t size = 0;
 };
 
 // A bitmap's pixels top-down at `bitsPerPixel` (32 or 1), rows padded to 32 bits.
@@ -81,4 +126,13 @@ bool readCursorImage(HCURSOR cursor, CursorImage& image) {
     // that declared no awareness is told is 96.
     image.scale = GetDeviceCaps(dc.get(), LOGPIXELSX) / 96.0;
     return true;
+}
+
+bool cursorIsAnimated(HCURSOR cursor, int32_t width, int32_t height) {
+    if (width <= 0 || height <= 0) return false;
+    const ScreenDc screen;
+    FrameCanvas canvas(screen.get(), width, height);
+    const std::vector<uint8_t> first = canvas.draw(cursor, width, height, 0);
+    const std::vector<uint8_t> second = canvas.draw(cursor, width, height, 1);
+    return !first.empty() && !second.empty() && first != second;
 }

@@ -11,6 +11,8 @@
 #include "platform/mode_orientation.h"
 #include "platform/thread_dpi.h"
 #include "platform/video_capture.h"
+#include "platform/win/dxgi_duplication.h"
+#include "platform/win/dxgi_pointer_shape.h"
 
 // Desktop duplication on Direct3D 11 and DXGI.
 namespace {
@@ -67,6 +69,15 @@ double monitorScale(HMONITOR monitor) {
     return dpiX / 96.0;
 }
 
+void copyOutputDescription(const DXGI_OUTPUT_DESC& desc, OutputDescription& description) {
+    description.deviceName = toUtf8(desc.DeviceName);
+    description.left = desc.DesktopCoordinates.left;
+    description.top = desc.DesktopCoordinates.top;
+    description.right = desc.DesktopCoordinates.right;
+    description.bottom = desc.DesktopCoordinates.bottom;
+    description.attachedToDesktop = desc.AttachedToDesktop != 0;
+}
+
 class DxgiDesktopResource : public DesktopResource {
 public:
     explicit DxgiDesktopResource(ComPtr<IDXGIResource> resource) : resource(std::move(resource)) {}
@@ -82,9 +93,16 @@ private:
 
 class DxgiDuplication : public DesktopDuplication {
 public:
-    DxgiDuplication(ComPtr<IDXGIOutputDuplication> duplication, const RECT& desktop) : duplication(std::move(duplication)) {
+    DxgiDuplication(ComPtr<IDXGIOutputDuplication> duplication, const DXGI_OUTPUT_DESC& output)
+        : duplication(std::move(duplication)), output(output) {
         this->duplication->GetDesc(&description);
+        const RECT& desktop = output.DesktopCoordinates;
         if (desktop.right > desktop.left && desktop.bottom > desktop.top) desktopIsPortrait = desktop.bottom - desktop.top > desktop.right - desktop.left;
+    }
+    bool describeOutput(OutputDescription& described) override {
+        if (output.DeviceName[0] == 0) return false;
+        copyOutputDescription(output, described);
+        return true;
     }
     // The mode as the user sees the desktop, while the frames stay unrotated.
     DuplicationMode mode() override {
@@ -133,9 +151,12 @@ public:
         return true;
     }
 
+    bool newPointerShape(PointerShape& shape) override { return readPointerShape(*duplication.Get(), frameInfo, shape); }
+
 private:
     ComPtr<IDXGIOutputDuplication> duplication;
     DXGI_OUTDUPL_DESC description{};
+    DXGI_OUTPUT_DESC output{};              // empty when it could not be read
     std::optional<bool> desktopIsPortrait;  // none when the output's rectangle could not be read
     DXGI_OUTDUPL_FRAME_INFO frameInfo{};
     std::vector<uint8_t> metadata;
@@ -163,12 +184,7 @@ public:
         DXGI_OUTPUT_DESC desc{};
         result = output->GetDesc(&desc);
         if (FAILED(result)) return result;
-        description.deviceName = toUtf8(desc.DeviceName);
-        description.left = desc.DesktopCoordinates.left;
-        description.top = desc.DesktopCoordinates.top;
-        description.right = desc.DesktopCoordinates.right;
-        description.bottom = desc.DesktopCoordinates.bottom;
-        description.attachedToDesktop = desc.AttachedToDesktop != 0;
+        copyOutputDescription(desc, description);
         // The primary display is the one at the desktop's origin.
         description.primary = desc.Monitor != nullptr && desc.Monitor == MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
         description.scale = desc.Monitor != nullptr ? monitorScale(desc.Monitor) : 1.0;
@@ -234,9 +250,9 @@ public:
         DXGI_OUTPUT_DESC desc{};
         {
             const PhysicalPixelsOnThisThread physicalPixels;
-            if (FAILED(output->GetDesc(&desc))) desc.DesktopCoordinates = RECT{};
+            if (FAILED(output->GetDesc(&desc))) desc = DXGI_OUTPUT_DESC{};
         }
-        duplication = std::make_unique<DxgiDuplication>(std::move(created), desc.DesktopCoordinates);
+        duplication = std::make_unique<DxgiDuplication>(std::move(created), desc);
         return result;
     }
 
@@ -349,3 +365,7 @@ public:
 }  // namespace
 
 std::unique_ptr<VideoCapturePlatform> createVideoCapturePlatform() { return std::make_unique<DxgiVideoCapturePlatform>(); }
+
+std::unique_ptr<DesktopDuplication> wrapOutputDuplication(ComPtr<IDXGIOutputDuplication> duplication) {
+    return std::make_unique<DxgiDuplication>(std::move(duplication), DXGI_OUTPUT_DESC{});
+}

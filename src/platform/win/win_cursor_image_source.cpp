@@ -47,6 +47,9 @@ public:
         if (hidden) return true;
 
         if (!readCursorImage(cursor.hCursor, image)) return false;
+        // GetIconInfo gives an animated cursor's first frame only; the recorder then takes the
+        // frames from the screen track's duplication.
+        image.animated = cursorIsAnimated(cursor.hCursor, image.width, image.height);
         if (const char* name = standardCursorNameOf(reinterpret_cast<std::uintptr_t>(cursor.hCursor))) {
             image.standardName = name;
         }

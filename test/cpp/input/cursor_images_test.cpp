@@ -15,6 +15,8 @@
 #include "input/cursor_pixels.h"
 #include "platform/cursor_image_source.h"
 #include "platform/png_file.h"
+#include "pointer_shape_feed.h"
+#include "wall_clock.h"
 
 #include <nlohmann/json.hpp>
 #include <chrono>
@@ -90,6 +92,49 @@ TEST(CursorPixels, WindowsMonochromeCursorWithAnInvertingPixelGetsAnOutline) {
     EXPECT_FALSE(solid.outlined);
 }
 
+// The duplication's three kinds of pointer shape, rows padded beyond their pixels.
+TEST(CursorPixels, PointerShapesOfEachKindFollowTheBitmapRules) {
+    // Masked colour, 5x2 with 24-byte rows: red and blue shown as they are, black XORed (the
+    // screen unchanged: transparent), one white XORed pixel (inverts: black with a white ring).
+    PointerShape masked;
+    masked.kind = PointerShape::Kind::maskedColour;
+    masked.width = 5, masked.height = 2, masked.pitch = 24, masked.hotX = 4, masked.hotY = 1;
+    masked.pixels.assign(48, 0xee);  // the padding
+    const std::vector<std::vector<uint8_t>> bgrm = {{0, 0, 255, 0}, {0, 0, 0, 255}, {0, 0, 0, 255}, {0, 0, 0, 255}, {0, 0, 0, 255},
+                                                   {255, 0, 0, 0}, {0, 0, 0, 255}, {0, 0, 0, 255}, {0, 0, 0, 255}, {255, 255, 255, 255}};
+    for (size_t i = 0; i < bgrm.size(); ++i) std::copy(bgrm[i].begin(), bgrm[i].end(), masked.pixels.begin() + (i / 5) * 24 + (i % 5) * 4);
+    const CursorImage image = cursorFromPointerShape(masked);
+    ASSERT_EQ(image.rgba.size(), 40u);
+    EXPECT_EQ(image.hotX, 4);
+    EXPECT_EQ(at(image, 0, 0), pixel(255, 0, 0, 255));
+    EXPECT_EQ(at(image, 0, 1), pixel(0, 0, 255, 255));
+    EXPECT_EQ(at(image, 1, 0), pixel(0, 0, 0, 0));
+    EXPECT_EQ(at(image, 4, 1), pixel(0, 0, 0, 255));        // inverting: black
+    EXPECT_EQ(at(image, 3, 0), pixel(255, 255, 255, 255));  // its ring
+    EXPECT_EQ(at(image, 3, 1), pixel(255, 255, 255, 255));
+    EXPECT_TRUE(image.outlined);
+
+    // Monochrome: the same masks as GetDIBits hands out give the same image.
+    std::vector<uint8_t> mask;
+    for (const char* row : {"001", "111", "111", "010", "010", "000"}) maskRow(mask, row);
+    PointerShape mono;
+    mono.kind = PointerShape::Kind::monochrome;
+    mono.width = 3, mono.height = 3, mono.pitch = 4, mono.pixels = mask;
+    EXPECT_EQ(cursorFromPointerShape(mono).rgba, cursorFromWindowsBitmaps(3, 3, nullptr, mask.data()).rgba);
+
+    // Colour keeps its alpha, half-transparent included.
+    PointerShape colour;
+    colour.width = 2, colour.height = 1, colour.pitch = 12;
+    colour.pixels = {255, 0, 0, 255, 0, 0, 255, 128, 9, 9, 9, 9};
+    EXPECT_EQ(at(cursorFromPointerShape(colour), 1, 0), pixel(255, 0, 0, 128));
+
+    // Rows that do not fit the pixels give no image rather than a read past them.
+    mono.pixels.resize(mask.size() - 4);  // the last row lacks its byte
+    EXPECT_TRUE(cursorFromPointerShape(mono).rgba.empty());
+    colour.pitch = 4;  // less than a row
+    EXPECT_TRUE(cursorFromPointerShape(colour).rgba.empty());
+}
+
 TEST(CursorPixels, AnImageHasOneIdWhateverElseDiffers) {
     CursorImage image;
     image.width = 1;
@@ -154,15 +199,21 @@ TEST(CursorImageFiles, TheJournalRebuildsTheIndexAndTheTimeline) {
 }
 
 // Shows a scripted sequence of cursors (an empty image: hidden), one per change, then waits for
-// the wake-up.
+// a wake-up or the wait's end.
 class ScriptedCursorSource final : public CursorImageSource {
 public:
     explicit ScriptedCursorSource(std::vector<CursorImage> shown) : shown(std::move(shown)) {}
     bool available() const override { return true; }
-    bool waitForChange(int) override {
+    bool waitForChange(int timeoutMs) override {
         std::unique_lock<std::mutex> lock(mutex);
         if (next < shown.size()) return true;
-        woken.wait(lock, [this] { return wakeRequested; });
+        const auto wakeful = [this] { return wakeRequested; };
+        if (timeoutMs < 0) {
+            woken.wait(lock, wakeful);
+        } else {
+            woken.wait_for(lock, std::chrono::milliseconds(timeoutMs), wakeful);
+        }
+        wakeRequested = false;
         return false;
     }
     bool read(CursorImage& image, bool& hidden) override {
@@ -233,6 +284,93 @@ TEST(CursorImageRecorder, APointerHiddenAllAlongStillGetsItsTimeline) {
     ASSERT_EQ(timeline.size(), 1u);
     EXPECT_TRUE(timeline[0]["id"].is_null());
     EXPECT_EQ(nlohmann::json::parse(readText(settings.projectDir / "cursors" / "index.json"))["images"].size(), 0u);
+    std::filesystem::remove_all(settings.projectDir);
+}
+
+std::vector<nlohmann::json> timelineOf(const std::filesystem::path& project, std::vector<int64_t>* times = nullptr) {
+    std::vector<nlohmann::json> ids;
+    for (const auto& entry : nlohmann::json::parse(readText(project / "cursors" / "timeline.json"))) {
+        ids.push_back(entry["id"]);
+        if (times != nullptr) times->push_back(entry["time"].get<int64_t>());
+    }
+    return ids;
+}
+
+PointerShape shapeAt(PointerShape::Kind kind, int64_t time) {
+    PointerShape shape;
+    shape.kind = kind;
+    shape.width = 2, shape.height = 2, shape.time = time, shape.hotX = 1;
+    if (kind == PointerShape::Kind::monochrome) {
+        shape.pitch = 4;
+        for (const char* row : {"01", "10", "01", "00"}) maskRow(shape.pixels, row);
+    } else {
+        shape.pitch = 8;
+        shape.pixels = {10, 20, 30, 0, 40, 50, 60, 0, 70, 80, 90, 0, 255, 255, 255, 255};
+        if (kind == PointerShape::Kind::colour) shape.pixels[3] = 128;
+    }
+    return shape;
+}
+
+// An animated cursor: the frames the screen track reports, each from the time it was drawn.
+TEST(CursorImageRecorder, AnAnimatedCursorKeepsEachFrameTheDuplicationReportsAtItsTime) {
+    RecordingSettings settings;
+    settings.projectDir = freshProject("desktracks-cursor-animated");
+    settings.pointerShapes = std::make_shared<PointerShapeFeed>();
+    CursorImage firstFrame = solid(10, 0);
+    firstFrame.animated = true;
+    firstFrame.standardName = "AppStarting";
+    const int64_t start = wallClockMillis();
+    const std::vector<PointerShape> frames = {shapeAt(PointerShape::Kind::monochrome, start + 10),
+                                              shapeAt(PointerShape::Kind::colour, start + 20),
+                                              shapeAt(PointerShape::Kind::maskedColour, start + 30)};
+    settings.pointerShapes->put(shapeAt(PointerShape::Kind::colour, start - 1000));  // an earlier cursor's
+    for (const PointerShape& frame : frames) settings.pointerShapes->put(frame);
+    {
+        CursorImageRecorder recorder(settings, std::make_unique<ScriptedCursorSource>(std::vector<CursorImage>{firstFrame}));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        // The animation comes round again: a frame kept already, while the recorder waits.
+        settings.pointerShapes->put(shapeAt(PointerShape::Kind::monochrome, start + 40));
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    }
+    std::vector<std::string> ids;
+    for (const PointerShape& frame : frames) ids.push_back(cursorImageId(cursorFromPointerShape(frame)));
+    std::vector<int64_t> times;
+    EXPECT_EQ(timelineOf(settings.projectDir, &times), (std::vector<nlohmann::json>{ids[0], ids[1], ids[2], ids[0]}));
+    EXPECT_EQ(times, (std::vector<int64_t>{start + 10, start + 20, start + 30, start + 40}));
+    const auto index = nlohmann::json::parse(readText(settings.projectDir / "cursors" / "index.json"))["images"];
+    ASSERT_EQ(index.size(), 3u) << "the first frame from the cursor's own bitmaps is not kept beside them";
+    for (const auto& image : index) EXPECT_EQ(image["standardName"], "AppStarting");
+    EXPECT_TRUE(std::filesystem::exists(settings.projectDir / "cursors" / (ids[2] + ".png")));
+    std::filesystem::remove_all(settings.projectDir);
+}
+
+TEST(CursorImageRecorder, ShapesGoOnlyToAnimatedCursorsWhichKeepTheirFirstFrameWithoutThem) {
+    RecordingSettings settings;
+    settings.projectDir = freshProject("desktracks-cursor-no-frames");
+    settings.pointerShapes = std::make_shared<PointerShapeFeed>();
+    const CursorImage still = solid(10, 0);
+    CursorImage animated = solid(20, 0);
+    animated.animated = true;
+    const int64_t start = wallClockMillis();
+    // The still cursor's own shape, drawn before the animated cursor came.
+    settings.pointerShapes->put(shapeAt(PointerShape::Kind::colour, start - 5));
+    {
+        CursorImageRecorder recorder(settings, std::make_unique<ScriptedCursorSource>(std::vector<CursorImage>{still, animated}));
+        std::this_thread::sleep_for(std::chrono::milliseconds(2 * CursorImageRecorder::frameWaitMillis));
+    }
+    std::vector<int64_t> times;
+    EXPECT_EQ(timelineOf(settings.projectDir, &times), (std::vector<nlohmann::json>{cursorImageId(still), cursorImageId(animated)}));
+    ASSERT_EQ(times.size(), 2u);
+    EXPECT_LT(times[1] - start, CursorImageRecorder::frameWaitMillis) << "dated when it was seen, not when the wait ended";
+    std::filesystem::remove_all(settings.projectDir);
+
+    // Replaced before a frame came or the wait ended: its first frame keeps its place.
+    settings.projectDir = freshProject("desktracks-cursor-replaced");
+    {
+        CursorImageRecorder recorder(settings, std::make_unique<ScriptedCursorSource>(std::vector<CursorImage>{animated, still}));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_EQ(timelineOf(settings.projectDir), (std::vector<nlohmann::json>{cursorImageId(animated), cursorImageId(still)}));
     std::filesystem::remove_all(settings.projectDir);
 }
 

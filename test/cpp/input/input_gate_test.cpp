@@ -1,6 +1,6 @@
 // The dispatch procedure with synthetic events: the 10 ms gate on moves and drags, presses and
-// releases that always pass, the list and type of each mouse kind, the run flags, and the
-// positions/clicks JSON.
+// releases that always pass, the list and type of each mouse kind, and the run flags. (The JSON
+// text: input_record_writer_test.cpp.)
 #include <gtest/gtest.h>
 
 #include <tuple>
@@ -117,15 +117,6 @@ TEST_F(InputGate, TheRunFlags) {
     ASSERT_EQ(clickRecords.size(), 1u);
     EXPECT_GE(clickRecords[0].time, before);
     EXPECT_LE(clickRecords[0].time, wallClockMillis());
-}
-
-TEST(InputRecordJson, SortedKeysAndFourSpaces) {
-    EXPECT_EQ(recordListJson({}), "[]");
-    EXPECT_EQ(recordListJson({{-3, 20, 1, 2, "Hand", 1700000000123}, {4, 5, 0, 0, "Unknown", 1}}),
-              "[\n    {\n        \"button\": 2,\n        \"cursorName\": \"Hand\",\n        \"time\": 1700000000123,\n"
-              "        \"type\": 1,\n        \"x\": -3,\n        \"y\": 20\n    },\n    {\n        \"button\": 0,\n"
-              "        \"cursorName\": \"Unknown\",\n        \"time\": 1,\n        \"type\": 0,\n        \"x\": 4,\n"
-              "        \"y\": 5\n    }\n]");
 }
 
 }  // namespace input_test

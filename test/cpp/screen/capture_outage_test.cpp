@@ -10,8 +10,7 @@
 #include "addon/live_status.h"
 #include "addon/tracks_json.h"
 #include "common/captured_log.h"
-#include "platform/video_capture.h"
-#include "platform/video_writer.h"
+#include "fake_screen_platform.h"
 #include "recording_status.h"
 #include "run_flags.h"
 #include "screen/capture_outage.h"
@@ -110,38 +109,11 @@ struct Context : VideoContext {
     std::vector<uint8_t> pixels;
 };
 
-struct Adapter : VideoAdapter {
-    HResult describe(AdapterDescription& d) override { return d.description = "Fake GPU", hresult::ok; }
-    HResult describeOutput(uint32_t index, OutputDescription& o) override {
-        o.right = 4, o.bottom = 2, o.attachedToDesktop = true;
-        return index == 0 ? hresult::ok : hresult::notFound;
-    }
-};
-
-struct Factory : VideoFactory {
-    HResult enumAdapters(uint32_t index, std::unique_ptr<VideoAdapter>& adapter) override {
-        if (index > 0) return hresult::notFound;
-        return adapter = std::make_unique<Adapter>(), hresult::ok;
-    }
-    bool supportsGpuPreference() override { return false; }
-    HResult enumAdapterByHighPerformance(uint32_t, std::unique_ptr<VideoAdapter>&) override { return hresult::notImplemented; }
-};
-
-struct Sample : VideoSample {
-    int64_t time = 0, duration = 0;
-    int frame = 0;
-    HResult setSampleTime(int64_t t) override { return time = t, hresult::ok; }
-    HResult setSampleDuration(int64_t d) override { return duration = d, hresult::ok; }
-};
-
-struct Writer : SinkWriter {
-    HResult addStream(const VideoMediaType&, uint32_t& index) override { return index = 0, hresult::ok; }
-    HResult setInputMediaType(uint32_t, const VideoMediaType&) override { return hresult::ok; }
-    HResult beginWriting() override { return hresult::ok; }
+struct Writer : fake_screen::Writer {
     HResult writeSample(uint32_t, std::unique_ptr<VideoSample> sample) override {
         if (int(w.sampleTimes.size()) + 1 == w.failWriteAt) return w.writeFailed = true, diskFull;
-        const Sample& s = static_cast<Sample&>(*sample);
-        w.sampleTimes.push_back(s.time), w.sampleEnds.push_back(s.time + s.duration), w.sampleFrames.push_back(s.frame);
+        const auto& s = static_cast<fake_screen::Sample&>(*sample);
+        w.sampleTimes.push_back(s.time), w.sampleEnds.push_back(s.time + s.duration), w.sampleFrames.push_back(s.image && !s.image->empty() ? (*s.image)[0] : 0);
         return hresult::ok;
     }
     HResult finalize() override {
@@ -151,28 +123,6 @@ struct Writer : SinkWriter {
     }
     // As the Media Foundation writer says a full disk.
     std::string writeFailure() const override { return w.writeFailed ? "There is not enough space on the disk (0x80070070)" : ""; }
-};
-
-struct Platform : VideoCapturePlatform, MediaPlatform {
-    HResult createFactory(std::unique_ptr<VideoFactory>& factory) override { return factory = std::make_unique<Factory>(), hresult::ok; }
-    HResult createDevice(VideoAdapter&, std::unique_ptr<VideoDevice>& device, std::unique_ptr<VideoContext>& context,
-                         uint32_t& level) override {
-        device = std::make_unique<Device>(), context = std::make_unique<Context>(), level = 0xB000;
-        return hresult::ok;
-    }
-    std::string messageText(HResult) override { return "Fake text."; }
-    HResult initializeThread() override { return hresult::ok; }
-    void uninitializeThread() override {}
-    HResult startup() override { return hresult::ok; }
-    HResult shutdown() override { return hresult::ok; }
-    HResult createSinkWriter(const std::filesystem::path&, const SinkWriterAttributes&, std::unique_ptr<SinkWriter>& writer) override {
-        return writer = std::make_unique<Writer>(), hresult::ok;
-    }
-    HResult createSample(const SampleImage& image, uint32_t, std::unique_ptr<VideoSample>& sample) override {
-        auto created = std::make_unique<Sample>();
-        created->frame = image && !image->empty() ? (*image)[0] : 0;
-        return sample = std::move(created), hresult::ok;
-    }
 };
 
 // Sleeping moves virtual time on; it never sleeps for real.
@@ -194,7 +144,7 @@ protected:
         settings.projectDir = "/nonexistent-project";
         settings.fps = 10;
         settings.constantFrameRate = constantRate;
-        Platform platform;
+        fake_screen::Platform<Device, Context, Writer> platform(4, 2);
         ScreenRecorder(platform, platform, clock).run(settings);
         endLiveStatus();
     }

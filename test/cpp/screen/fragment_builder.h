@@ -29,6 +29,35 @@ struct Layout {
     uint64_t gapAfterFirstFragment = 0;  // a free box this large after it (kept sparse on disk)
 };
 
+// The layouts writers make, by who makes them.
+struct NamedLayout {
+    const char* name;
+    Layout layout;
+};
+template <class Change>
+Layout layoutWith(Change change) {
+    Layout layout;
+    change(layout);
+    return layout;
+}
+inline std::vector<NamedLayout> writerLayouts() {
+    using Base = Layout::Base;
+    return {
+        {"FFmpeg: base is moof", Layout{}},
+        {"Media Foundation: explicit base, trex defaults, no tfdt, sidx and mfra", layoutWith([](Layout& l) {
+             l.base = Base::explicitOffset, l.decodeTimes = false;
+             l.trexDefaults = l.firstSampleFlags = l.indexBoxes = true;
+         })},
+        {"no base: after another track's data, tfhd defaults, 64-bit mdat sizes", layoutWith([](Layout& l) {
+             l.base = Base::implicit;
+             l.otherTrackFirst = l.tfhdDefaults = l.firstSampleFlags = l.largeSizes = true;
+         })},
+        {"explicit base with another track", layoutWith([](Layout& l) { l.base = Base::explicitOffset, l.otherTrackFirst = true; })},
+        {"no base, one track", layoutWith([](Layout& l) { l.base = Base::implicit; })},
+        {"DASH: sidx before each fragment, another track first", layoutWith([](Layout& l) { l.indexBoxes = l.otherTrackFirst = true; })},
+    };
+}
+
 struct Track {
     std::string sampleDescription;  // the whole stsd box
     uint32_t timescale = 10000000;

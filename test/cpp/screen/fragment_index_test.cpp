@@ -2,14 +2,11 @@
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
-#include "fragment_builder.h"
+#include "mp4_files.h"
 #include "platform/fragmented_mp4_reader.h"
-#include "platform/mp4_boxes.h"
-#include "platform/random_access_file.h"
 #include "platform/video_file_finishing.h"
 
 namespace screen_test {
@@ -17,33 +14,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using fragment_builder::Layout;
-
-fs::path scratchDir(const char* name) {
-    const fs::path dir = fs::temp_directory_path() / (std::string("desktracks-") + name + "-" + std::to_string(std::random_device{}()));
-    fs::create_directories(dir);
-    return dir;
-}
-
-void writeFile(const fs::path& path, const fragment_builder::File& file) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << file.head;
-    if (file.tail.empty()) return;
-    RandomAccessFile out(path, RandomAccessFile::Mode::readWrite);
-    ASSERT_TRUE(out.writeAt(file.tail.data(), file.tail.size(), static_cast<int64_t>(file.head.size() + file.gap))) << out.error();
-}
-
-std::string topLevelBoxes(const fs::path& path) {
-    RandomAccessFile in(path, RandomAccessFile::Mode::read);
-    std::string types;
-    uint8_t header[16] = {};
-    for (int64_t at = 0; in.readAt(header, 16, at) >= 8;) {
-        uint64_t size = readBigEndian(header, 4);
-        if (size == 1) size = readBigEndian(header + 8, 8);
-        types += std::string(reinterpret_cast<char*>(header + 4), 4) + (readBigEndian(header, 4) == 1 ? "64 " : " ");
-        if (size < 8) break;
-        at += static_cast<int64_t>(size);
-    }
-    return types;
-}
+using mp4_files::topLevelBoxes;
 
 // Samples of fake media, sizes and durations all different, a sync sample every `gop`.
 std::vector<fragment_builder::Sample> fakeSamples(size_t count, size_t gop) {
@@ -78,61 +49,32 @@ void expectIndexed(const fs::path& path, const std::vector<fragment_builder::Sam
 // of DASH packagers: data found from the moof, an explicit base or the previous track's data;
 // durations, sizes and flags per sample or by default; with and without decode times.
 TEST(FragmentIndex, EveryLayoutIsIndexedFromItsHeaders) {
-    const fs::path dir = scratchDir("layouts");
+    const mp4_files::Scratch scratch;
     const auto samples = fakeSamples(47, 10);
-    struct Case {
-        const char* name;
-        Layout layout;
-    };
-    std::vector<Case> cases;
-    Layout layout;
-    cases.push_back({"base is moof", layout});
-    layout.base = Layout::Base::explicitOffset;
-    layout.trexDefaults = true;
-    layout.firstSampleFlags = true;
-    layout.decodeTimes = false;
-    layout.indexBoxes = true;
-    cases.push_back({"Media Foundation: explicit base, trex defaults, no tfdt, sidx and mfra", layout});
-    layout = Layout{};
-    layout.base = Layout::Base::implicit;
-    layout.otherTrackFirst = true;
-    layout.tfhdDefaults = true;
-    layout.firstSampleFlags = true;
-    layout.largeSizes = true;
-    cases.push_back({"no base: after another track's data, tfhd defaults, 64-bit mdat sizes", layout});
-    layout = Layout{};
-    layout.base = Layout::Base::explicitOffset;
-    layout.otherTrackFirst = true;
-    cases.push_back({"explicit base with another track", layout});
-    layout.base = Layout::Base::implicit;
-    layout.otherTrackFirst = false;
-    cases.push_back({"no base, one track", layout});
-
-    for (const Case& c : cases) {
+    for (const fragment_builder::NamedLayout& c : fragment_builder::writerLayouts()) {
         SCOPED_TRACE(c.name);
-        const fs::path file = dir / "fragmented.mp4";
+        const fs::path file = scratch.dir / "fragmented.mp4";
         const bool ownDurations = !c.layout.trexDefaults && !c.layout.tfhdDefaults;
         auto laidOut = samples;
         if (!ownDurations) {
             for (auto& sample : laidOut) sample.duration = samples[0].duration;
         }
-        writeFile(file, fragment_builder::build({}, laidOut, c.layout));
+        ASSERT_TRUE(mp4_files::writeBuilt(file, fragment_builder::build({}, laidOut, c.layout)));
         const VideoFinishResult result = finishVideoFile(file);
         ASSERT_EQ(result.outcome, VideoFinishResult::Outcome::finished) << result.problem;
         EXPECT_EQ(topLevelBoxes(file), "ftyp mdat moov ");
         expectIndexed(file, laidOut, true, samples.size());
         EXPECT_EQ(finishVideoFile(file).outcome, VideoFinishResult::Outcome::alreadyOrdinary);
     }
-    fs::remove_all(dir);
 }
 
 // The writer knows the last sample's own duration; the runs only hold the nominal one.
 TEST(FragmentIndex, TheLastSampleTakesTheWritersDurationAndTheTimesTheirGaps) {
-    const fs::path dir = scratchDir("last");
+    const mp4_files::Scratch scratch;
     auto samples = fakeSamples(20, 10);
     for (auto& sample : samples) sample.compositionOffset = sample.sync ? 0 : 666666;
-    const fs::path file = dir / "fragmented.mp4";
-    writeFile(file, fragment_builder::build({}, samples, Layout{}));
+    const fs::path file = scratch.dir / "fragmented.mp4";
+    ASSERT_TRUE(mp4_files::writeBuilt(file, fragment_builder::build({}, samples, Layout{})));
     const VideoFinishResult result = finishVideoFile(file, 12345678);
     ASSERT_EQ(result.outcome, VideoFinishResult::Outcome::finished) << result.problem;
     int64_t end = 0;
@@ -140,15 +82,14 @@ TEST(FragmentIndex, TheLastSampleTakesTheWritersDurationAndTheTimesTheirGaps) {
     // The first sample shows first; the last (with its offset) ends 1.2345678 s after it starts.
     EXPECT_NEAR(result.seconds, (end + 666666 + 12345678) / 1e7, 1e-7);
     expectIndexed(file, samples, true, samples.size());
-    fs::remove_all(dir);
 }
 
 // A process killed mid-fragment leaves a torn moof or a torn mdat: the complete samples before
 // the cut stay, the torn header goes.
 TEST(FragmentIndex, ATornLastFragmentIsCut) {
-    const fs::path dir = scratchDir("torn");
+    const mp4_files::Scratch scratch;
     const auto samples = fakeSamples(30, 10);
-    const fs::path file = dir / "fragmented.mp4";
+    const fs::path file = scratch.dir / "fragmented.mp4";
     const std::string whole = fragment_builder::build({}, samples, Layout{}).head;
     const size_t lastMoof = whole.rfind("moof") - 4;
     const size_t lastData = whole.rfind("mdat") + 4;
@@ -171,41 +112,17 @@ TEST(FragmentIndex, ATornLastFragmentIsCut) {
     }
     std::ofstream(file, std::ios::binary | std::ios::trunc) << whole.substr(0, whole.find("moof") + 20);
     EXPECT_EQ(finishVideoFile(file).problem, "cannot make the index: it holds no complete sample");
-    fs::remove_all(dir);
-}
-
-// Past 4 GB the chunk offsets take 64 bits and the media box a 64-bit size; the gap is a hole
-// in the file, which finishing never reads.
-TEST(FragmentIndex, FilesPastFourGigabytesGetWideOffsets) {
-    const fs::path dir = scratchDir("large");
-    const auto samples = fakeSamples(30, 10);
-    Layout layout;
-    layout.gapAfterFirstFragment = (uint64_t{1} << 32) + 12345;
-    const fs::path file = dir / "fragmented.mp4";
-    writeFile(file, fragment_builder::build({}, samples, layout));
-    ASSERT_GT(fs::file_size(file), uint64_t{1} << 32);
-    const VideoFinishResult result = finishVideoFile(file);
-    ASSERT_EQ(result.outcome, VideoFinishResult::Outcome::finished) << result.problem;
-    EXPECT_EQ(topLevelBoxes(file), "ftyp mdat64 moov ");
-    expectIndexed(file, samples, true, samples.size());
-    {
-        RandomAccessFile in(file, RandomAccessFile::Mode::read);
-        FragmentedMp4 index;
-        ASSERT_EQ(readFragmentedMp4(in, index), "");
-        EXPECT_NE(std::string(index.movie.begin(), index.movie.end()).find("co64"), std::string::npos);
-    }
-    fs::remove_all(dir);
 }
 
 // Damaged headers never crash the host: each byte of the moov and the first moof in turn is
 // changed, and finishing either indexes what it can read or says why it cannot.
 TEST(FragmentIndex, DamagedHeadersAreRefusedOrReadAsFarAsTheyGo) {
-    const fs::path dir = scratchDir("damaged");
+    const mp4_files::Scratch scratch;
     Layout layout;
     layout.otherTrackFirst = true;
     const std::string whole = fragment_builder::build({}, fakeSamples(12, 4), layout).head;
     const size_t headersEnd = whole.find("mdat") + 4;
-    const fs::path file = dir / "fragmented.mp4";
+    const fs::path file = scratch.dir / "fragmented.mp4";
     int finished = 0;
     for (size_t at = 0; at < headersEnd; ++at) {
         {
@@ -221,7 +138,6 @@ TEST(FragmentIndex, DamagedHeadersAreRefusedOrReadAsFarAsTheyGo) {
         }
     }
     EXPECT_GT(finished, 0);
-    fs::remove_all(dir);
 }
 
 }  // namespace

@@ -69,6 +69,8 @@ struct Seen {
 
 // A duplication that loses its device (a driver update, a GPU reset) on its first frame.
 bool removeDeviceOnce = false;
+enum class Loop { unpaced, constantRate, changesOnly };
+Loop loop = Loop::unpaced;
 
 const Machine* machine = nullptr;
 Seen seen;
@@ -314,7 +316,8 @@ Result record(const Machine& m, CaptureArea area = {}, std::optional<ImageRect> 
     settings.projectDir = "/nonexistent-project";
     settings.display = m.display;
     settings.area = area;
-    settings.constantFrameRate = change.has_value();  // the loop that copies only what changed
+    settings.constantFrameRate = change.has_value() || loop == Loop::constantRate;  // the loop that copies only what changed
+    settings.changesOnly = loop == Loop::changesOnly;
     screenRunning.exchange(true);
     screenRecording.exchange(true);
     Platform platform;
@@ -374,6 +377,14 @@ TEST(GpuLayouts, HybridLaptopRecordsThePanelOnTheIntegratedGpu) {
     EXPECT_EQ(seen.devicesOn, (std::vector<uint64_t>{2, 1, 1}));
     ASSERT_FALSE(seen.samples.empty());
     EXPECT_EQ(videoPixel(1, 2), (Pixel{1, 2, 110}));
+
+    // The discrete GPU's listing of the panel chosen by the display option: the same panel on
+    // the integrated GPU is recorded.
+    Machine chosen = refused;
+    chosen.display = 1;
+    r = record(chosen);
+    EXPECT_EQ(seen.devicesOn, (std::vector<uint64_t>{2, 1}));
+    EXPECT_EQ(videoPixel(1, 2), (Pixel{1, 2, 110}));
 }
 
 // A desktop with the primary display on one GPU and a second display on the high-performance
@@ -421,6 +432,12 @@ TEST(GpuLayouts, PrimaryDisplayOnTheSecondGpu) {
                                           "is tried again successfully",
                                           static_cast<uint32_t>(passing))),
                   1);
+        // Not one picture in the whole recording: the track failed, though its file is whole.
+        EXPECT_EQ(r.log.count(fmt::format("screenRecorder: \\\\.\\DISPLAY2 could not be captured during the whole recording (0x{:08X}); "
+                                          "the video is black",
+                                          static_cast<uint32_t>(passing))),
+                  1);
+        EXPECT_EQ(r.log.errors().size(), 2u);  // the outage and the failure
     }
 }
 
@@ -429,14 +446,18 @@ TEST(GpuLayouts, StartedWhileLocked) {
     FakeAdapter gpu{"GPU", 1, {panel}, hresult::accessDenied, true};
     gpu.refusalsBeforeAccepting = 3;
     const Machine m{"single GPU, locked at start", "d1 DuplicateOutput, d5 desktop-dup-api", {gpu}, {0}};
-    Result r = record(m);
-    EXPECT_EQ(seen.refusals, 3);
-    ASSERT_GE(seen.samples.size(), 2u);
-    EXPECT_EQ((*seen.samples.front())[4 * 8 * 6 - 2], 0);  // black until the desktop comes
-    EXPECT_EQ(videoPixel(5, 3), (Pixel{5, 3, 110}));
-    EXPECT_EQ(r.log.errors(), std::vector<std::string>{"screenRecorder: screen capture interrupted (0x80070005); the video is black "
-                                                        "until the capture is tried again successfully"});
-    EXPECT_EQ(r.log.count("screenRecorder: screen capture is back after 0.6 s"), 1);
+    for (const Loop each : {Loop::unpaced, Loop::constantRate, Loop::changesOnly}) {
+        loop = each;
+        Result r = record(m);
+        loop = Loop::unpaced;
+        EXPECT_EQ(seen.refusals, 3);
+        ASSERT_GE(seen.samples.size(), 2u) << int(each);
+        EXPECT_EQ((*seen.samples.front())[4 * 8 * 6 - 2], 0) << int(each);  // black until the desktop comes
+        EXPECT_EQ(videoPixel(5, 3), (Pixel{5, 3, 110})) << int(each);
+        EXPECT_EQ(r.log.errors(), std::vector<std::string>{"screenRecorder: screen capture interrupted (0x80070005); the video is black "
+                                                            "until the capture is tried again successfully"});
+        EXPECT_EQ(r.log.count("screenRecorder: screen capture is back after 0.6 s"), 1);
+    }
 }
 
 // Which way round a rotated mode comes is not stated; the desktop rectangle's aspect decides,

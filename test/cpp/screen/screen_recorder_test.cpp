@@ -8,8 +8,8 @@
 
 #include "common/captured_log.h"
 #include "common/scripted.h"
-#include "platform/video_capture.h"
-#include "platform/video_writer.h"
+#include "fake_screen_platform.h"
+#include "pointer_shape_feed.h"
 #include "run_flags.h"
 #include "screen/screen_clock.h"
 #include "screen/screen_recorder.h"
@@ -20,12 +20,7 @@ namespace {
 
 using test_support::next;
 
-struct Sample : VideoSample {
-    int64_t time = -1, duration = -1;
-    SampleImage image;  // read after the recording: shows whether the recorder changed an image a sample held
-    HResult setSampleTime(int64_t value) override { return time = value, hresult::ok; }
-    HResult setSampleDuration(int64_t value) override { return duration = value, hresult::ok; }
-};
+using Sample = fake_screen::Sample;
 
 // What the fake platform layers are told to do, and what they saw. The desktop is 4x3; the first
 // byte of each desktop copy is the copy's number.
@@ -40,6 +35,8 @@ struct Script {
     bool textureNull[2] = {false, false};
     std::deque<HResult> acquires;  // successive acquire results; the last one lowers screenRunning
     int failWriteAt = -1;          // 1-based sample number whose write fails
+    std::deque<int64_t> shapeTimes;  // per acquired frame: the time of its new pointer shape, 0 for none
+    int shapeAsks = 0, shapeAsksUnheld = 0;
 
     int factoryCalls = 0;
     int liveDuplications = 0;  // as on Windows, an output duplicated twice at once is refused
@@ -65,10 +62,17 @@ struct Duplication : DesktopDuplication {
         ++s.acquireCalls;
         const HResult result = next(s.acquires, hresult::waitTimeout);
         if (s.acquires.empty()) screenRunning.exchange(false);
-        if (result == hresult::ok) resource = std::make_unique<Texture>(), ++s.framesHeld;
+        if (result == hresult::ok) resource = std::make_unique<Texture>(), ++s.framesHeld, shapeTime = next(s.shapeTimes, int64_t{0});
         return result;
     }
     HResult releaseFrame() override { return --s.framesHeld < 0 ? hresult::fail : hresult::ok; }
+    bool newPointerShape(PointerShape& shape) override {
+        ++s.shapeAsks;
+        if (s.framesHeld <= 0) ++s.shapeAsksUnheld;
+        shape.time = shapeTime;
+        return shapeTime != 0;
+    }
+    int64_t shapeTime = 0;
 };
 
 struct Device : VideoDevice {
@@ -102,63 +106,29 @@ struct Context : VideoContext {
     void unmap(VideoTexture&) override {}
 };
 
-struct Adapter : VideoAdapter {
-    HResult describe(AdapterDescription& description) override { return description.description = "Fake GPU", hresult::ok; }
-    HResult describeOutput(uint32_t index, OutputDescription& output) override {
-        output.right = 4, output.bottom = 3, output.attachedToDesktop = true;
-        return index == 0 ? hresult::ok : hresult::notFound;
-    }
-};
-
-struct Factory : VideoFactory {
-    HResult enumAdapters(uint32_t index, std::unique_ptr<VideoAdapter>& adapter) override {
-        if (int(index) >= s.adapters) return hresult::notFound;
-        return adapter = std::make_unique<Adapter>(), hresult::ok;
-    }
-    bool supportsGpuPreference() override { return true; }
-    HResult enumAdapterByHighPerformance(uint32_t index, std::unique_ptr<VideoAdapter>& adapter) override {
-        return enumAdapters(index, adapter);
-    }
-};
-
-struct Writer : SinkWriter {
+struct Writer : fake_screen::Writer {
     Writer() { s.writerCreated = true; }
     HResult addStream(const VideoMediaType& type, uint32_t& index) override { return s.outputType = type, index = 0, hresult::ok; }
-    HResult setInputMediaType(uint32_t, const VideoMediaType&) override { return hresult::ok; }
-    HResult beginWriting() override { return hresult::ok; }
     HResult writeSample(uint32_t, std::unique_ptr<VideoSample> sample) override {
         if (int(s.samples.size()) + 1 == s.failWriteAt) return hresult::fail;
-        return s.samples.push_back(static_cast<Sample&>(*sample)), hresult::ok;
+        const Sample& given = static_cast<Sample&>(*sample);
+        EXPECT_EQ(given.length, given.image->size());
+        return s.samples.push_back(given), hresult::ok;
     }
     HResult finalize() override { return ++s.finalizeCalls, s.samples.empty() ? hresult::noSamplesProcessed : hresult::ok; }
 };
 
-struct Platform : VideoCapturePlatform, MediaPlatform {
+using FakePlatform = fake_screen::Platform<Device, Context, Writer>;
+struct Platform : FakePlatform {
+    Platform() : FakePlatform(4, 3, s.adapters) {}
     bool librariesAvailable(std::string& reason) override { return reason = "Fake media is not available", s.mediaLibraries; }
     HResult createFactory(std::unique_ptr<VideoFactory>& factory) override {
         ++s.factoryCalls;
-        if (!failed(s.createFactory)) factory = std::make_unique<Factory>();
-        return s.createFactory;
+        return failed(s.createFactory) ? s.createFactory : FakePlatform::createFactory(factory);
     }
-    HResult createDevice(VideoAdapter&, std::unique_ptr<VideoDevice>& device, std::unique_ptr<VideoContext>& context,
+    HResult createDevice(VideoAdapter& adapter, std::unique_ptr<VideoDevice>& device, std::unique_ptr<VideoContext>& context,
                          uint32_t& featureLevel) override {
-        if (failed(s.createDevice)) return s.createDevice;
-        device = std::make_unique<Device>(), context = std::make_unique<Context>(), featureLevel = 0xB100;
-        return hresult::ok;
-    }
-    std::string messageText(HResult) override { return "Fake failure text.\r\n"; }
-    HResult initializeThread() override { return hresult::ok; }
-    void uninitializeThread() override {}
-    HResult startup() override { return hresult::ok; }
-    HResult shutdown() override { return hresult::ok; }
-    HResult createSinkWriter(const std::filesystem::path&, const SinkWriterAttributes&, std::unique_ptr<SinkWriter>& writer) override {
-        return writer = std::make_unique<Writer>(), hresult::ok;
-    }
-    HResult createSample(const SampleImage& image, uint32_t length, std::unique_ptr<VideoSample>& sample) override {
-        EXPECT_EQ(length, image->size());
-        auto created = std::make_unique<Sample>();
-        created->image = image;
-        return sample = std::move(created), hresult::ok;
+        return failed(s.createDevice) ? s.createDevice : FakePlatform::createDevice(adapter, device, context, featureLevel);
     }
 };
 
@@ -280,6 +250,26 @@ TEST_F(ScreenRecorderRun, TheFiguresDescribeOnlyThisRunsScreenTrack) {
         run();
         EXPECT_EQ(figures(), c.expected) << c.what;
     }
+}
+
+// The cursor images take an animated cursor's frames from the duplication's pointer shapes.
+TEST_F(ScreenRecorderRun, NewPointerShapesAreHandedOnWhileTheirFrameIsHeld) {
+    s.acquires = {hresult::ok, hresult::ok, hresult::waitTimeout, hresult::ok, hresult::ok};
+    s.shapeTimes = {5, 0, 7};
+    settings.pointerShapes = std::make_shared<PointerShapeFeed>();
+    run();
+    std::vector<int64_t> handed;
+    for (const PointerShape& shape : settings.pointerShapes->take()) handed.push_back(shape.time);
+    EXPECT_EQ(handed, (std::vector<int64_t>{5, 7}));
+    EXPECT_EQ(s.shapeAsks, 4);
+    EXPECT_EQ(s.shapeAsksUnheld, 0);
+
+    // A recording that keeps no cursor images never asks.
+    reset();
+    s.acquires = {hresult::ok, hresult::ok};
+    s.shapeTimes = {5, 6};
+    run();
+    EXPECT_EQ(s.shapeAsks, 0);
 }
 
 TEST_F(ScreenRecorderRun, LoopIsSkippedWhenTheFlagIsAlreadyDown) {

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "common/command_output.h"
+#include "mp4_files.h"
 #include "platform/video_file_finishing.h"
 #include "platform/video_writer.h"
 
@@ -24,14 +24,35 @@ namespace {
 
 namespace fs = std::filesystem;
 
+using mp4_files::decodedFrames;
+using mp4_files::Scratch;
 using test_support::commandOutput;
+
+// While it lives, a write past `bytes` fails (EFBIG) as on a full disk.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &before);
+        rlimit limit = before;
+        limit.rlim_cur = bytes;
+        applied = ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &before);
+        std::signal(SIGXFSZ, handler);
+    }
+    bool applied = false;
+
+private:
+    rlimit before{};
+    void (*handler)(int) = std::signal(SIGXFSZ, SIG_IGN);
+};
 
 // The real writer, fed an odd-sized image (white top row, black below) at uneven times: the file
 // keeps the times exactly and tells tools the nominal rate.
 TEST(PlatformSinkWriter, WritesAnMp4WithTheExactTimesAtTheEvenSizeBelow) {
-    const fs::path dir = fs::temp_directory_path() / ("desktracks-writer-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    const fs::path file = dir / "output.mp4";
+    const Scratch scratch;
+    const fs::path file = scratch.dir / "output.mp4";
     const std::unique_ptr<MediaPlatform> media = createMediaPlatform();
     ASSERT_EQ(media->initializeThread(), hresult::ok);
     ASSERT_EQ(media->startup(), hresult::ok);
@@ -79,7 +100,6 @@ TEST(PlatformSinkWriter, WritesAnMp4WithTheExactTimesAtTheEvenSizeBelow) {
     const std::string topLuma =
         commandOutput("ffmpeg -v error -i" + quoted + " -frames:v 1 -vf format=gray,crop=64:1:0:0 -f rawvideo - | od -An -tu1 -N1");
     EXPECT_GT(std::atoi(topLuma.c_str()), 200) << topLuma;
-    fs::remove_all(dir);
 }
 
 // One second of 30 samples of noise (which x264 cannot squeeze) per `seconds`, through the real
@@ -127,28 +147,19 @@ double probedSeconds(const fs::path& file) {
     return std::atof(commandOutput("ffprobe -v error -show_entries format=duration -of csv=p=0 '" + file.string() + "'").c_str());
 }
 
-std::string topLevelBoxes(const fs::path& file) {
-    return commandOutput("python3 -c \"import struct,sys\nf=open(sys.argv[1],'rb')\nwhile True:\n h=f.read(8)\n"
-                         " if len(h)<8: break\n n,t=struct.unpack('>I4s',h); print(t.decode(),end=' ')\n if n<8: break\n"
-                         " f.seek(n-8,1)\" '" + file.string() + "'");
-}
-
 // A write that fails (here the process's file size limit; a full disk alike) ends the track: the
 // writer names the reason, and the file plays up to its last complete fragment.
 TEST(PlatformSinkWriter, AFailedWriteIsNamedAndTheFileKeepsWhatWasWritten) {
-    const fs::path dir = fs::temp_directory_path() / ("desktracks-writer-full-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    NoiseWriter noise(dir / "output.mp4");
-    rlimit before{};
-    ::getrlimit(RLIMIT_FSIZE, &before);
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit = before;
-    limit.rlim_cur = 200 * 1024;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
-    const int taken = noise.write(300);
-    const HResult finalized = noise.writer->finalize();
-    ::setrlimit(RLIMIT_FSIZE, &before);
-    std::signal(SIGXFSZ, previousHandler);
+    const Scratch scratch;
+    NoiseWriter noise(scratch.dir / "output.mp4");
+    int taken = 0;
+    HResult finalized = hresult::ok;
+    {
+        const FileSizeLimit full(200 * 1024);
+        ASSERT_TRUE(full.applied);
+        taken = noise.write(300);
+        finalized = noise.writer->finalize();
+    }
 
     EXPECT_LT(taken, 300);
     EXPECT_TRUE(failed(finalized));
@@ -160,7 +171,6 @@ TEST(PlatformSinkWriter, AFailedWriteIsNamedAndTheFileKeepsWhatWasWritten) {
     EXPECT_GT(seconds, 1.0);
     EXPECT_GT(seconds, taken / 30.0 - 2.0);
     EXPECT_LE(seconds, taken / 30.0 + 0.01);
-    fs::remove_all(dir);
 }
 
 std::string fileBytes(const fs::path& file) {
@@ -168,17 +178,12 @@ std::string fileBytes(const fs::path& file) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-std::string decodedFrames(const fs::path& file) {
-    return commandOutput("ffmpeg -v error -i '" + file.string() + "' -f framemd5 - | grep -v '^#'");
-}
-
 // Finishing writes only an index after the fragments and turns what lies before it into media
 // data: the frames and their times stay, every step leaves a file that plays, and one that cannot
-// be written leaves the file as it was.
+// be written leaves the file as it was. (A torn last fragment: FragmentIndex.ATornLastFragmentIsCut.)
 TEST(VideoFileFinishing, IndexesTheFragmentsInPlaceAndLeavesThemWhenItCannot) {
-    const fs::path dir = fs::temp_directory_path() / ("desktracks-finishing-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    const fs::path fragmented = dir / "fragmented.mp4";
+    const Scratch scratch;
+    const fs::path fragmented = scratch.dir / "fragmented.mp4";
     ASSERT_EQ(std::system(("ffmpeg -v error -f lavfi -i testsrc2=size=320x240:rate=30 -t 4 -c:v libx264 -preset ultrafast -bf 0 "
                            "-video_track_timescale 10000000 -movflags frag_keyframe+empty_moov+default_base_moof "
                            "-frag_duration 1000000 '" + fragmented.string() + "'").c_str()), 0);
@@ -187,15 +192,12 @@ TEST(VideoFileFinishing, IndexesTheFragmentsInPlaceAndLeavesThemWhenItCannot) {
     const std::string original = fileBytes(fragmented);
 
     // No room for the index (here the file size limit; a full disk alike).
-    rlimit before{};
-    ::getrlimit(RLIMIT_FSIZE, &before);
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit = before;
-    limit.rlim_cur = original.size();
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
-    const VideoFinishResult refused = finishVideoFile(fragmented);
-    ::setrlimit(RLIMIT_FSIZE, &before);
-    std::signal(SIGXFSZ, previousHandler);
+    VideoFinishResult refused;
+    {
+        const FileSizeLimit full(original.size());
+        ASSERT_TRUE(full.applied);
+        refused = finishVideoFile(fragmented);
+    }
     EXPECT_EQ(refused.outcome, VideoFinishResult::Outcome::failed);
     EXPECT_EQ(refused.problem, "cannot write the index: File too large");
     EXPECT_TRUE(fileBytes(fragmented) == original);
@@ -203,7 +205,7 @@ TEST(VideoFileFinishing, IndexesTheFragmentsInPlaceAndLeavesThemWhenItCannot) {
     const VideoFinishResult finished = finishVideoFile(fragmented);
     EXPECT_EQ(finished.outcome, VideoFinishResult::Outcome::finished) << finished.problem;
     EXPECT_NEAR(finished.seconds, 4.0, 0.001);
-    EXPECT_EQ(topLevelBoxes(fragmented), "ftyp mdat moov ");
+    EXPECT_EQ(mp4_files::topLevelBoxes(fragmented), "ftyp mdat moov ");
     EXPECT_EQ(decodedFrames(fragmented), frames);
     EXPECT_EQ(finishVideoFile(fragmented).outcome, VideoFinishResult::Outcome::alreadyOrdinary);
 
@@ -215,25 +217,9 @@ TEST(VideoFileFinishing, IndexesTheFragmentsInPlaceAndLeavesThemWhenItCannot) {
     std::ofstream(fragmented, std::ios::binary | std::ios::trunc) << between;
     EXPECT_EQ(decodedFrames(fragmented), frames);
     EXPECT_EQ(finishVideoFile(fragmented).outcome, VideoFinishResult::Outcome::finished);
-    EXPECT_EQ(topLevelBoxes(fragmented), "ftyp mdat moov ");
+    EXPECT_EQ(mp4_files::topLevelBoxes(fragmented), "ftyp mdat moov ");
     EXPECT_EQ(decodedFrames(fragmented), frames);
 
-    // A write cut short inside the last fragment's header (a full disk): FFmpeg refuses such a file
-    // whole; finishing drops the torn header and keeps every fragment before it.
-    size_t lastFragment = 0;
-    for (size_t at = 0, size = 8; at + 8 <= original.size() && size >= 8; at += size) {
-        size = static_cast<size_t>(static_cast<uint8_t>(original[at]) << 24 | static_cast<uint8_t>(original[at + 1]) << 16 |
-                                   static_cast<uint8_t>(original[at + 2]) << 8 | static_cast<uint8_t>(original[at + 3]));
-        if (original.compare(at + 4, 4, "moof") == 0) lastFragment = at;
-    }
-    ASSERT_GT(lastFragment, 0u);
-    std::ofstream(fragmented, std::ios::binary | std::ios::trunc) << original.substr(0, lastFragment + 100);
-    const VideoFinishResult torn = finishVideoFile(fragmented);
-    EXPECT_EQ(torn.outcome, VideoFinishResult::Outcome::finished) << torn.problem;
-    const std::string kept = decodedFrames(fragmented);
-    EXPECT_GE(std::count(kept.begin(), kept.end(), '\n'), 120 - 31);
-    EXPECT_EQ(frames.compare(0, kept.size(), kept), 0);
-    fs::remove_all(dir);
 }
 
 // The lines a recorder logs for its file: one error line, and a finishing failure after a write

@@ -1,17 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
+#include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "common/command_output.h"
-#include "fragment_builder.h"
+#include "mp4_files.h"
 #include "platform/fragmented_mp4_reader.h"
-#include "platform/mp4_boxes.h"
-#include "platform/random_access_file.h"
 #include "platform/video_file_finishing.h"
 
 namespace screen_test {
@@ -19,17 +14,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using fragment_builder::Layout;
+using mp4_files::decodedFrames;
+using mp4_files::Scratch;
 using test_support::commandOutput;
-
-struct Scratch {
-    fs::path dir = fs::temp_directory_path() / ("desktracks-finish-" + std::to_string(::getpid()));
-    Scratch() { fs::create_directories(dir); }
-    ~Scratch() { fs::remove_all(dir); }
-};
-
-std::string videoFrames(const fs::path& file) {
-    return commandOutput("ffmpeg -v error -i '" + file.string() + "' -map 0:v:0 -f framemd5 - | grep -v '^#'");
-}
 
 size_t lines(const std::string& text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }
 
@@ -63,12 +50,12 @@ TEST(VideoFinishing, EveryFfmpegFragmentLayoutKeepsItsFrames) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.options);
         run("ffmpeg -v error -y " + c.inputs + encode + c.options + " '" + file.string() + "'");
-        const std::string frames = videoFrames(file);
+        const std::string frames = decodedFrames(file);
         ASSERT_EQ(lines(frames), 90u);
         const VideoFinishResult result = finishVideoFile(file);
         ASSERT_EQ(result.outcome, VideoFinishResult::Outcome::finished) << result.problem;
         EXPECT_NEAR(result.seconds, 3.0, 0.07);
-        EXPECT_EQ(videoFrames(file), frames);
+        EXPECT_EQ(decodedFrames(file), frames);
         EXPECT_EQ(commandOutput("ffprobe -v error -show_entries stream=codec_type -of csv=p=0 '" + file.string() + "'"), "video\n");
     }
 }
@@ -84,7 +71,7 @@ RealSamples realSamples(const fs::path& dir, const std::string& options) {
     const fs::path ordinary = dir / "ordinary.mp4";
     RealSamples real;
     if (std::system(("ffmpeg -v error -y " + video + encode + options + " '" + ordinary.string() + "'").c_str()) != 0) return real;
-    real.frames = videoFrames(ordinary);
+    real.frames = decodedFrames(ordinary);
     RandomAccessFile file(ordinary, RandomAccessFile::Mode::read);
     FragmentedMp4 movie;
     if (!readFragmentedMp4(file, movie).empty()) return real;
@@ -108,27 +95,15 @@ TEST(VideoFinishing, MediaFoundationAndDashLayoutsKeepTheirFrames) {
     Scratch scratch;
     const RealSamples real = realSamples(scratch.dir, "-bf 0");
     ASSERT_EQ(real.samples.size(), 90u);
-    std::vector<Layout> layouts(4);
-    layouts[0].base = Layout::Base::explicitOffset;
-    layouts[0].trexDefaults = true;
-    layouts[0].firstSampleFlags = true;
-    layouts[0].decodeTimes = false;
-    layouts[0].indexBoxes = true;
-    layouts[1].base = Layout::Base::implicit;
-    layouts[1].otherTrackFirst = true;
-    layouts[1].tfhdDefaults = true;
-    layouts[1].firstSampleFlags = true;
-    layouts[1].largeSizes = true;
-    layouts[2].indexBoxes = true;
-    layouts[2].otherTrackFirst = true;
-    layouts[3].base = Layout::Base::implicit;
     const fs::path file = scratch.dir / "fragmented.mp4";
-    for (Layout& layout : layouts) {
+    for (fragment_builder::NamedLayout& c : fragment_builder::writerLayouts()) {
+        SCOPED_TRACE(c.name);
+        Layout& layout = c.layout;
         layout.samplesPerFragment = 15;  // a fragment per group of pictures
         std::ofstream(file, std::ios::binary | std::ios::trunc) << fragment_builder::build(real.track, real.samples, layout).head;
         const VideoFinishResult result = finishVideoFile(file);
         ASSERT_EQ(result.outcome, VideoFinishResult::Outcome::finished) << result.problem;
-        EXPECT_EQ(videoFrames(file), real.frames);
+        EXPECT_EQ(decodedFrames(file), real.frames);
     }
 }
 
@@ -141,21 +116,13 @@ TEST(VideoFinishing, AFileOverFourGigabytesKeepsItsFrames) {
     Layout layout;
     layout.samplesPerFragment = 15;
     layout.gapAfterFirstFragment = (uint64_t{1} << 32) + 4096;
-    const fragment_builder::File built = fragment_builder::build(real.track, real.samples, layout);
     const fs::path file = scratch.dir / "fragmented.mp4";
-    std::ofstream(file, std::ios::binary | std::ios::trunc) << built.head;
-    {
-        RandomAccessFile out(file, RandomAccessFile::Mode::readWrite);
-        ASSERT_TRUE(out.writeAt(built.tail.data(), built.tail.size(), static_cast<int64_t>(built.head.size() + built.gap)));
-    }
+    ASSERT_TRUE(mp4_files::writeBuilt(file, fragment_builder::build(real.track, real.samples, layout)));
     const VideoFinishResult result = finishVideoFile(file, 333333);
     ASSERT_EQ(result.outcome, VideoFinishResult::Outcome::finished) << result.problem;
     EXPECT_NEAR(result.seconds, 3.0, 1e-6);
-    EXPECT_EQ(videoFrames(file), real.frames);
-    const std::string boxes = commandOutput("python3 -c \"import struct,sys\nf=open(sys.argv[1],'rb')\nwhile True:\n h=f.read(16)\n"
-                                            " if len(h)<8: break\n n,t=struct.unpack('>I4s',h[:8])\n if n==1: n=struct.unpack('>Q',h[8:])[0]\n"
-                                            " print(t.decode(),n>>32,end=' ')\n f.seek(n-16,1)\" '" + file.string() + "'");
-    EXPECT_EQ(boxes, "ftyp 0 mdat 1 moov 0 ");
+    EXPECT_EQ(decodedFrames(file), real.frames);
+    EXPECT_EQ(mp4_files::topLevelBoxes(file), "ftyp mdat64 moov ");
     EXPECT_NE(commandOutput("grep -c co64 '" + file.string() + "'"), "0\n");
 }
 

@@ -7,6 +7,10 @@
 
 #include <array>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
 
 #include "platform/win/cursor_bitmaps.h"
 
@@ -123,6 +127,54 @@ TEST(CursorBitmaps, ColourCursorKeepsItsAlphaAndColours) {
     EXPECT_EQ(bottomLeft.a, 255);
     EXPECT_EQ(pixelAt(image, 5, 5).a, 0) << "its own alpha, not the mask's (which covers everything)";
     EXPECT_FALSE(image.outlined);
+}
+
+// A monochrome 32x32 .cur file whose black 4x4 square sits at (x, y) of an otherwise
+// transparent cursor.
+std::string curFile(int x, int y) {
+    std::string file;
+    const auto put16 = [&file](uint16_t v) { file.append(reinterpret_cast<const char*>(&v), 2); };
+    const auto put32 = [&file](uint32_t v) { file.append(reinterpret_cast<const char*>(&v), 4); };
+    const uint32_t imageBytes = 40 + 8 + 2 * maskStride * side;
+    put16(0), put16(2), put16(1);                          // a cursor file with one image
+    file += static_cast<char>(side), file += static_cast<char>(side), file += '\0', file += '\0';
+    put16(1), put16(1), put32(imageBytes), put32(22);      // hotspot, size, offset
+    put32(40), put32(side), put32(2 * side), put16(1), put16(1), put32(0), put32(0), put32(0), put32(0), put32(0), put32(0);
+    put32(0x000000), put32(0xffffff);                      // palette: black, white
+    file.append(maskStride * side, '\0');                  // XOR: nothing inverted
+    std::array<uint8_t, maskStride * side> andPlane;       // AND, bottom-up: transparent but the square
+    andPlane.fill(0xff);
+    for (int row = y; row < y + 4; ++row) {
+        for (int column = x; column < x + 4; ++column) setBit(andPlane, column, side - 1 - row, false);
+    }
+    file.append(reinterpret_cast<const char*>(andPlane.data()), andPlane.size());
+    return file;
+}
+
+// A RIFF chunk, padded to an even size.
+std::string chunk(const char* id, const std::string& body) {
+    std::string out(id, 4);
+    const uint32_t size = static_cast<uint32_t>(body.size());
+    out.append(reinterpret_cast<const char*>(&size), 4);
+    out += body;
+    if (body.size() % 2 != 0) out += '\0';
+    return out;
+}
+
+TEST(CursorBitmaps, AnAnimatedCursorIsToldFromAStillOne) {
+    // Two frames: the square at the top-left, then at the bottom-right.
+    const std::array<uint32_t, 9> header{36, 2, 2, 0, 0, 0, 0, 10, 1};  // 2 frames, 2 steps, 10 jiffies, icon frames
+    const std::string ani = chunk("RIFF", std::string("ACON") + chunk("anih", std::string(reinterpret_cast<const char*>(header.data()), 36)) +
+                                              chunk("LIST", std::string("fram") + chunk("icon", curFile(0, 0)) + chunk("icon", curFile(20, 20))));
+    const std::filesystem::path path = std::filesystem::temp_directory_path() / "desktracks-test-busy.ani";
+    std::ofstream(path, std::ios::binary) << ani;
+    const OwnedCursor animated(LoadCursorFromFileW(path.c_str()));
+    std::filesystem::remove(path);
+    ASSERT_NE(animated.get(), nullptr);
+    CursorImage first;
+    ASSERT_TRUE(readCursorImage(animated.get(), first));
+    EXPECT_TRUE(cursorIsAnimated(animated.get(), first.width, first.height)) << "its black square moved";
+    EXPECT_FALSE(cursorIsAnimated(LoadCursorW(nullptr, IDC_ARROW), side, side));
 }
 
 }  // namespace

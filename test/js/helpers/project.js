@@ -38,4 +38,11 @@ function runNode(source, { args = [], env = {}, cwd } = {}) {
   });
 }
 
-module.exports = { repoRoot, tempDir, readJson, readMeta, readLog, logMessages, runNode };
+/** The video packets of `file` as [pts, duration] in seconds, in presentation order (ffprobe). */
+function videoPackets(file) {
+  const out = spawnSync('ffprobe', ['-v', 'error', '-select_streams', 'v', '-show_entries', 'packet=pts_time,duration_time',
+    '-of', 'csv=p=0', file], { encoding: 'utf8' }).stdout;
+  return out.split('\n').filter((l) => l.trim()).map((l) => l.split(',').map(Number)).sort((a, b) => a[0] - b[0]);
+}
+
+module.exports = { repoRoot, tempDir, readJson, readMeta, readLog, logMessages, runNode, videoPackets };

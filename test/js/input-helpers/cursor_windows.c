@@ -1,7 +1,8 @@
-/* Test helper: one window per "x,y,w,h,pattern" argument, each with a cursor made from a known
- * ARGB image (red: 16x16 opaque, hotspot 0,0; half: 20x20 half-transparent gradient, hotspot
- * 10,10; offcentre: 24x24 checker with a transparent top row, hotspot 3,20). The straight colours
- * are premultiplied as X expects. Prints "ready" once all are mapped, stays until stdin closes. */
+/* Test helper: one window per "x,y,w,h,cursor" argument. The cursors red, half and offcentre are
+ * made from known ARGB images (red: 16x16 opaque, hotspot 0,0; half: 20x20 half-transparent
+ * gradient, hotspot 10,10; offcentre: 24x24 checker with a transparent top row, hotspot 3,20),
+ * their straight colours premultiplied as X expects; any other name is loaded from the cursor
+ * theme, as toolkits do. Prints "ready" once all are mapped, stays until stdin closes. */
 #include <X11/Xcursor/Xcursor.h>
 #include <X11/Xlib.h>
 #include <stdio.h>
@@ -46,9 +47,14 @@ int main(int argc, char **argv) {
         Window window = XCreateWindow(display, DefaultRootWindow(display), x, y, (unsigned)w, (unsigned)h, 0,
                                       CopyFromParent, InputOutput, CopyFromParent, CWOverrideRedirect | CWEventMask,
                                       &attributes);
-        XcursorImage *image = pattern(name);
-        Cursor cursor = XcursorImageLoadCursor(display, image);
-        XcursorImageDestroy(image);
+        Cursor cursor;
+        if (strcmp(name, "red") == 0 || strcmp(name, "half") == 0 || strcmp(name, "offcentre") == 0) {
+            XcursorImage *image = pattern(name);
+            cursor = XcursorImageLoadCursor(display, image);
+            XcursorImageDestroy(image);
+        } else {
+            cursor = XcursorLibraryLoadCursor(display, name);
+        }
         if (cursor == None) return 3;
         XDefineCursor(display, window, cursor);
         XMapRaised(display, window);
