@@ -166,12 +166,15 @@ export type TrackEventKind = 'failure' | 'lost' | 'back' | 'outage' | 'warning';
  * - `partialCapture`: only part of the screen can be seen;
  * - `queueFull`: records were lost because a queue was full;
  * - `captureFailed`: the screen or camera stopped delivering images for good;
+ * - `formatChanged`: the device changed its format mid-stream;
+ * - `sizeLimit`: the file outgrew what its format can count (a WAV past 4 GB);
  * - `other`: anything else (the message says what).
  */
 export type TrackEventCode =
   | 'openFailed' | 'deviceLost' | 'deviceBack' | 'writeFailed' | 'diskFull' | 'unsupportedFormat'
   | 'deviceBusy' | 'accessDenied' | 'noSoundServer' | 'noDisplay' | 'captureOutage' | 'deviceChanged'
-  | 'clockDrift' | 'runawayDevice' | 'partialCapture' | 'queueFull' | 'other' | 'captureFailed';
+  | 'clockDrift' | 'runawayDevice' | 'partialCapture' | 'queueFull' | 'other' | 'captureFailed'
+  | 'formatChanged' | 'sizeLimit';
 
 /** A track's name in events, the live status and tracks.json ("keepAlive": the system-audio keep-alive). */
 export type TrackName = 'screen' | 'webcam' | 'microphone' | 'systemAudio' | 'keepAlive' | 'input';
