@@ -78,7 +78,6 @@ HResult ScreenRecorder::createDeviceOn(VideoAdapter& adapter, const RecordingSet
     }
     // A new device replaces the previous objects, which were made on the old one.
     screenDuplication.reset();
-    lGDIImage.reset();
     lDestImage.reset();
     screenContext = std::move(context);
     screenDevice = std::move(device);

@@ -38,7 +38,6 @@ ScreenRecorder::ScreenRecorder(VideoCapturePlatform& capturePlatform, MediaPlatf
 // Objects still held after an early end are released in reverse order of creation.
 ScreenRecorder::~ScreenRecorder() {
     lDestImage.reset();
-    lGDIImage.reset();
     screenDuplication.reset();
     screenContext.reset();
     screenDevice.reset();
@@ -165,7 +164,6 @@ bool ScreenRecorder::prepare(const RecordingSettings& settings, bool quietRefusa
     // The system refuses to duplicate an output that is still duplicated (E_INVALIDARG): let go of
     // what an earlier attempt left, whether it failed at a texture or the duplication was lost.
     lDestImage.reset();
-    lGDIImage.reset();
     screenDuplication.reset();
     std::unique_ptr<DesktopDuplication> duplication;
     lastFailedStep = DuplicationStep::deviceQuery;
@@ -515,7 +513,6 @@ void ScreenRecorder::releaseResources(const RecordingSettings& settings) {
     screenDevice.reset();
     screenContext.reset();
     screenDuplication.reset();
-    lGDIImage.reset();
     lDestImage.reset();
     frameImage = std::make_shared<std::vector<uint8_t>>();  // a sample may still hold the old one
     spareImages.clear();

@@ -108,7 +108,6 @@ private:
     std::unique_ptr<VideoContext> screenContext;
     std::unique_ptr<DesktopDuplication> screenDuplication;
     DuplicationMode duplicationDesc;
-    std::unique_ptr<VideoTexture> lGDIImage;  // no longer made: nothing reads it
     std::unique_ptr<VideoTexture> lDestImage;
     DuplicationMode stagingDesc;  // the size and format lDestImage was made with
 

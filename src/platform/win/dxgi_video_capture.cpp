@@ -3,6 +3,7 @@
 #include <dxgi1_6.h>
 #include <wrl/client.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <utility>
@@ -28,7 +29,8 @@ std::string toUtf8(const WCHAR* text) {
     if (needed <= 0) return std::string();
     std::vector<char> whole(static_cast<size_t>(needed));
     WideCharToMultiByte(65001, 0, text, -1, whole.data(), needed, nullptr, nullptr);
-    size_t length = sizeof buffer - 1;
+    // The first call can fail for another reason than a short buffer: never past the text's end.
+    size_t length = std::min(sizeof buffer - 1, static_cast<size_t>(needed - 1));
     while (length > 0 && (static_cast<unsigned char>(whole[length]) & 0xC0) == 0x80) --length;
     return std::string(whole.data(), length);
 }

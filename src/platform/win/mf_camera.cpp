@@ -400,8 +400,9 @@ public:
     }
 
 private:
-    ColourConverterRegistration converter;
+    // Destroyed in reverse: the converter is let go while the apartment still stands.
     ComApartment apartment;
+    ColourConverterRegistration converter;
 };
 
 }  // namespace
